@@ -1,0 +1,146 @@
+#include "platform/library.h"
+
+#include "platform/library_p.h"
+#include "platform/winsock.h"
+
+#include <QByteArray>
+
+#include <cstring>
+#include <mutex>
+#include <set>
+#include <string>
+#include <strings.h>
+
+namespace {
+
+constexpr std::uint32_t ERROR_MOD_NOT_FOUND = 126;
+constexpr std::uint32_t ERROR_PROC_NOT_FOUND = 127;
+
+thread_local std::uint32_t lastError = 0;
+
+std::mutex statsLock;
+LibraryStats stats;
+std::set<std::string> failingLibraries;
+
+// The single built-in library; its address is the module handle.
+const char WinsockModuleName[] = "wsock32.dll";
+char winsockModuleToken;
+
+struct Export {
+    const char* name;
+    void* entry;
+};
+
+template <typename F>
+void* Entry(F* f)
+{
+    return reinterpret_cast<void*>(f);
+}
+
+const Export winsockExports[] = {
+    {"WSAStartup", Entry(&ws_WSAStartup)},
+    {"WSACleanup", Entry(&ws_WSACleanup)},
+    {"WSASetLastError", Entry(&ws_WSASetLastError)},
+    {"WSAGetLastError", Entry(&ws_WSAGetLastError)},
+    {"WSACancelAsyncRequest", Entry(&ws_WSACancelAsyncRequest)},
+    {"WSAAsyncGetHostByName", Entry(&ws_WSAAsyncGetHostByName)},
+    {"WSAAsyncGetHostByAddr", Entry(&ws_WSAAsyncGetHostByAddr)},
+    {"WSAAsyncSelect", Entry(&ws_WSAAsyncSelect)},
+    {"getservbyname", Entry(&ws_getservbyname)},
+    {"getprotobyname", Entry(&ws_getprotobyname)},
+    {"gethostbyname", Entry(&ws_gethostbyname)},
+    {"gethostbyaddr", Entry(&ws_gethostbyaddr)},
+    {"gethostname", Entry(&ws_gethostname)},
+    {"socket", Entry(&ws_socket)},
+    {"shutdown", Entry(&ws_shutdown)},
+    {"setsockopt", Entry(&ws_setsockopt)},
+    {"getsockopt", Entry(&ws_getsockopt)},
+    {"send", Entry(&ws_send)},
+    {"recv", Entry(&ws_recv)},
+    {"recvfrom", Entry(&ws_recvfrom)},
+    {"ntohs", Entry(&ws_ntohs)},
+    {"ntohl", Entry(&ws_ntohl)},
+    {"listen", Entry(&ws_listen)},
+    {"ioctlsocket", Entry(&ws_ioctlsocket)},
+    {"inet_ntoa", Entry(&ws_inet_ntoa)},
+    {"inet_addr", Entry(&ws_inet_addr)},
+    {"htons", Entry(&ws_htons)},
+    {"htonl", Entry(&ws_htonl)},
+    {"getsockname", Entry(&ws_getsockname)},
+    {"getpeername", Entry(&ws_getpeername)},
+    {"connect", Entry(&ws_connect)},
+    {"closesocket", Entry(&ws_closesocket)},
+    {"bind", Entry(&ws_bind)},
+    {"accept", Entry(&ws_accept)},
+    {"sendto", Entry(&ws_sendto)},
+};
+
+std::string Lower(const char* s)
+{
+    return QByteArray(s ? s : "").toLower().toStdString();
+}
+
+} // namespace
+
+HMODULE LoadLibraryA(const char* fileName)
+{
+    const std::string name = Lower(fileName);
+    std::lock_guard<std::mutex> guard(statsLock);
+    if (name != WinsockModuleName || failingLibraries.count(name) != 0) {
+        lastError = ERROR_MOD_NOT_FOUND;
+        return nullptr;
+    }
+    ++stats.loads;
+    return &winsockModuleToken;
+}
+
+void* GetProcAddress(HMODULE module, const char* procName)
+{
+    if (module != &winsockModuleToken || procName == nullptr) {
+        lastError = ERROR_PROC_NOT_FOUND;
+        return nullptr;
+    }
+    for (const Export& e : winsockExports)
+        if (std::strcmp(e.name, procName) == 0)
+            return e.entry;
+    lastError = ERROR_PROC_NOT_FOUND;
+    return nullptr;
+}
+
+bool FreeLibrary(HMODULE module)
+{
+    if (module != &winsockModuleToken)
+        return false;
+    std::lock_guard<std::mutex> guard(statsLock);
+    ++stats.frees;
+    return true;
+}
+
+std::uint32_t GetLastError() { return lastError; }
+
+LibraryStats GetLibraryStats()
+{
+    std::lock_guard<std::mutex> guard(statsLock);
+    return stats;
+}
+
+void SetLibraryLoadFailure(const char* fileName, bool fail)
+{
+    std::lock_guard<std::mutex> guard(statsLock);
+    if (fail)
+        failingLibraries.insert(Lower(fileName));
+    else
+        failingLibraries.erase(Lower(fileName));
+}
+
+void NoteWinsockStartup()
+{
+    std::lock_guard<std::mutex> guard(statsLock);
+    ++stats.startups;
+}
+
+void NoteWinsockCleanup()
+{
+    std::lock_guard<std::mutex> guard(statsLock);
+    ++stats.cleanups;
+}

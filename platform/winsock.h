@@ -1,0 +1,171 @@
+#pragma once
+
+// A Winsock-1.1-shaped layer over POSIX sockets.
+//
+// The socket objects were designed around Winsock: handles that are never
+// reused while messages about them may still be queued, error numbers in
+// the 10000 range, readiness reported as posted window messages
+// (WSAAsyncSelect) and name lookups answered by posted messages
+// (WSAAsyncGetHostByName). This layer gives them exactly that on Linux.
+//
+// The functions carry a "ws_" prefix because glibc defines several of the
+// plain names (htons, ntohs, ...) as macros. The socket library object
+// (platform/library.h) exports them under their Winsock names.
+//
+// Socket options, levels, address families, FIONREAD and the MSG_* flags are
+// the platform's own (pass them from <sys/socket.h>); error numbers, FD_*
+// bits and the lookup error codes are Winsock's.
+//
+// All calls are meant for the thread that owns the event loop; only the
+// lookup workers run elsewhere, and they never touch the caller's memory.
+
+#include "platform/hiddenwindow.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+
+#include <cstdint>
+
+using SOCKET = std::uintptr_t;
+constexpr SOCKET INVALID_SOCKET = ~SOCKET(0);
+constexpr int SOCKET_ERROR = -1;
+
+// Asynchronous request handle of the lookup functions; 0 means "refused".
+using ASYNC_HANDLE = std::uint32_t;
+
+// WSAAsyncSelect event bits.
+constexpr long FD_READ = 0x01;
+constexpr long FD_WRITE = 0x02;
+constexpr long FD_OOB = 0x04;
+constexpr long FD_ACCEPT = 0x08;
+constexpr long FD_CONNECT = 0x10;
+constexpr long FD_CLOSE = 0x20;
+
+// The buffer size that a lookup answer needs at most.
+constexpr int MAXGETHOSTSTRUCT = 1024;
+
+// Winsock error numbers.
+enum : int {
+    WSABASEERR = 10000,
+    WSAEINTR = 10004,
+    WSAEBADF = 10009,
+    WSAEACCES = 10013,
+    WSAEFAULT = 10014,
+    WSAEINVAL = 10022,
+    WSAEMFILE = 10024,
+    WSAEWOULDBLOCK = 10035,
+    WSAEINPROGRESS = 10036,
+    WSAEALREADY = 10037,
+    WSAENOTSOCK = 10038,
+    WSAEDESTADDRREQ = 10039,
+    WSAEMSGSIZE = 10040,
+    WSAEPROTOTYPE = 10041,
+    WSAENOPROTOOPT = 10042,
+    WSAEPROTONOSUPPORT = 10043,
+    WSAESOCKTNOSUPPORT = 10044,
+    WSAEOPNOTSUPP = 10045,
+    WSAEPFNOSUPPORT = 10046,
+    WSAEAFNOSUPPORT = 10047,
+    WSAEADDRINUSE = 10048,
+    WSAEADDRNOTAVAIL = 10049,
+    WSAENETDOWN = 10050,
+    WSAENETUNREACH = 10051,
+    WSAENETRESET = 10052,
+    WSAECONNABORTED = 10053,
+    WSAECONNRESET = 10054,
+    WSAENOBUFS = 10055,
+    WSAEISCONN = 10056,
+    WSAENOTCONN = 10057,
+    WSAESHUTDOWN = 10058,
+    WSAETOOMANYREFS = 10059,
+    WSAETIMEDOUT = 10060,
+    WSAECONNREFUSED = 10061,
+    WSAELOOP = 10062,
+    WSAENAMETOOLONG = 10063,
+    WSAEHOSTDOWN = 10064,
+    WSAEHOSTUNREACH = 10065,
+    WSAENOTEMPTY = 10066,
+    WSAEPROCLIM = 10067,
+    WSAEUSERS = 10068,
+    WSAEDQUOT = 10069,
+    WSAESTALE = 10070,
+    WSAEREMOTE = 10071,
+    WSASYSNOTREADY = 10091,
+    WSAVERNOTSUPPORTED = 10092,
+    WSANOTINITIALISED = 10093,
+    WSAHOST_NOT_FOUND = 11001,
+    WSATRY_AGAIN = 11002,
+    WSANO_RECOVERY = 11003,
+    WSANO_DATA = 11004,
+};
+
+// Maps an errno value to the Winsock error number (unknown values map to
+// WSAEINVAL's neighbour rules documented in winsock.cpp).
+int WinsockErrorFromErrno(int err);
+// Maps a getaddrinfo/getnameinfo EAI_* result to 11001..11004.
+int WinsockErrorFromEai(int eai);
+
+// The record WSAStartup fills.
+struct WSADATA {
+    std::uint16_t wVersion = 0;
+    std::uint16_t wHighVersion = 0;
+    char szDescription[257] = {};
+    char szSystemStatus[129] = {};
+    std::uint16_t iMaxSockets = 0;
+    std::uint16_t iMaxUdpDg = 0;
+    char* lpVendorInfo = nullptr;
+};
+
+constexpr std::uint16_t MakeWord(std::uint8_t lo, std::uint8_t hi) { return std::uint16_t(lo | (hi << 8)); }
+
+// --- The 35 entry points -------------------------------------------------
+int ws_WSAStartup(std::uint16_t versionRequested, WSADATA* data);
+int ws_WSACleanup();
+void ws_WSASetLastError(int error);
+int ws_WSAGetLastError();
+int ws_WSACancelAsyncRequest(ASYNC_HANDLE handle);
+// The lookups run on a worker thread. The answer is written into `buf` as a
+// hostent (pointers pointing into `buf`) on the caller's thread, just before
+// the completion message (wParam = handle, lParam = MakeLong(length, error))
+// reaches the window; a cancelled request never writes. `buf` must stay
+// valid until completion or cancel and be aligned for hostent
+// (alignas(hostent) char buf[...]).
+ASYNC_HANDLE ws_WSAAsyncGetHostByName(HWND window, unsigned msg, const char* name, char* buf, int buflen);
+ASYNC_HANDLE ws_WSAAsyncGetHostByAddr(HWND window, unsigned msg, const char* addr, int len, int type,
+                                      char* buf, int buflen);
+int ws_WSAAsyncSelect(SOCKET s, HWND window, unsigned msg, long events);
+servent* ws_getservbyname(const char* name, const char* proto);
+protoent* ws_getprotobyname(const char* name);
+hostent* ws_gethostbyname(const char* name);
+hostent* ws_gethostbyaddr(const char* addr, int len, int type);
+int ws_gethostname(char* name, int namelen);
+SOCKET ws_socket(int af, int type, int protocol);
+int ws_shutdown(SOCKET s, int how);
+int ws_setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen);
+int ws_getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen);
+int ws_send(SOCKET s, const char* buf, int len, int flags);
+int ws_recv(SOCKET s, char* buf, int len, int flags);
+int ws_recvfrom(SOCKET s, char* buf, int len, int flags, sockaddr* from, int* fromlen);
+std::uint16_t ws_ntohs(std::uint16_t v);
+std::uint32_t ws_ntohl(std::uint32_t v);
+int ws_listen(SOCKET s, int backlog);
+int ws_ioctlsocket(SOCKET s, long cmd, std::uint32_t* argp);
+char* ws_inet_ntoa(in_addr in);
+std::uint32_t ws_inet_addr(const char* cp);
+std::uint16_t ws_htons(std::uint16_t v);
+std::uint32_t ws_htonl(std::uint32_t v);
+int ws_getsockname(SOCKET s, sockaddr* name, int* namelen);
+int ws_getpeername(SOCKET s, sockaddr* name, int* namelen);
+int ws_connect(SOCKET s, const sockaddr* name, int namelen);
+int ws_closesocket(SOCKET s);
+int ws_bind(SOCKET s, const sockaddr* name, int namelen);
+SOCKET ws_accept(SOCKET s, sockaddr* addr, int* addrlen);
+int ws_sendto(SOCKET s, const char* buf, int len, int flags, const sockaddr* to, int tolen);
+
+// The number of sockets this layer has open (for leak checks in tests).
+int WinsockOpenSocketCount();
+// The native descriptor behind a handle, or -1. For diagnostics and tests.
+int WinsockNativeHandle(SOCKET s);

@@ -1,0 +1,264 @@
+// The select emulation against real loopback peers (plain POSIX sockets).
+#include "platform/winsock.h"
+#include "support/eventwait.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <netinet/tcp.h>
+#include <unistd.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr unsigned SelectMsg = WM_USER + 1;
+
+struct Note {
+    SOCKET s;
+    int event;
+    int error;
+};
+
+// Collects the notifications posted to one window.
+class Recorder {
+public:
+    Recorder() : window_([this](TMessage& m) { notes.push_back({SOCKET(m.WParam), LoWord(m.LParam), HiWord(m.LParam)}); }) {}
+    HWND Handle() const { return window_.Handle(); }
+    int Count(int event) const
+    {
+        int n = 0;
+        for (const Note& note : notes)
+            n += note.event == event;
+        return n;
+    }
+    std::vector<Note> notes;
+
+private:
+    THiddenWindow window_;
+};
+
+// A listening POSIX socket on 127.0.0.1 with a kernel-chosen port.
+class Listener {
+public:
+    Listener()
+    {
+        fd = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::listen(fd, 8);
+        socklen_t len = sizeof a;
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+        address = a;
+    }
+    ~Listener() { ::close(fd); }
+    int Accept() { return ::accept(fd, nullptr, nullptr); }
+    int fd = -1;
+    sockaddr_in address{};
+};
+
+SOCKET ConnectAsync(const Recorder& rec, const sockaddr_in& to, long events)
+{
+    const SOCKET s = ws_socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    EXPECT_NE(s, INVALID_SOCKET);
+    EXPECT_EQ(ws_WSAAsyncSelect(s, rec.Handle(), SelectMsg, events), 0);
+    const int rc = ws_connect(s, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+    if (rc == SOCKET_ERROR) {
+        EXPECT_EQ(ws_WSAGetLastError(), WSAEWOULDBLOCK);
+    }
+    return s;
+}
+
+constexpr long AllEvents = FD_READ | FD_WRITE | FD_ACCEPT | FD_CONNECT | FD_CLOSE;
+
+} // namespace
+
+TEST(WinsockSelect, ConnectPostsConnectThenWriteAndNeverInsideTheCall)
+{
+    Listener server;
+    Recorder rec;
+    const SOCKET s = ConnectAsync(rec, server.address, AllEvents);
+    EXPECT_TRUE(rec.notes.empty());
+    ASSERT_TRUE(testsupport::WaitFor([&] { return rec.Count(FD_WRITE) == 1; }));
+    ASSERT_GE(rec.notes.size(), 2u);
+    EXPECT_EQ(rec.notes[0].event, FD_CONNECT);
+    EXPECT_EQ(rec.notes[0].error, 0);
+    EXPECT_EQ(rec.notes[0].s, s);
+    EXPECT_EQ(rec.notes[1].event, FD_WRITE);
+    ws_closesocket(s);
+}
+
+TEST(WinsockSelect, RefusedConnectIsReportedThroughFdConnect)
+{
+    sockaddr_in closed{};
+    {
+        Listener gone; // learn a free port, then close it
+        closed = gone.address;
+    }
+    Recorder rec;
+    const SOCKET s = ConnectAsync(rec, closed, AllEvents);
+    ASSERT_TRUE(testsupport::WaitFor([&] { return rec.Count(FD_CONNECT) == 1; }));
+    EXPECT_EQ(rec.notes[0].error, WSAECONNREFUSED);
+    testsupport::RunFor(30);
+    EXPECT_EQ(rec.Count(FD_WRITE), 0);
+    ws_closesocket(s);
+}
+
+TEST(WinsockSelect, ReadIsPostedOnceAndReArmedByRecvThenCloseAfterTheData)
+{
+    Listener server;
+    Recorder rec;
+    const SOCKET s = ConnectAsync(rec, server.address, AllEvents);
+    const int peer = server.Accept();
+    ASSERT_TRUE(testsupport::WaitFor([&] { return rec.Count(FD_WRITE) == 1; }));
+
+    ASSERT_EQ(::send(peer, "hello world", 11, 0), 11);
+    ASSERT_TRUE(testsupport::WaitFor([&] { return rec.Count(FD_READ) == 1; }));
+    testsupport::RunFor(30);
+    EXPECT_EQ(rec.Count(FD_READ), 1) << "no second FD_READ before a recv";
+
+    char buf[5];
+    ASSERT_EQ(ws_recv(s, buf, 5, 0), 5); // leaves 6 bytes: another FD_READ
+    ASSERT_TRUE(testsupport::WaitFor([&] { return rec.Count(FD_READ) == 2; }));
+
+    ::close(peer); // orderly close while 6 bytes are unread
+    testsupport::RunFor(30);
+    EXPECT_EQ(rec.Count(FD_CLOSE), 0) << "FD_CLOSE must wait until the data is read";
+    char rest[16];
+    ASSERT_EQ(ws_recv(s, rest, sizeof rest, 0), 6);
+    ASSERT_TRUE(testsupport::WaitFor([&] { return rec.Count(FD_CLOSE) == 1; }));
+    EXPECT_EQ(rec.notes.back().error, 0);
+    ws_closesocket(s);
+}
+
+TEST(WinsockSelect, ResetIsReportedAsConnReset)
+{
+    Listener server;
+    Recorder rec;
+    const SOCKET s = ConnectAsync(rec, server.address, AllEvents);
+    const int peer = server.Accept();
+    ASSERT_TRUE(testsupport::WaitFor([&] { return rec.Count(FD_WRITE) == 1; }));
+    linger hard{1, 0};
+    ::setsockopt(peer, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    ::close(peer);
+    ASSERT_TRUE(testsupport::WaitFor([&] { return rec.Count(FD_CLOSE) == 1; }));
+    EXPECT_EQ(rec.notes.back().error, WSAECONNRESET);
+    ws_closesocket(s);
+}
+
+TEST(WinsockSelect, WriteIsPostedAgainOnlyAfterWouldBlock)
+{
+    Listener server;
+    Recorder rec;
+    const SOCKET s = ConnectAsync(rec, server.address, AllEvents);
+    const int peer = server.Accept();
+    ASSERT_TRUE(testsupport::WaitFor([&] { return rec.Count(FD_WRITE) == 1; }));
+
+    std::string block(65536, 'x');
+    int sent = 0;
+    while (true) {
+        const int n = ws_send(s, block.data(), int(block.size()), 0);
+        if (n == SOCKET_ERROR) {
+            ASSERT_EQ(ws_WSAGetLastError(), WSAEWOULDBLOCK);
+            break;
+        }
+        sent += n;
+    }
+    testsupport::RunFor(30);
+    EXPECT_EQ(rec.Count(FD_WRITE), 1) << "peer has not read yet";
+
+    // Drain at the peer; the socket becomes writable: exactly one FD_WRITE.
+    std::vector<char> sink(1 << 20);
+    int drained = 0;
+    while (drained < sent) {
+        const ssize_t n = ::recv(peer, sink.data(), sink.size(), 0);
+        ASSERT_GT(n, 0);
+        drained += int(n);
+    }
+    ASSERT_TRUE(testsupport::WaitFor([&] { return rec.Count(FD_WRITE) == 2; }));
+    testsupport::RunFor(30);
+    EXPECT_EQ(rec.Count(FD_WRITE), 2);
+    ::close(peer);
+    ws_closesocket(s);
+}
+
+TEST(WinsockSelect, AcceptIsPostedAndReArmedByAccept)
+{
+    Recorder rec;
+    const SOCKET listener = ws_socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(ws_bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    int len = sizeof a;
+    ASSERT_EQ(ws_getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len), 0);
+    ASSERT_EQ(ws_listen(listener, 5), 0);
+    ASSERT_EQ(ws_WSAAsyncSelect(listener, rec.Handle(), SelectMsg, FD_ACCEPT), 0);
+
+    const int c1 = ::socket(AF_INET, SOCK_STREAM, 0);
+    const int c2 = ::socket(AF_INET, SOCK_STREAM, 0);
+    ASSERT_EQ(::connect(c1, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(::connect(c2, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_TRUE(testsupport::WaitFor([&] { return rec.Count(FD_ACCEPT) == 1; }));
+    testsupport::RunFor(30);
+    EXPECT_EQ(rec.Count(FD_ACCEPT), 1);
+
+    const SOCKET first = ws_accept(listener, nullptr, nullptr);
+    ASSERT_NE(first, INVALID_SOCKET);
+    ASSERT_TRUE(testsupport::WaitFor([&] { return rec.Count(FD_ACCEPT) == 2; }));
+    const SOCKET second = ws_accept(listener, nullptr, nullptr);
+    ASSERT_NE(second, INVALID_SOCKET);
+    EXPECT_NE(first, second);
+    ws_closesocket(first);
+    ws_closesocket(second);
+    ws_closesocket(listener);
+    ::close(c1);
+    ::close(c2);
+}
+
+TEST(WinsockSelect, ClosedHandlesGetNoMoreNotificationsAndAreNotReused)
+{
+    Listener server;
+    Recorder rec;
+    const SOCKET s = ConnectAsync(rec, server.address, AllEvents);
+    const int peer = server.Accept();
+    ASSERT_TRUE(testsupport::WaitFor([&] { return rec.Count(FD_WRITE) == 1; }));
+    const int open = WinsockOpenSocketCount();
+    ASSERT_EQ(ws_closesocket(s), 0);
+    EXPECT_EQ(WinsockOpenSocketCount(), open - 1);
+    ::send(peer, "x", 1, 0);
+    testsupport::RunFor(50);
+    EXPECT_EQ(rec.Count(FD_READ), 0);
+
+    const SOCKET again = ws_socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    EXPECT_NE(again, s);
+    ws_closesocket(again);
+    ::close(peer);
+}
+
+TEST(WinsockSelect, DatagramSocketsPostReads)
+{
+    Recorder rec;
+    const SOCKET s = ws_socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(ws_bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    int len = sizeof a;
+    ws_getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    ASSERT_EQ(ws_WSAAsyncSelect(s, rec.Handle(), SelectMsg, FD_READ | FD_WRITE), 0);
+
+    const int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ::sendto(sender, "ping", 4, 0, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    ASSERT_TRUE(testsupport::WaitFor([&] { return rec.Count(FD_READ) == 1; }));
+    char buf[16];
+    sockaddr_in from{};
+    int fromLen = sizeof from;
+    EXPECT_EQ(ws_recvfrom(s, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &fromLen), 4);
+    EXPECT_EQ(from.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+    ::close(sender);
+    ws_closesocket(s);
+}
