@@ -21,6 +21,7 @@
 #include <mutex>
 #include <set>
 #include <strings.h>
+#include <system_error>
 #include <vector>
 
 namespace {
@@ -154,12 +155,12 @@ std::string DescribeOpenFailure(int datagramErr, int rawErr)
             text += " (\"" + range + "\")";
         text += " does not include any group of this user (gid " + std::to_string(::getgid()) + ")";
     } else {
-        text += ": ICMP datagram sockets: " + std::string(std::strerror(datagramErr));
+        text += ": ICMP datagram socket: " + std::generic_category().message(datagramErr);
     }
     if (rawDenied)
         text += ", and raw sockets need root or the CAP_NET_RAW capability";
     else
-        text += "; raw socket: " + std::string(std::strerror(rawErr));
+        text += "; raw socket: " + std::generic_category().message(rawErr);
     if (datagramDenied)
         text += ". An administrator can allow ping for all users with "
                 "sysctl -w net.ipv4.ping_group_range=\"0 2147483647\"";

@@ -1,5 +1,6 @@
 #include "platform/library.h"
 
+#include "platform/icmpapi.h"
 #include "platform/library_p.h"
 #include "platform/winsock.h"
 
@@ -85,6 +86,13 @@ std::string Lower(const char* s)
 HMODULE LoadLibraryA(const char* fileName)
 {
     const std::string name = Lower(fileName);
+    if (name == "icmp.dll") {
+        // The ICMP echo library keeps its own books (platform/icmpapi).
+        HMODULE module = IcmpLoadLibrary(fileName);
+        if (!module)
+            lastError = IcmpGetLastError();
+        return module;
+    }
     std::lock_guard<std::mutex> guard(statsLock);
     if (name != WinsockModuleName || failingLibraries.count(name) != 0) {
         lastError = ERROR_MOD_NOT_FOUND;
@@ -96,7 +104,13 @@ HMODULE LoadLibraryA(const char* fileName)
 
 void* GetProcAddress(HMODULE module, const char* procName)
 {
-    if (module != &winsockModuleToken || procName == nullptr) {
+    if (module != nullptr && module != &winsockModuleToken) {
+        void* entry = IcmpGetProcAddress(module, procName);
+        if (!entry)
+            lastError = IcmpGetLastError();
+        return entry;
+    }
+    if (module == nullptr || procName == nullptr) {
         lastError = ERROR_PROC_NOT_FOUND;
         return nullptr;
     }
@@ -109,14 +123,17 @@ void* GetProcAddress(HMODULE module, const char* procName)
 
 bool FreeLibrary(HMODULE module)
 {
-    if (module != &winsockModuleToken)
+    if (module == nullptr)
         return false;
+    if (module != &winsockModuleToken)
+        return IcmpFreeLibrary(module);
     std::lock_guard<std::mutex> guard(statsLock);
     ++stats.frees;
     return true;
 }
 
 std::uint32_t GetLastError() { return lastError; }
+void SetLastError(std::uint32_t error) { lastError = error; }
 
 LibraryStats GetLibraryStats()
 {

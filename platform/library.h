@@ -1,9 +1,10 @@
 #pragma once
 
-// Run-time loading of the socket library, in the shape the socket layer was
-// designed for (LoadLibrary / GetProcAddress / FreeLibrary). The only
-// library is the built-in "wsock32.dll", whose exports are the ws_*
-// functions of platform/winsock.h under their Winsock names.
+// Run-time loading of the system libraries, in the shape the components were
+// designed for (LoadLibrary / GetProcAddress / FreeLibrary). Two libraries
+// exist: the built-in "wsock32.dll", whose exports are the ws_* functions of
+// platform/winsock.h under their Winsock names, and "icmp.dll", the echo
+// functions of platform/icmpapi.h.
 
 #include <cstdint>
 
@@ -16,6 +17,7 @@ HMODULE LoadLibraryA(const char* fileName);
 void* GetProcAddress(HMODULE module, const char* procName);
 bool FreeLibrary(HMODULE module);
 std::uint32_t GetLastError();
+void SetLastError(std::uint32_t error);
 
 // Counters for tests: how often the library was loaded and freed, and how
 // often the socket library was started and cleaned up.

@@ -29,7 +29,9 @@ SocketTable& Table()
     return *table;
 }
 
-bool started = false;
+// Winsock counts start-ups: every WSAStartup needs its own WSACleanup, and
+// the layer stays usable until the last one.
+int startupCount = 0;
 
 int IntLen(socklen_t len) { return int(len); }
 
@@ -161,18 +163,18 @@ int ws_WSAStartup(std::uint16_t versionRequested, WSADATA* data)
     std::strncpy(data->szSystemStatus, "Running", sizeof data->szSystemStatus - 1);
     data->iMaxSockets = 32767;
     data->iMaxUdpDg = 65467;
-    started = true;
+    ++startupCount;
     NoteWinsockStartup();
     return 0;
 }
 
 int ws_WSACleanup()
 {
-    if (!started) {
+    if (startupCount == 0) {
         SetWinsockError(WSANOTINITIALISED);
         return SOCKET_ERROR;
     }
-    started = false;
+    --startupCount;
     NoteWinsockCleanup();
     return 0;
 }

@@ -13,7 +13,7 @@ TEST(Library, ExportsTheWinsockEntryPointsByName)
     EXPECT_EQ(GetLastError(), 127u);
     EXPECT_TRUE(FreeLibrary(lib));
 
-    EXPECT_EQ(LoadLibraryA("icmp.dll"), nullptr);
+    EXPECT_EQ(LoadLibraryA("nosuch.dll"), nullptr);
     EXPECT_EQ(GetLastError(), 126u);
 
     SetLibraryLoadFailure("wsock32.dll", true);
@@ -65,4 +65,24 @@ TEST(Winsock, ServiceAndProtocolNamesResolve)
     ASSERT_NE(tcp, nullptr);
     EXPECT_EQ(tcp->p_proto, 6);
     EXPECT_EQ(ws_getservbyname("no-such-service-xyz", "tcp"), nullptr);
+}
+
+TEST(Library, IcmpLibraryLoadsThroughTheSameLoader)
+{
+    HMODULE icmp = LoadLibraryA("ICMP.DLL");
+    ASSERT_NE(icmp, nullptr);
+    EXPECT_NE(GetProcAddress(icmp, "IcmpSendEcho"), nullptr);
+    EXPECT_EQ(GetProcAddress(icmp, "NoSuchFunction"), nullptr);
+    EXPECT_TRUE(FreeLibrary(icmp));
+}
+
+TEST(Library, StartupsAreCounted)
+{
+    WSADATA data;
+    ASSERT_EQ(ws_WSAStartup(MakeWord(1, 1), &data), 0);
+    ASSERT_EQ(ws_WSAStartup(MakeWord(1, 1), &data), 0);
+    EXPECT_EQ(ws_WSACleanup(), 0);
+    EXPECT_EQ(ws_WSACleanup(), 0) << "the second start-up needs its own clean-up";
+    EXPECT_EQ(ws_WSACleanup(), SOCKET_ERROR);
+    EXPECT_EQ(ws_WSAGetLastError(), WSANOTINITIALISED);
 }

@@ -1,0 +1,201 @@
+#include "tools/icmp.h"
+
+#include "platform/winsock.h"
+
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+static_assert(std::string_view(TICMP::SignOnText).size() == TICMP::SignOnLength);
+
+namespace {
+
+constexpr std::uint32_t kNoAddress = 0xFFFFFFFF;
+
+} // namespace
+
+// ---------------------------------------------------------------------------
+// Resource holders
+
+TICMP::SocketLibrary::SocketLibrary()
+{
+    WSADATA data;
+    if (ws_WSAStartup(MakeWord(1, 1), &data) != 0)
+        throw TICMPException("Error initialising Winsock");
+    started = true;
+}
+
+TICMP::SocketLibrary::~SocketLibrary()
+{
+    if (started)
+        ws_WSACleanup();
+}
+
+void TICMP::LibraryDeleter::operator()(void* module) const
+{
+    IcmpFreeLibrary(module);
+}
+
+TICMP::EchoHandle::~EchoHandle()
+{
+    if (handle != INVALID_ICMP_HANDLE && close)
+        close(handle);
+}
+
+// ---------------------------------------------------------------------------
+
+TICMP::TICMP()
+{
+    FLibrary.reset(IcmpLoadLibrary("icmp.dll"));
+    if (!FLibrary)
+        throw TICMPException("Unable to register icmp.dll");
+
+    FIcmpCreateFile =
+        reinterpret_cast<IcmpCreateFileProc>(IcmpGetProcAddress(FLibrary.get(), "IcmpCreateFile"));
+    FIcmpCloseHandle =
+        reinterpret_cast<IcmpCloseHandleProc>(IcmpGetProcAddress(FLibrary.get(), "IcmpCloseHandle"));
+    FIcmpSendEcho =
+        reinterpret_cast<IcmpSendEchoProc>(IcmpGetProcAddress(FLibrary.get(), "IcmpSendEcho"));
+    if (!FIcmpCreateFile || !FIcmpCloseHandle || !FIcmpSendEcho)
+        throw TICMPException("Error loading dll functions");
+
+    FEchoHandle.close = FIcmpCloseHandle;
+    FEchoHandle.handle = FIcmpCreateFile();
+    if (FEchoHandle.handle == INVALID_ICMP_HANDLE) {
+        // The code alone would not tell the user that the system forbids
+        // him ICMP sockets, nor how to allow them.
+        const std::string why = IcmpGetLastErrorText();
+        throw TICMPException(why.empty() ? std::string("Unable to get ping handle")
+                                         : "Unable to get ping handle: " + why);
+    }
+}
+
+TICMP::~TICMP() = default;
+
+void TICMP::SetAddress(const std::string& value)
+{
+    if (value == FAddress)
+        return;
+    FAddress = value;
+    FAddressResolved = false;
+}
+
+void TICMP::ResolveAddr()
+{
+    FIPAddress = ws_inet_addr(FAddress.c_str());
+    const bool numeric = FIPAddress != kNoAddress;
+    if (!numeric) {
+        const hostent* entry = ws_gethostbyname(FAddress.c_str());
+        if (!entry || entry->h_length != 4 || !entry->h_addr_list || !entry->h_addr_list[0]) {
+            FLastError = ws_WSAGetLastError();
+            TriggerDisplay("Unable to resolve " + FAddress);
+            return;
+        }
+        std::memcpy(&FIPAddress, entry->h_addr_list[0], sizeof FIPAddress);
+        FHostName = entry->h_name ? entry->h_name : "";
+    } else {
+        FHostName = FAddress;
+    }
+    in_addr address{};
+    address.s_addr = FIPAddress;
+    FHostIP = ws_inet_ntoa(address);
+    FAddressResolved = true;
+}
+
+int TICMP::Ping()
+{
+    FLastError = 0;
+    if (!FAddressResolved)
+        ResolveAddr();
+    if (FIPAddress == kNoAddress) {
+        FLastError = IP_BAD_DESTINATION;
+        TriggerDisplay("Invalid host address");
+        return 0;
+    }
+
+    // The echo library counts the payload in 16 bits; a size it cannot
+    // carry is refused rather than silently cut to its low 16 bits.
+    if (FSize < 0 || FSize > ICMP_MAX_REQUEST_SIZE) {
+        FReply = ICMP_ECHO_REPLY{};
+        TriggerEchoRequest();
+        FLastError = IP_BAD_REQ;
+        FReply.Status = IP_BAD_REQ;
+        TriggerEchoReply(0);
+        return 0;
+    }
+
+    const std::size_t size = std::size_t(FSize);
+    std::vector<char> payload(size, ' ');
+    if (size > 0)
+        std::memcpy(payload.data(), SignOnText, std::min(size, SignOnLength));
+    std::vector<char> reply(size + sizeof(ICMP_ECHO_REPLY), '\0');
+
+    TriggerEchoRequest();
+
+    IP_OPTION_INFORMATION options;
+    options.Ttl = std::uint8_t(FTTL & 0xFF);
+    // A negative time-out would read as some 49 days of frozen window.
+    const std::uint32_t timeout = FTimeout < 0 ? 0 : std::uint32_t(FTimeout);
+    const std::uint32_t replies =
+        FIcmpSendEcho(FEchoHandle.handle, FIPAddress, payload.data(), std::uint16_t(size),
+                      &options, reply.data(), std::uint32_t(reply.size()), timeout);
+    FLastError = std::int32_t(IcmpGetLastError());
+    std::memcpy(&FReply, reply.data(), sizeof FReply);
+
+    TriggerEchoReply(int(replies));
+    return int(replies);
+}
+
+std::string TICMP::GetErrorString() const
+{
+    return ErrorText(FLastError);
+}
+
+std::string TICMP::ErrorText(std::int32_t code)
+{
+    switch (code) {
+    case 0: return "No error";
+    case IP_BUF_TOO_SMALL: return "Buffer too small";
+    case IP_DEST_NET_UNREACHABLE: return "Destination network unreachable";
+    case IP_DEST_HOST_UNREACHABLE: return "Destination host unreachable";
+    case IP_DEST_PROT_UNREACHABLE: return "Destination protocol unreachable";
+    case IP_DEST_PORT_UNREACHABLE: return "Destination port unreachable";
+    case IP_NO_RESOURCES: return "No resources";
+    case IP_BAD_OPTION: return "Bad option";
+    case IP_HW_ERROR: return "Hardware error";
+    case IP_PACKET_TOO_BIG: return "Packet too big";
+    case IP_REQ_TIMED_OUT: return "Request timed out";
+    case IP_BAD_REQ: return "Bad request";
+    case IP_BAD_ROUTE: return "Bad route";
+    case IP_TTL_EXPIRED_TRANSIT: return "TTL expired in transit";
+    case IP_TTL_EXPIRED_REASSEM: return "TTL expired in reassembly";
+    case IP_PARAM_PROBLEM: return "Parameter problem";
+    case IP_SOURCE_QUENCH: return "Source quench";
+    case IP_OPTION_TOO_BIG: return "Option too big";
+    case IP_BAD_DESTINATION: return "Bad Destination";
+    case IP_ADDR_DELETED: return "Address deleted";
+    case IP_SPEC_MTU_CHANGE: return "Spec MTU change";
+    case IP_MTU_CHANGE: return "MTU change";
+    case IP_GENERAL_FAILURE: return "General failure";
+    case IP_PENDING: return "Pending";
+    default: return "ICMP error #" + std::to_string(code);
+    }
+}
+
+void TICMP::TriggerDisplay(const std::string& msg)
+{
+    if (OnDisplay)
+        OnDisplay(this, msg);
+}
+
+void TICMP::TriggerEchoRequest()
+{
+    if (OnEchoRequest)
+        OnEchoRequest(this);
+}
+
+void TICMP::TriggerEchoReply(int error)
+{
+    if (OnEchoReply)
+        OnEchoReply(this, error);
+}
