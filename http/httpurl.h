@@ -1,0 +1,36 @@
+#pragma once
+
+// Module-wide helpers of the HTTP client: URL splitting, the three line
+// encodings, the RFC 1123 date text and substring search.
+
+#include <cstdint>
+#include <string>
+
+// Days since 30 December 1899, the fraction being the time of day.
+using TDateTime = double;
+
+enum THttpEncoding : int {
+    encUUEncode = 0,
+    encBase64 = 1,
+    encMime = 2,
+};
+
+// Splits URL into its parts; every output is cleared first. Missing parts
+// stay empty (no default port or protocol is filled in beyond what the
+// rules below derive).
+void ParseURL(const std::string& URL, std::string& Proto, std::string& User, std::string& Pass,
+              std::string& Host, std::string& Port, std::string& Path);
+
+// encBase64 and encMime give standard, padded Base64 without line breaks;
+// encUUEncode gives one uuencoded line (length character first).
+std::string EncodeLine(THttpEncoding Encoding, const char* Buffer, std::int64_t Length);
+std::string EncodeStr(THttpEncoding Encoding, const std::string& S);
+
+// "Www, DD Mon YYYY HH:MM:SS" of D as given (no conversion to universal
+// time); callers append " GMT".
+std::string RFC1123_Date(TDateTime D);
+
+// 1-based position of Sub in S, 0 when absent. Count -1 finds the last
+// occurrence, Count N > 0 the N-th from the start, Count -N the N-th from
+// the end.
+int Posn(const std::string& Sub, const std::string& S, int Count);

@@ -1,0 +1,120 @@
+#include "httptestpeer.h"
+
+#include <QDeadlineTimer>
+#include <QRegularExpression>
+
+#include <arpa/inet.h>
+#include <sys/prctl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+namespace httptest {
+
+namespace {
+const char* const Python = "/usr/bin/python3";
+}
+
+TPeerProcess::~TPeerProcess() { Stop(); }
+
+bool TPeerProcess::StartScripted(const std::string& proxyAuth)
+{
+    QStringList args{QStringLiteral("-u"), QStringLiteral(HTTP_TEST_DIR "/scripted_server.py")};
+    if (!proxyAuth.empty())
+        args << QStringLiteral("--proxy-auth") << QString::fromStdString(proxyAuth);
+    return Start(args, true);
+}
+
+bool TPeerProcess::StartStatic(const std::string& directory)
+{
+    return Start({QStringLiteral("-u"), QStringLiteral("-m"), QStringLiteral("http.server"), QStringLiteral("--bind"),
+                  QStringLiteral("127.0.0.1"), QStringLiteral("--directory"), QString::fromStdString(directory),
+                  QStringLiteral("0")},
+                 false);
+}
+
+bool TPeerProcess::Start(const QStringList& args, bool portOnFirstLine)
+{
+    process_ = std::make_unique<QProcess>();
+    process_->setProcessChannelMode(QProcess::SeparateChannels);
+    // A test binary that dies (crash, time-out) must not leave its peers running.
+    process_->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    process_->start(QString::fromLatin1(Python), args);
+    if (!process_->waitForStarted(10000))
+        return false;
+    // http.server announces "Serving HTTP on 127.0.0.1 port N (...)".
+    static const QRegularExpression announced(QStringLiteral("port (\\d+)"));
+    QByteArray seen;
+    QDeadlineTimer deadline(15000);
+    while (!deadline.hasExpired()) {
+        if (!process_->waitForReadyRead(int(std::max<qint64>(1, deadline.remainingTime()))))
+            break;
+        seen += process_->readAllStandardOutput();
+        const QString text = QString::fromLatin1(seen);
+        if (portOnFirstLine && text.contains(QLatin1Char('\n'))) {
+            port_ = text.section(QLatin1Char('\n'), 0, 0).trimmed().toInt();
+            return port_ > 0;
+        }
+        const auto match = announced.match(text);
+        if (!portOnFirstLine && match.hasMatch()) {
+            port_ = match.captured(1).toInt();
+            return port_ > 0;
+        }
+    }
+    return false;
+}
+
+void TPeerProcess::Stop()
+{
+    if (!process_)
+        return;
+    if (process_->state() != QProcess::NotRunning) {
+        process_->terminate();
+        if (!process_->waitForFinished(5000)) {
+            process_->kill();
+            process_->waitForFinished(5000);
+        }
+    }
+    process_.reset();
+}
+
+int UnusedPort()
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = 0;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    socklen_t len = sizeof addr;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    ::close(fd);
+    return ntohs(addr.sin_port);
+}
+
+TTempDir::TTempDir()
+{
+    std::string pattern = (std::filesystem::temp_directory_path() / "tarvik-http-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) != nullptr)
+        path_ = pattern;
+}
+
+TTempDir::~TTempDir()
+{
+    std::error_code ec;
+    if (!path_.empty())
+        std::filesystem::remove_all(path_, ec);
+}
+
+void TTempDir::WriteFile(const std::string& name, const std::string& content) const
+{
+    std::ofstream out(path_ + "/" + name, std::ios::binary);
+    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+
+} // namespace httptest
