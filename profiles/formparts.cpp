@@ -1,0 +1,52 @@
+#include "profiles/formparts.h"
+
+#include "profiles/digitsonlyfilter.h"
+#include "profiles/fieldcolor.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPushButton>
+
+QLineEdit* MakeEdit(QWidget* parent, const char* name)
+{
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QString::fromLatin1(name));
+    return edit;
+}
+
+QCheckBox* MakeCheck(QWidget* parent, const char* name, const QString& caption)
+{
+    auto* box = new QCheckBox(caption, parent);
+    box->setObjectName(QString::fromLatin1(name));
+    return box;
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption)
+{
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setAutoDefault(false);
+    button->setDefault(false);
+    return button;
+}
+
+QLineEdit* MakePortEdit(QWidget* parent)
+{
+    QLineEdit* port = MakeEdit(parent, "Port_Edit");
+    port->setText(QStringLiteral("21"));
+    port->setFixedWidth(port->fontMetrics().horizontalAdvance(QStringLiteral("000000")) + 16);
+    PaintFieldWhite(*port);
+    TDigitsOnlyFilter::Install(port);
+    return port;
+}
+
+void ShowProxyState(QLineEdit& proxy, bool enabled)
+{
+    proxy.setEnabled(enabled);
+    if (!enabled) {
+        PaintFieldSilver(proxy);
+        return;
+    }
+    PaintFieldWhite(proxy);
+    proxy.setFocus();
+}

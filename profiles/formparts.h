@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QString>
+
+class QCheckBox;
+class QLineEdit;
+class QPushButton;
+class QWidget;
+
+// Controls as both profile dialogs build them; each carries its name as
+// its object name, so that tests and tools can find it.
+QLineEdit* MakeEdit(QWidget* parent, const char* name);
+QCheckBox* MakeCheck(QWidget* parent, const char* name, const QString& caption);
+// A button that is never the default one: Enter in a field presses nothing.
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption);
+// The port field: "21", narrow, white, digits only.
+QLineEdit* MakePortEdit(QWidget* parent);
+
+// The proxy field takes input exactly when the proxy box is checked: white
+// and focused then, silver otherwise.
+void ShowProxyState(QLineEdit& proxy, bool enabled);

@@ -1,0 +1,130 @@
+#include "profiles/registryset.h"
+
+#include "profiles/folderlock.h"
+#include "profiles/inifile.h"
+
+namespace {
+
+const char* const kFileName = "Accounts.dat";
+const char* const kDefaultPort = "21";
+
+const char* BoolText(bool value) { return value ? "true" : "false"; }
+
+// A name the file could not give back (blank, or only line breaks) is no
+// name at all.
+bool IsBlankName(const std::string& name)
+{
+    for (const char c : name)
+        if (c != ' ' && c != '\t' && c != '\r' && c != '\n' && c != '\0')
+            return false;
+    return true;
+}
+
+} // namespace
+
+TRegistrySet::TRegistrySet(std::string folder, TNotice notice)
+    : folder_(std::move(folder)), notice_(std::move(notice))
+{
+}
+
+std::string TRegistrySet::FileName() const
+{
+    if (folder_.empty())
+        return kFileName;
+    if (folder_.back() == '/')
+        return folder_ + kFileName;
+    return folder_ + "/" + kFileName;
+}
+
+void TRegistrySet::Notify(const std::string& caption, const std::string& text) const
+{
+    if (notice_)
+        notice_(caption, text);
+}
+
+std::vector<std::string>& TRegistrySet::GetProfileNames(std::vector<std::string>& list) const
+{
+    list.clear();
+    TIniFile file(FileName());
+    file.Load();
+    list = file.SectionNames();
+    return list;
+}
+
+std::vector<std::string>& TRegistrySet::LoadProfile(std::vector<std::string>& list,
+                                                    const std::string& name) const
+{
+    if (name.empty()) {
+        Notify("Corrupt data",
+               "The data for this account has become corrupted. Please create the account again.");
+        return list;
+    }
+    TIniFile file(FileName());
+    file.Load();
+    list.push_back(name);
+    list.push_back(BoolText(file.ReadBool(name, "Proxy", false)));
+    list.push_back(file.ReadString(name, "ProxyName", ""));
+    list.push_back(file.ReadString(name, "HostName", ""));
+    list.push_back(file.ReadString(name, "UserName", ""));
+    list.push_back(file.ReadString(name, "PassWord", ""));
+    list.push_back(file.ReadString(name, "Port", kDefaultPort));
+    list.push_back(BoolText(file.ReadBool(name, "Anonymous", false)));
+    list.push_back(BoolText(file.ReadBool(name, "Passive", false)));
+    return list;
+}
+
+void TRegistrySet::LoadQuickConnect(const std::string& name, TSiteFields& fields) const
+{
+    if (name.empty()) {
+        Notify("Quick Connect", "There is no profile name to connect to!");
+        return;
+    }
+    TIniFile file(FileName());
+    file.Load();
+    const bool proxy = file.ReadBool(name, "Proxy", false);
+    const std::string host = file.ReadString(name, "HostName", "");
+    const std::string user = file.ReadString(name, "UserName", "");
+    fields.SiteProxy = proxy;
+    fields.SiteHost = proxy ? file.ReadString(name, "ProxyName", "") : host;
+    fields.SiteUser = proxy ? user + "@" + host : user;
+    fields.SitePassword = file.ReadString(name, "PassWord", "");
+    // The profile manager stores an empty port when the field was left
+    // empty; connecting to no port at all cannot work, the FTP port can.
+    fields.SitePort = file.ReadString(name, "Port", kDefaultPort);
+    if (fields.SitePort.empty())
+        fields.SitePort = kDefaultPort;
+    fields.SitePassive = file.ReadBool(name, "Passive", false);
+}
+
+void TRegistrySet::SaveProfile(const std::string& name, bool proxy, const std::string& proxyName,
+                               const std::string& hostName, const std::string& userName,
+                               const std::string& password, const std::string& port, bool anonymous,
+                               bool passive) const
+{
+    if (IsBlankName(name)) {
+        Notify("No Account Name", "You must provide a name for an account!");
+        return;
+    }
+    const TFolderLock lock(folder_);
+    TIniFile file(FileName());
+    file.Load();
+    file.WriteBool(name, "Proxy", proxy);
+    file.WriteString(name, "ProxyName", proxyName);
+    file.WriteString(name, "HostName", hostName);
+    file.WriteString(name, "UserName", userName);
+    file.WriteString(name, "PassWord", password);
+    file.WriteString(name, "Port", port);
+    file.WriteBool(name, "Anonymous", anonymous);
+    file.WriteBool(name, "Passive", passive);
+    file.Save();
+}
+
+void TRegistrySet::DeleteProfile(const std::string& name) const
+{
+    const TFolderLock lock(folder_);
+    TIniFile file(FileName());
+    file.Load();
+    if (!file.EraseSection(name))
+        return;
+    file.Save();
+}

@@ -1,0 +1,55 @@
+#pragma once
+
+#include "profiles/sitefields.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// The account store: site profiles kept in "Accounts.dat", one section per
+// profile. Stateless apart from where the file lies: every operation opens
+// the file, does its work and closes it, so each sees what the one before it
+// wrote (another running instance included).
+class TRegistrySet {
+public:
+    // Shows a notice (caption, text) with an OK button and the exclamation
+    // icon. Without one, notices are dropped.
+    using TNotice = std::function<void(const std::string& caption, const std::string& text)>;
+
+    // `folder` holds "Accounts.dat" (the application folder).
+    explicit TRegistrySet(std::string folder, TNotice notice = {});
+
+    std::string FileName() const;
+
+    // Clears the list and fills it with every profile name in file order.
+    std::vector<std::string>& GetProfileNames(std::vector<std::string>& list) const;
+
+    // Appends the nine texts of a profile: name, "true"/"false" proxy, proxy
+    // name, host name, user name, password, port (default "21"),
+    // "true"/"false" anonymous, "true"/"false" passive. An empty name shows
+    // "Corrupt data" and leaves the list unchanged.
+    std::vector<std::string>& LoadProfile(std::vector<std::string>& list, const std::string& name) const;
+
+    // Fills the connection fields from a profile. An empty name shows
+    // "Quick Connect" and leaves the fields as they were.
+    void LoadQuickConnect(const std::string& name, TSiteFields& fields) const;
+
+    // Writes all eight keys in one replacement of the file. An empty name
+    // shows "No Account Name" and writes nothing. Throws
+    // Exception("Unable to write to <file>") when the file cannot be written;
+    // the file is then as it was before.
+    void SaveProfile(const std::string& name, bool proxy, const std::string& proxyName,
+                     const std::string& hostName, const std::string& userName,
+                     const std::string& password, const std::string& port, bool anonymous,
+                     bool passive) const;
+
+    // Removes the profile; a name that is not there changes nothing. Throws
+    // like SaveProfile.
+    void DeleteProfile(const std::string& name) const;
+
+private:
+    void Notify(const std::string& caption, const std::string& text) const;
+
+    std::string folder_;
+    TNotice notice_;
+};
