@@ -1,0 +1,11 @@
+// The tool window tests need a QApplication; they run on the offscreen
+// platform, set in the test's environment.
+#include <QApplication>
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
