@@ -1,0 +1,314 @@
+#pragma once
+
+// The main window: local folders and files above, the server's directories
+// and files below, the log at the bottom. Its handlers are split over
+// several files by concern (menus, settings, local pane, session, help).
+
+#include <QDateTime>
+#include <QMainWindow>
+#include <QStringList>
+
+#include <exception>
+
+class QAction;
+class QActionGroup;
+class QComboBox;
+class QFileSystemModel;
+class QLabel;
+class QMenu;
+class QPlainTextEdit;
+class QRadioButton;
+class QSplitter;
+class QToolBar;
+class QTreeView;
+class TListView;
+enum class TViewStyle;
+
+class TFormMain : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TFormMain(QWidget* parent = nullptr);
+    ~TFormMain() override;
+
+    // ---- state shared by the main window's handlers --------------------
+    QString DragSource;     // "", "list", "remote" or "remoteDir"
+    QString UploadDirPath;  // local folder of a directory upload, with trailing '/'
+    QString SiteHost;
+    QString SiteUser;
+    QString SitePassword;
+    QString SitePort;
+    QString RemoteDir;      // from the last successful PWD
+    QString ListingFile;    // the listing file in the application folder
+    qint64 TransferSize = 0;
+    qint64 ResumeOffset = 0;
+    bool CancelTransfer = false;
+    bool SitePassive = false;
+    bool ProgressActive = false;
+    QStringList SelectionList;
+
+    // ---- panes ----------------------------------------------------------
+    QWidget* PanelMain = nullptr;
+    QWidget* Panel1 = nullptr;
+    QWidget* Panel2 = nullptr;
+    QWidget* RemoteMain = nullptr;
+    QWidget* Panel3 = nullptr;
+    QWidget* Panel4 = nullptr;
+    QSplitter* Splitter1 = nullptr;  // local folders | local files
+    QSplitter* Splitter2 = nullptr;  // local | remote | log
+    QSplitter* Splitter3 = nullptr;  // remote directories | remote files
+    QTreeView* Dir1 = nullptr;
+    QFileSystemModel* Dir1Model = nullptr;
+    TListView* List1 = nullptr;
+    TListView* RemoteDirs = nullptr;
+    TListView* RemoteFiles = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+    QLabel* StatusPanel0 = nullptr;
+    QLabel* StatusPanel1 = nullptr;
+
+    // ---- toolbars -------------------------------------------------------
+    QToolBar* Toolbar1 = nullptr;  // quick connect bar
+    QToolBar* Toolbar2 = nullptr;  // main toolbar
+    QToolBar* Toolbar3 = nullptr;  // transfer mode bar
+    QComboBox* ComboQuick = nullptr;
+    QRadioButton* Radio1 = nullptr; // "Binary "
+    QRadioButton* Radio2 = nullptr; // "Ascii"
+    QAction* TBConnect = nullptr;
+    QAction* TBDisconnect = nullptr;
+    QAction* TBQuickConnect = nullptr;
+    QAction* TBUpload = nullptr;
+    QAction* TBDownload = nullptr;
+    QAction* TBDelete = nullptr;
+    QAction* ToolbarButton971 = nullptr;
+    QAction* TBRename = nullptr;
+    QAction* TBGetDir = nullptr;
+    QAction* TBLgIcons = nullptr;
+    QAction* TBList = nullptr;
+    QAction* TBSmIcons = nullptr;
+    QAction* TBDetails = nullptr;
+    QActionGroup* ViewGroup = nullptr;
+
+    // ---- main menu ------------------------------------------------------
+    QMenu* Connection = nullptr;
+    QAction* Connect1 = nullptr;
+    QAction* QuickConnect1 = nullptr;
+    QAction* Disconnect1 = nullptr;
+    QAction* Profiles1 = nullptr;
+    QAction* Exit1 = nullptr;
+    QMenu* Files1 = nullptr;
+    QAction* UploadFile1 = nullptr;
+    QAction* DownloadFile1 = nullptr;
+    QAction* ResumeDownload1 = nullptr;
+    QMenu* Delete1 = nullptr;
+    QAction* RemoteFile1 = nullptr;
+    QAction* LocalFile1 = nullptr;
+    QMenu* Rename1 = nullptr;
+    QAction* RemoteFile2 = nullptr;
+    QAction* LocalFile2 = nullptr;
+    QMenu* Directories1 = nullptr;
+    QAction* SendDirectory1 = nullptr;
+    QAction* ChangeDirectory1 = nullptr;
+    QMenu* CreateDirectory1 = nullptr;
+    QAction* Remote1 = nullptr;
+    QAction* Local1 = nullptr;
+    QAction* UpDirectory1 = nullptr;
+    QMenu* Delete2 = nullptr;
+    QAction* RemoteDirectory1 = nullptr;
+    QAction* LocalDirectory1 = nullptr;
+    QMenu* Rename2 = nullptr;
+    QAction* RemoteDirectory2 = nullptr;
+    QAction* LocalDirectory2 = nullptr;
+    QMenu* Main = nullptr;
+    QAction* QuickConnectBar1 = nullptr;
+    QAction* MainToolbar1 = nullptr;
+    QAction* TransferModeBar1 = nullptr;
+    QAction* IconView1 = nullptr;
+    QAction* ListView1 = nullptr;
+    QAction* SmallIcons1 = nullptr;
+    QAction* ReportView1 = nullptr;
+    QMenu* Options1 = nullptr;
+    QAction* CHMODFile1 = nullptr;
+    QAction* CHMODDirectory1 = nullptr;
+    QAction* SendCommand1 = nullptr;
+    QAction* ViewRemoteFile1 = nullptr;
+    QAction* ViewLocalFile1 = nullptr;
+    QAction* RefreshRemoteListing1 = nullptr;
+    QAction* RefreshLocalListing1 = nullptr;
+    QMenu* Utilities1 = nullptr;
+    QAction* DirectoryInformation1 = nullptr;
+    QAction* Ping1 = nullptr;
+    QAction* DnsLookup1 = nullptr;
+    QAction* URLValidation1 = nullptr;
+    QMenu* Help1 = nullptr;
+    QAction* AboutTarvik1 = nullptr;
+    QAction* HelpContents1 = nullptr;
+    QAction* HelpIndex1 = nullptr;
+    QAction* VeltraneOnline1 = nullptr;
+
+    // ---- popup menus ----------------------------------------------------
+    QMenu* PopDir1 = nullptr;
+    QAction* UploadDir1 = nullptr;
+    QAction* CreateDir1 = nullptr;
+    QAction* DeleteDir1 = nullptr;
+    QAction* RenameDir1 = nullptr;
+    QMenu* PopRemoteDir = nullptr;
+    QAction* ChangeDirectory2 = nullptr;
+    QAction* CreateDirectory2 = nullptr;
+    QAction* UpDirectory2 = nullptr;
+    QAction* DeleteDirectory1 = nullptr;
+    QAction* RenameDirectory1 = nullptr;
+    QAction* CHMODDirectory2 = nullptr;
+    QMenu* PopFile1 = nullptr;
+    QAction* UploadFile2 = nullptr;
+    QAction* DeleteFile1 = nullptr;
+    QAction* RenameFile1 = nullptr;
+    QAction* ViewFile1 = nullptr;
+    QMenu* PopRFile1 = nullptr;
+    QAction* DownloadFile2 = nullptr;
+    QAction* ResumeDownload2 = nullptr;
+    QAction* DeleteFile2 = nullptr;
+    QAction* RenameFile2 = nullptr;
+    QAction* ViewFile2 = nullptr;
+    QAction* CHMODFile2 = nullptr;
+    QMenu* PopTBDelF = nullptr;
+    QAction* RemoteFile3 = nullptr;
+    QAction* LocalFile3 = nullptr;
+    QAction* RemoteDirectory3 = nullptr;
+    QAction* LocalDirectory3 = nullptr;
+    QMenu* PopTBRename = nullptr;
+    QAction* RemoteFile4 = nullptr;
+    QAction* LocalFile4 = nullptr;
+    QAction* RemoteDirectory4 = nullptr;
+    QAction* LocalDirectory4 = nullptr;
+    QMenu* PopTBDir = nullptr;
+    QAction* CreateRemoteDirectory1 = nullptr;
+    QAction* CreateLocalDirectory1 = nullptr;
+
+    // ---- frame operations -----------------------------------------------
+    // Enables the commands from the connection state and the selections.
+    void SetControls();
+    void SetControls(bool connected);
+    // True while the control connection is up.
+    virtual bool IsConnected() const;
+
+    void DoError(const QString& message);
+    void AppException(QObject* sender, const std::exception& e);
+    static void ShowMessageBox(const QString& caption, const QString& text, int kind);
+
+    void LoadWindowSettings();
+    void SaveWindowSettings();
+    void FillQuickConnectList();
+    void ShowWinsockInfo();
+
+    // Appends one line to the log.
+    void Log(const QString& line);
+    // Status bar panel 0 or 1.
+    void SetStatusText(int panel, const QString& text);
+    QString StatusText(int panel) const;
+    // Window caption after a disconnect and while connected.
+    void SetCaptionDisconnected();
+    void SetCaptionConnected(const QString& host, const QString& address);
+
+    // Hourglass while a request or local batch runs; DefaultCursor removes
+    // every hourglass, however many commands set one.
+    static void HourglassCursor();
+    static void DefaultCursor();
+
+    // ---- local pane -------------------------------------------------------
+    QString SelectedFolder() const;   // empty when no folder is selected
+    bool HasSelectedFolder() const { return !SelectedFolder().isEmpty(); }
+    bool SelectFolder(const QString& path);
+    void RefreshDir1();
+    void SetLocalFiles();
+    static QString LocalFileDate(const QDateTime& lastWrite);
+
+    TViewStyle ViewStyle() const;
+    bool BinaryMode() const;
+
+public slots:
+    // Connection (filled in by the connection flow).
+    void Connect1Click();
+    void QuickConnect1Click();
+    void Disconnect1Click();
+    void Profiles1Click();
+    void Exit1Click();
+    // Transfers.
+    void UploadFile1Click();
+    void DownloadFile1Click();
+    void ResumeDownload1Click();
+    void SendDirectory1Click();
+    // File and directory commands.
+    void RemoteFile1Click();
+    void LocalFile1Click();
+    void RemoteFile2Click();
+    void LocalFile2Click();
+    void ChangeDirectory1Click();
+    void Remote1Click();
+    void Local1Click();
+    void UpDirectory1Click();
+    void RemoteDirectory1Click();
+    void LocalDirectory1Click();
+    void RemoteDirectory2Click();
+    void LocalDirectory2Click();
+    void CHMODFile1Click();
+    void CHMODDirectory1Click();
+    void SendCommand1Click();
+    void ViewRemoteFile1Click();
+    void ViewLocalFile1Click();
+    void RefreshRemoteListing1Click();
+    void RefreshLocalListing1Click();
+    void RemoteDirsDblClick();
+    // View.
+    void QuickConnectBar1Click();
+    void MainToolbar1Click();
+    void TransferModeBar1Click();
+    void IconView1Click();
+    void ListView1Click();
+    void SmallIcons1Click();
+    void ReportView1Click();
+    void Radio1Click();
+    void Radio2Click();
+    // Utilities.
+    void DirectoryInformation1Click();
+    void Ping1Click();
+    void DnsLookup1Click();
+    void URLValidation1Click();
+    // Help.
+    void AboutTarvik1Click();
+    void HelpContents1Click();
+    void HelpIndex1Click();
+    void VeltraneOnline1Click();
+    // Local pane.
+    void Dir1Change();
+
+protected:
+    // Hooks the connection flow fills in: leave the session when the window
+    // closes while connected, and stop the running request after an error.
+    virtual void QuitSession();
+    virtual void AbortSession();
+
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
+private:
+    void CreatePanes();
+    void CreateFolderTree();
+    void CreateFolderTreeModel();
+    void CreateActions();
+    void CreateMainMenu();
+    void CreatePopupMenus();
+    void CreateToolbars();
+    void CreateStatusBar();
+    void ConnectSignals();
+    void ApplyPaneHeights();
+    void SetViewStyle(TViewStyle style, QAction* menuItem, QAction* button);
+    void ToggleToolbar(QAction* menuItem, QToolBar* toolbar);
+    void ColourTransferModes();
+    void CentreOnScreen();
+
+    bool constructing_ = true;
+    QString revealPending_; // folder to scroll into view once its parent is read
+};
+
+// The one main window, set before its constructor runs its own code.
+extern TFormMain* FormMain;

@@ -1,0 +1,108 @@
+// Which commands can be used, view styles, toolbars and the transfer mode.
+
+#include "app/formmain.h"
+
+#include "app/listview.h"
+
+#include <QAction>
+#include <QRadioButton>
+#include <QToolBar>
+
+namespace {
+
+void Enable(std::initializer_list<QAction*> commands, bool enabled)
+{
+    for (QAction* command : commands)
+        command->setEnabled(enabled);
+}
+
+} // namespace
+
+void TFormMain::SetControls() { SetControls(IsConnected()); }
+
+void TFormMain::SetControls(bool connected)
+{
+    const int local = List1->SelCount();
+    const int remoteFiles = RemoteFiles->SelCount();
+    const int remoteDirs = RemoteDirs->SelCount();
+
+    Enable({Connect1, TBConnect, TBQuickConnect}, !connected);
+    Enable({RefreshRemoteListing1, Disconnect1, DirectoryInformation1, TBGetDir, TBDisconnect}, connected);
+    Enable({UploadFile1, TBUpload, UploadFile2}, connected && local > 0);
+    Enable({DownloadFile1, TBDownload, ResumeDownload1, ResumeDownload2, DownloadFile2}, connected && remoteFiles > 0);
+    Enable({RemoteFile1, RemoteFile2, RemoteFile3, RemoteFile4, DeleteFile2, RenameFile2},
+           connected && remoteFiles > 0);
+    Enable({LocalFile1, LocalFile3, DeleteFile1}, local > 0);
+    Enable({LocalFile2, LocalFile4, RenameFile1}, local == 1);
+    Enable({SendDirectory1, UploadDir1, ChangeDirectory1, ChangeDirectory2, Remote1, CreateRemoteDirectory1,
+            CreateDirectory2, UpDirectory1, UpDirectory2, SendCommand1},
+           connected);
+    Enable({RemoteDirectory1, RemoteDirectory3, DeleteDirectory1}, connected && remoteDirs > 0);
+    Enable({RemoteDirectory2, RemoteDirectory4, RenameDirectory1}, connected && remoteDirs == 1);
+    Enable({CHMODFile1, CHMODFile2}, connected && remoteFiles > 0);
+    Enable({CHMODDirectory1, CHMODDirectory2}, connected && remoteDirs > 0);
+    Enable({ViewRemoteFile1, ViewFile2}, connected && remoteFiles == 1);
+    Enable({ViewLocalFile1, ViewFile1}, local == 1);
+    CreateDir1->setEnabled(Local1->isEnabled());
+    DeleteDir1->setEnabled(LocalDirectory1->isEnabled());
+    RenameDir1->setEnabled(LocalDirectory2->isEnabled());
+
+    // isHidden, not isVisible: a toolbar of a window not yet shown is not
+    // visible, yet it is not closed either.
+    QuickConnectBar1->setChecked(!Toolbar1->isHidden());
+    MainToolbar1->setChecked(!Toolbar2->isHidden());
+    TransferModeBar1->setChecked(!Toolbar3->isHidden());
+}
+
+bool TFormMain::IsConnected() const
+{
+    // The FTP session is not part of the window yet; until it is, nothing
+    // is ever connected.
+    return false;
+}
+
+TViewStyle TFormMain::ViewStyle() const { return List1->ViewStyle(); }
+
+void TFormMain::SetViewStyle(TViewStyle style, QAction* menuItem, QAction* button)
+{
+    List1->SetViewStyle(style);
+    RemoteFiles->SetViewStyle(style);
+    for (QAction* item : {IconView1, ListView1, SmallIcons1, ReportView1})
+        item->setChecked(item == menuItem);
+    button->setChecked(true);
+}
+
+void TFormMain::IconView1Click() { SetViewStyle(TViewStyle::vsIcon, IconView1, TBLgIcons); }
+void TFormMain::ListView1Click() { SetViewStyle(TViewStyle::vsList, ListView1, TBList); }
+void TFormMain::SmallIcons1Click() { SetViewStyle(TViewStyle::vsSmallIcon, SmallIcons1, TBSmIcons); }
+void TFormMain::ReportView1Click() { SetViewStyle(TViewStyle::vsReport, ReportView1, TBDetails); }
+
+void TFormMain::ToggleToolbar(QAction* menuItem, QToolBar* toolbar)
+{
+    // The action toggled its own check mark already when it was triggered
+    // from the menu; the bar follows it.
+    toolbar->setVisible(menuItem->isChecked());
+}
+
+void TFormMain::QuickConnectBar1Click() { ToggleToolbar(QuickConnectBar1, Toolbar1); }
+void TFormMain::MainToolbar1Click() { ToggleToolbar(MainToolbar1, Toolbar2); }
+void TFormMain::TransferModeBar1Click() { ToggleToolbar(TransferModeBar1, Toolbar3); }
+
+void TFormMain::ColourTransferModes()
+{
+    const QColor teal(0, 128, 128);
+    const QColor red(Qt::red);
+    QPalette binary = Radio1->palette();
+    binary.setColor(QPalette::WindowText, Radio1->isChecked() ? teal : red);
+    binary.setColor(QPalette::ButtonText, Radio1->isChecked() ? teal : red);
+    Radio1->setPalette(binary);
+    QPalette ascii = Radio2->palette();
+    ascii.setColor(QPalette::WindowText, Radio2->isChecked() ? teal : red);
+    ascii.setColor(QPalette::ButtonText, Radio2->isChecked() ? teal : red);
+    Radio2->setPalette(ascii);
+}
+
+void TFormMain::Radio1Click() { ColourTransferModes(); }
+void TFormMain::Radio2Click() { ColourTransferModes(); }
+
+bool TFormMain::BinaryMode() const { return Radio1->isChecked(); }

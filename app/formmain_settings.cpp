@@ -1,0 +1,71 @@
+// Window placement, the last local folder and the toolbar positions,
+// kept per user between runs.
+
+#include "app/formmain.h"
+
+#include <QSettings>
+
+namespace {
+
+// Same names as the settings key of the Windows program, so that the values
+// read the same in any settings store.
+const QString kGroup = QStringLiteral("Settings");
+const QString kPath = QStringLiteral("Path");
+const QString kState = QStringLiteral("State");
+const QString kTop = QStringLiteral("Top");
+const QString kLeft = QStringLiteral("Left");
+const QString kHeight = QStringLiteral("Height");
+const QString kWidth = QStringLiteral("Width");
+const QString kToolbars = QStringLiteral("Toolbars");
+
+} // namespace
+
+void TFormMain::LoadWindowSettings()
+{
+    QSettings settings(QStringLiteral("Veltrane"), QStringLiteral("Tarvik"));
+    if (!settings.childGroups().contains(kGroup))
+        return;
+    settings.beginGroup(kGroup);
+
+    const QString path = settings.value(kPath).toString();
+    if (!path.isEmpty())
+        SelectFolder(path);
+
+    if (settings.contains(kState)) {
+        if (settings.value(kState).toString() == QLatin1String("Max")) {
+            setWindowState(windowState() | Qt::WindowMaximized);
+        } else {
+            const int top = settings.value(kTop, y()).toInt();
+            const int left = settings.value(kLeft, x()).toInt();
+            const int height = settings.value(kHeight, this->height()).toInt();
+            const int width = settings.value(kWidth, this->width()).toInt();
+            move(left, top);
+            resize(width, height);
+        }
+    }
+
+    const QByteArray toolbars = settings.value(kToolbars).toByteArray();
+    if (!toolbars.isEmpty())
+        restoreState(toolbars);
+    settings.endGroup();
+}
+
+void TFormMain::SaveWindowSettings()
+{
+    QSettings settings(QStringLiteral("Veltrane"), QStringLiteral("Tarvik"));
+    settings.beginGroup(kGroup);
+    settings.setValue(kPath, SelectedFolder());
+    if (isMaximized()) {
+        // The last normal placement stays stored for the next restore.
+        settings.setValue(kState, QStringLiteral("Max"));
+    } else {
+        settings.setValue(kState, QStringLiteral("Normal"));
+        settings.setValue(kTop, y());
+        settings.setValue(kLeft, x());
+        settings.setValue(kHeight, height());
+        settings.setValue(kWidth, width());
+    }
+    settings.setValue(kToolbars, saveState());
+    settings.endGroup();
+    settings.sync();
+}

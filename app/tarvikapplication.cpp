@@ -1,0 +1,25 @@
+#include "app/tarvikapplication.h"
+
+#include "platform/application.h"
+
+#include <stdexcept>
+
+TTarvikApplication::TTarvikApplication(int& argc, char** argv) : QApplication(argc, argv)
+{
+    setApplicationName(QStringLiteral("Tarvik"));
+    setOrganizationName(QStringLiteral("Veltrane"));
+    setApplicationDisplayName(QStringLiteral("Tarvik"));
+    setDesktopFileName(QStringLiteral("tarvik"));
+}
+
+bool TTarvikApplication::notify(QObject* receiver, QEvent* event)
+{
+    try {
+        return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+        Application::HandleException(e);
+    } catch (...) {
+        Application::HandleException(std::runtime_error("Unknown exception"));
+    }
+    return false;
+}
