@@ -1,0 +1,366 @@
+// Connecting, receiving and the select notifications of the socket core.
+
+#include "net/customwsocket.h"
+
+#include "net/wsocketaddress.h"
+
+#include <algorithm>
+#include <cstring>
+
+// --- Connect ----------------------------------------------------------------
+
+void TCustomWSocket::BindSocket()
+{
+    FLastError = 0;
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = WSocket_htons(std::uint16_t(FLocalPortNumber));
+    local.sin_addr.s_addr = WSocketResolveHost(FLocalAddr);
+    if (WSocket_bind(FSocketHandle, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        FLastError = WSocket_WSAGetLastError();
+        RaiseExceptionFmt("winsock.bind failed, error #%d", FLastError);
+        return;
+    }
+    int len = sizeof local;
+    if (WSocket_getsockname(FSocketHandle, reinterpret_cast<sockaddr*>(&local), &len) != 0) {
+        FLastError = WSocket_WSAGetLastError();
+        RaiseExceptionFmt("winsock.getsockname failed, error #%d", FLastError);
+        return;
+    }
+    FLocalPortNumber = WSocket_ntohs(local.sin_port);
+    FLocalPortText = std::to_string(FLocalPortNumber);
+}
+
+void TCustomWSocket::SetLingerOption()
+{
+    if (FLingerOnOff == wsLingerNoSet)
+        return;
+    if (FSocketHandle == INVALID_SOCKET) {
+        RaiseException("Cannot set linger option at this time");
+        return;
+    }
+    linger li{};
+    li.l_onoff = FLingerOnOff == wsLingerOn ? 1 : 0;
+    li.l_linger = FLingerTimeout & 0xFFFF;
+    if (WSocket_setsockopt(FSocketHandle, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&li),
+                           sizeof li) != 0)
+        SocketError("setsockopt(SO_LINGER)");
+}
+
+void TCustomWSocket::Connect()
+{
+    if (FSocketHandle != INVALID_SOCKET && FState != wsClosed) {
+        RaiseException("Connect: Socket already in use");
+        return;
+    }
+    if (!FPortAssigned) {
+        RaiseException("Connect: No Port Specified");
+        return;
+    }
+    if (!FAddrAssigned) {
+        RaiseException("Connect: No IP Address Specified");
+        return;
+    }
+    if (!FProtoAssigned) {
+        RaiseException("Connect: No Protocol Specified");
+        return;
+    }
+
+    try {
+        if (!FProtoResolved) {
+            FProtocol = WSocketResolveProto(FProtoText);
+            FSocketType = FProtocol == IPPROTO_UDP ? SOCK_DGRAM : SOCK_STREAM;
+            FProtoResolved = true;
+        }
+        if (!FPortResolved) {
+            FPortNumber = WSocketResolvePort(FPortText, FProtoText);
+            FRemoteAddress.sin_port = WSocket_htons(FPortNumber);
+            FPortResolved = true;
+        }
+        if (!FLocalPortResolved) {
+            FLocalPortNumber = WSocketResolvePort(FLocalPortText, FProtoText);
+            FLocalPortResolved = true;
+        }
+        if (!FAddrResolved) {
+            FRemoteAddress.sin_addr.s_addr = WSocketResolveHost(FAddrText);
+            FAddrResolved = true;
+        }
+    } catch (const std::exception& E) {
+        RaiseException(std::string("connect: ") + E.what());
+        return;
+    }
+
+    DeleteBufferedData();
+    FSocketHandle = WSocket_socket(FAddressFamily, FSocketType, FProtocol);
+    if (FSocketHandle == INVALID_SOCKET) {
+        SocketError("Connect (socket)");
+        return;
+    }
+    const TAliveToken alive = FAlive;
+    ChangeState(wsOpened);
+    if (!*alive || FSocketHandle == INVALID_SOCKET)
+        return;
+
+    if (FSocketType == SOCK_DGRAM) {
+        BindSocket();
+        if (FLastError != 0)
+            return;
+        if (FRemoteAddress.sin_addr.s_addr == INADDR_BROADCAST) {
+            const int on = 1;
+            if (WSocket_setsockopt(FSocketHandle, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on),
+                                   sizeof on) != 0) {
+                SocketError("setsockopt(SO_BROADCAST)");
+                return;
+            }
+        }
+    } else {
+        if (FLocalPortNumber != 0 || FLocalAddr != "0.0.0.0") {
+            BindSocket();
+            if (FLastError != 0)
+                return;
+        }
+        FLastError = 0;
+        SetLingerOption();
+        if (FLastError != 0)
+            return;
+        const int allBits = -1;
+        if (WSocket_setsockopt(FSocketHandle, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&allBits),
+                               sizeof allBits) != 0) {
+            SocketError("setsockopt(SO_KEEPALIVE)");
+            return;
+        }
+        if (WSocket_setsockopt(FSocketHandle, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&allBits),
+                               sizeof allBits) != 0) {
+            SocketError("setsockopt(SO_REUSEADDR)");
+            return;
+        }
+    }
+
+    if (WSocket_WSAAsyncSelect(FSocketHandle, MessageWindow(), WM_ASYNCSELECT,
+                               FD_READ | FD_WRITE | FD_ACCEPT | FD_CONNECT | FD_CLOSE) != 0) {
+        SocketError("WSAAsyncSelect");
+        return;
+    }
+
+    if (FSocketType == SOCK_DGRAM) {
+        ChangeState(wsConnected);
+        if (!*alive)
+            return;
+        TriggerSessionConnected(0);
+        return;
+    }
+
+    const int rc = WSocket_connect(FSocketHandle, reinterpret_cast<const sockaddr*>(&FRemoteAddress),
+                                   sizeof FRemoteAddress);
+    if (rc == 0) {
+        ChangeState(wsConnecting);
+        return;
+    }
+    const int err = WSocket_WSAGetLastError();
+    if (err == WSAEWOULDBLOCK) {
+        ChangeState(wsConnecting);
+        return;
+    }
+    FLastError = err;
+    SocketError("Connect");
+}
+
+// --- Receiving ----------------------------------------------------------------
+
+int TCustomWSocket::DoRecv(void* Buffer, int BufferSize, int Flags)
+{
+    ++FRecvCalls;
+    const int result = WSocket_recv(FSocketHandle, Buffer, BufferSize, Flags);
+    // A read that got less than it asked for emptied the socket; that read
+    // also re-armed the notification for whatever comes next.
+    FLastRecvDrained = (Flags & MSG_PEEK) == 0 && result >= 0 && result < BufferSize;
+    if (result > 0 && (Flags & MSG_PEEK) == 0)
+        FRecvBytes += result;
+    return result;
+}
+
+int TCustomWSocket::DoRecvFrom(SOCKET FHSocket, void* Buffer, int BufferSize, int Flags, sockaddr_in& From,
+                               int& FromLen)
+{
+    ++FRecvCalls;
+    return WSocket_recvfrom(FHSocket, Buffer, BufferSize, Flags, reinterpret_cast<sockaddr*>(&From), &FromLen);
+}
+
+int TCustomWSocket::Receive(void* Buffer, int BufferSize)
+{
+    ++FRecvCalls;
+    const int result = DoRecv(Buffer, BufferSize, 0);
+    if (result < 0)
+        FLastError = WSocket_WSAGetLastError();
+    else
+        FReadCount += result;
+    return result;
+}
+
+std::string TCustomWSocket::ReceiveStr()
+{
+    ++FRecvCalls;
+    const std::int64_t count = GetRcvdCount();
+    if (count < 1)
+        return "";
+    const int wanted = int(std::min<std::int64_t>(count, 0x7FFFFFFF));
+    std::string result(std::size_t(wanted), '\0');
+    const int got = DoRecv(result.data(), wanted, 0);
+    if (got < 1)
+        return "";
+    result.resize(std::size_t(got));
+    return result;
+}
+
+int TCustomWSocket::ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From, int& FromLen)
+{
+    ++FRecvCalls;
+    const int result = DoRecvFrom(FSocketHandle, Buffer, BufferSize, 0, From, FromLen);
+    if (result < 0)
+        FLastError = WSocket_WSAGetLastError();
+    else
+        FReadCount += result;
+    return result;
+}
+
+int TCustomWSocket::PeekData(void* Buffer, int BufferSize)
+{
+    const int result = DoRecv(Buffer, BufferSize, MSG_PEEK);
+    if (result < 0)
+        FLastError = WSocket_WSAGetLastError();
+    return result;
+}
+
+std::int64_t TCustomWSocket::GetRcvdCount()
+{
+    std::uint32_t count = 0;
+    if (WSocket_ioctlsocket(FSocketHandle, FIONREAD, &count) == SOCKET_ERROR) {
+        SocketError("ioctlSocket");
+        return -1;
+    }
+    return std::int64_t(count);
+}
+
+void TCustomWSocket::ASyncReceive(std::uint16_t Error)
+{
+    const TAliveToken alive = FAlive;
+    const SOCKET handle = FSocketHandle;
+    const bool stream = FSocketType == SOCK_STREAM;
+    // Bytes a stream socket is known to hold: only our own reads take them
+    // away, so the count is kept up to date without asking every time.
+    std::int64_t knownPending = 0;
+    try {
+        for (;;) {
+            FLastError = 0;
+            const std::uint64_t readsBefore = FRecvCalls;
+            const std::int64_t bytesBefore = FRecvBytes;
+            FLastRecvDrained = false;
+            const bool consumed = TriggerDataAvailable(Error);
+            if (!*alive)
+                return;
+            if (!consumed) {
+                char junk[1024];
+                const int got = DoRecv(junk, sizeof junk, 0);
+                if (got < 0) {
+                    const int err = WSocket_WSAGetLastError();
+                    if (err == WSAEWOULDBLOCK) {
+                        FLastError = 0;
+                        break;
+                    }
+                    FLastError = err;
+                }
+            } else if (FRecvCalls == readsBefore) {
+                // The handler took nothing: calling it again at once would
+                // turn forever. The bytes stay in the socket; the handler
+                // gets them with its next Receive, or with the next
+                // notification that one of its reads re-arms.
+                break;
+            }
+            if (FLastError != 0)
+                break;
+            if (FSocketHandle != handle || FSocketHandle == INVALID_SOCKET)
+                break;
+            if (stream && FLastRecvDrained)
+                break;
+            if (stream && knownPending > 0) {
+                knownPending -= FRecvBytes - bytesBefore;
+                if (knownPending > 0)
+                    continue;
+            }
+            std::uint32_t pending = 0;
+            if (WSocket_ioctlsocket(FSocketHandle, FIONREAD, &pending) == SOCKET_ERROR) {
+                FLastError = WSocket_WSAGetLastError();
+                break;
+            }
+            if (pending == 0)
+                break;
+            knownPending = pending;
+        }
+    } catch (...) {
+        // A data handler's exception ends this round of reading; the bytes
+        // it left stay in the socket.
+    }
+}
+
+// --- Notifications --------------------------------------------------------
+
+void TCustomWSocket::WMASyncSelect(TMessage& msg)
+{
+    if (msg.WParam != WPARAM(FSocketHandle) || FSocketHandle == INVALID_SOCKET)
+        return; // late notification for a handle we no longer own
+    if (FPaused)
+        return;
+    const TAliveToken alive = FAlive;
+    const SOCKET handle = FSocketHandle;
+    const std::uint16_t events = LoWord(msg.LParam);
+    const std::uint16_t error = HiWord(msg.LParam);
+    // A handler may close the socket or free the object; the remaining
+    // bits of this message belong to the connection that is gone.
+    auto gone = [&] { return !*alive || FSocketHandle != handle; };
+
+    if (events & FD_CONNECT) {
+        ChangeState(wsConnected);
+        if (!*alive)
+            return;
+        TriggerSessionConnected(error);
+        if (!*alive)
+            return;
+        if (error != 0 && FState != wsClosed)
+            Close();
+        if (gone())
+            return;
+    }
+    if (events & FD_READ) {
+        ASyncReceive(error);
+        if (gone())
+            return;
+    }
+    if (events & FD_WRITE) {
+        TryToSend();
+        if (gone())
+            return;
+        if (FSendQueueEmpty) {
+            TriggerDataSent(error);
+            if (gone())
+                return;
+        }
+    }
+    if (events & FD_ACCEPT) {
+        TriggerSessionAvailable(error);
+        if (gone())
+            return;
+    }
+    if ((events & FD_CLOSE) && FState != wsConnecting) {
+        ASyncReceive(0);
+        if (!*alive)
+            return;
+        if (!FSessionClosedFired) {
+            FSessionClosedFired = true;
+            TriggerSessionClosed(error);
+            if (!*alive)
+                return;
+        }
+        if (FState != wsClosed)
+            Close();
+    }
+}
