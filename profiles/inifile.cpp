@@ -135,7 +135,7 @@ bool ParseInteger(const std::string& text, int& result)
 
 } // namespace
 
-std::string TrimBlanks(const std::string& text)
+std::string TrimIniBlanks(const std::string& text)
 {
     std::size_t first = 0;
     std::size_t last = text.size();
@@ -171,7 +171,7 @@ TIniFile::TLine TIniFile::ParseLine(const std::string& line)
 {
     TLine parsed;
     parsed.text = line;
-    const std::string trimmed = TrimBlanks(line);
+    const std::string trimmed = TrimIniBlanks(line);
     if (trimmed.empty() || trimmed[0] == ';' || trimmed[0] == '#')
         return parsed;
 
@@ -182,7 +182,7 @@ TIniFile::TLine TIniFile::ParseLine(const std::string& line)
         const std::size_t close = trimmed.rfind(']');
         const std::size_t length = close == std::string::npos ? std::string::npos : close - 1;
         parsed.kind = TLineKind::Section;
-        parsed.name = TrimBlanks(trimmed.substr(1, length));
+        parsed.name = TrimIniBlanks(trimmed.substr(1, length));
         parsed.folded = FoldName(parsed.name);
         return parsed;
     }
@@ -190,19 +190,19 @@ TIniFile::TLine TIniFile::ParseLine(const std::string& line)
     const std::size_t equals = trimmed.find('=');
     if (equals == std::string::npos)
         return parsed;
-    const std::string key = TrimBlanks(trimmed.substr(0, equals));
+    const std::string key = TrimIniBlanks(trimmed.substr(0, equals));
     if (key.empty())
         return parsed;
     parsed.kind = TLineKind::Key;
     parsed.name = key;
     parsed.folded = FoldName(key);
-    parsed.value = Unquote(TrimBlanks(trimmed.substr(equals + 1)));
+    parsed.value = Unquote(TrimIniBlanks(trimmed.substr(equals + 1)));
     return parsed;
 }
 
 std::string TIniFile::KeyLine(const std::string& key, const std::string& value)
 {
-    if (value != TrimBlanks(value) || WrappedInQuotes(value))
+    if (value != TrimIniBlanks(value) || WrappedInQuotes(value))
         return key + "=\"" + value + "\"";
     return key + "=" + value;
 }
@@ -240,7 +240,7 @@ std::vector<std::string> TIniFile::SectionNames() const
 
 bool TIniFile::HasSection(const std::string& section) const
 {
-    const std::string folded = FoldName(TrimBlanks(section));
+    const std::string folded = FoldName(TrimIniBlanks(section));
     for (std::size_t i = 0; i < lines_.size(); ++i)
         if (SectionMatches(i, folded))
             return true;
@@ -249,8 +249,8 @@ bool TIniFile::HasSection(const std::string& section) const
 
 std::optional<std::string> TIniFile::Read(const std::string& section, const std::string& key) const
 {
-    const std::string sectionFolded = FoldName(TrimBlanks(section));
-    const std::string keyFolded = FoldName(TrimBlanks(key));
+    const std::string sectionFolded = FoldName(TrimIniBlanks(section));
+    const std::string keyFolded = FoldName(TrimIniBlanks(key));
     bool inside = false;
     for (const TLine& line : lines_) {
         if (line.kind == TLineKind::Section)
@@ -283,9 +283,9 @@ bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool
 
 void TIniFile::WriteString(const std::string& section, const std::string& key, const std::string& value)
 {
-    const std::string name = TrimBlanks(OneLine(section));
+    const std::string name = TrimIniBlanks(OneLine(section));
     const std::string sectionFolded = FoldName(name);
-    const std::string keyFolded = FoldName(TrimBlanks(key));
+    const std::string keyFolded = FoldName(TrimIniBlanks(key));
     const std::string clean = OneLine(value);
 
     bool inside = false;
@@ -301,7 +301,7 @@ void TIniFile::WriteString(const std::string& section, const std::string& key, c
 
     TLine added;
     added.kind = TLineKind::Key;
-    added.name = TrimBlanks(key);
+    added.name = TrimIniBlanks(key);
     added.folded = keyFolded;
     added.value = clean;
     added.text = KeyLine(added.name, clean);
@@ -336,7 +336,7 @@ void TIniFile::WriteBool(const std::string& section, const std::string& key, boo
 
 bool TIniFile::EraseSection(const std::string& section)
 {
-    const std::string folded = FoldName(TrimBlanks(section));
+    const std::string folded = FoldName(TrimIniBlanks(section));
     bool removed = false;
     std::size_t i = 0;
     while (i < lines_.size()) {

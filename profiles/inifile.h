@@ -79,4 +79,4 @@ private:
 // Case-folds UTF-8 text for name matching.
 std::string FoldName(const std::string& name);
 // Removes surrounding spaces and tabs.
-std::string TrimBlanks(const std::string& text);
+std::string TrimIniBlanks(const std::string& text);
