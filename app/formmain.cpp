@@ -6,6 +6,10 @@
 #include "dialogs/prompts.h"
 #include "dialogs/tarvikicon.h"
 #include "platform/application.h"
+#include "tools/toolhelp.h"
+#include "dialogs/helpfile.h"
+#include "dialogs/transferprogress.h"
+#include "ftp/ftpclient.h"
 
 #include <QCloseEvent>
 #include <QGuiApplication>
@@ -14,6 +18,7 @@
 #include <QMenuBar>
 #include <QPlainTextEdit>
 #include <QScreen>
+#include <QScrollBar>
 #include <QSplitter>
 #include <QStatusBar>
 #include <QToolBar>
@@ -60,7 +65,10 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent)
     CreateToolbars();
     CreateStatusBar();
     ConnectSignals();
+    ConnectDragAndDrop();
     CentreOnScreen();
+    CreateFtpClient();
+    SetToolHelpHandler([](const QString& topic) { THelpFile::ShowTopic(topic); });
 
     Application::SetExceptionHook([this](const std::exception& e) { AppException(nullptr, e); });
     ListingFile = appfolder::ApplicationFile(QStringLiteral("FTPDIR.TXT"));
@@ -79,6 +87,8 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent)
 
 TFormMain::~TFormMain()
 {
+    ReleaseFtpClient();
+    SetToolHelpHandler(nullptr);
     Application::SetExceptionHook(nullptr);
     if (FormMain == this)
         FormMain = nullptr;
@@ -202,7 +212,13 @@ void TFormMain::showEvent(QShowEvent* event)
     ApplyPaneHeights();
 }
 
-void TFormMain::Log(const QString& line) { Memo1->appendPlainText(line); }
+void TFormMain::Log(const QString& line)
+{
+    Memo1->appendPlainText(line);
+    // The newest line stays in view, as the dialogue goes on.
+    QScrollBar* bar = Memo1->verticalScrollBar();
+    bar->setValue(bar->maximum());
+}
 
 void TFormMain::SetStatusText(int panel, const QString& text)
 {

@@ -2,13 +2,20 @@
 
 // The main window: local folders and files above, the server's directories
 // and files below, the log at the bottom. Its handlers are split over
-// several files by concern (menus, settings, local pane, session, help).
+// several files by concern: menus, settings, the local pane and its
+// commands, connecting (session), FTP events, the remote listing, transfers,
+// remote file commands and help.
 
 #include <QDateTime>
 #include <QMainWindow>
 #include <QStringList>
 
+#include "ftp/ftptypes.h"
+
+#include <cstdint>
 #include <exception>
+#include <memory>
+#include <string>
 
 class QAction;
 class QActionGroup;
@@ -21,7 +28,10 @@ class QRadioButton;
 class QSplitter;
 class QToolBar;
 class QTreeView;
+struct TProfileHooks;
+class TFtpClient;
 class TListView;
+class TTransferProgress;
 enum class TViewStyle;
 
 class TFormMain : public QMainWindow {
@@ -45,6 +55,11 @@ public:
     bool SitePassive = false;
     bool ProgressActive = false;
     QStringList SelectionList;
+
+    // The FTP client of the session, for the window's whole life.
+    std::unique_ptr<TFtpClient> FTPC1;
+    // The progress dialog of the transfer in progress, if any.
+    std::unique_ptr<TTransferProgress> ProgressDialog;
 
     // ---- panes ----------------------------------------------------------
     QWidget* PanelMain = nullptr;
@@ -224,6 +239,46 @@ public:
     TViewStyle ViewStyle() const;
     bool BinaryMode() const;
 
+    // ---- session ----------------------------------------------------------
+    void OpenSession();
+    void AskLoginAgain();
+    void RequestRemoteListing();
+    void ParseRemoteListing();
+    // The name a remote list item stands for (its caption may only show it).
+    static QString ItemName(const TListView* list, int row);
+
+    // ---- transfers ---------------------------------------------------------
+    void SendAFile(const QString& localPath, const QString& remoteName);
+    void ReceiveAFile(const QString& remoteName, const QString& localPath);
+    void ResumeAFile(const QString& remoteName, const QString& localPath);
+    void SendDragFiles();
+    void SendDragDir();
+    void List1StartDrag();
+    void RemoteFilesStartDrag();
+    void Dir1StartDrag();
+    bool List1DragOver(bool sourceIsListView) const;
+    bool RemoteFilesDragOver() const;
+    void List1DragDrop();
+    void RemoteFilesDragDrop();
+    // The local file a remote name may be written to inside `folder`; false
+    // (with an "Error: " log line) when the name could lead anywhere else.
+    bool SafeLocalPath(const QString& folder, const QString& remoteName, QString& localPath);
+    // The folder selected in Dir1 followed by "/", empty when none is.
+    QString FolderPrefix() const;
+
+    // ---- FTP events ----------------------------------------------------------
+    void FTPC1Display(TCustomFtpCli* sender, std::string& msg);
+    void FTPC1DisplayFile(TCustomFtpCli* sender, std::string& msg);
+    void FTPC1Command(TCustomFtpCli* sender, std::string& cmd);
+    void FTPC1Response(TCustomFtpCli* sender);
+    void FTPC1Progress(TCustomFtpCli* sender, std::int64_t count, bool& abort);
+    void FTPC1SessionConnected(TCustomFtpCli* sender, std::uint16_t error);
+    void FTPC1SessionClosed(TCustomFtpCli* sender, std::uint16_t error);
+    void FTPC1RequestDone(TCustomFtpCli* sender, TFtpRequest rqType, std::uint16_t error);
+    void FTPC1StateChange(TCustomFtpCli* sender);
+    void FTPC1ReadyToTransmit(TCustomFtpCli* sender, bool& cancel);
+    void FTPC1BgException(TCustomFtpCli* sender, const std::exception& e, bool& canClose);
+
 public slots:
     // Connection (filled in by the connection flow).
     void Connect1Click();
@@ -281,8 +336,8 @@ public slots:
     void Dir1Change();
 
 protected:
-    // Hooks the connection flow fills in: leave the session when the window
-    // closes while connected, and stop the running request after an error.
+    // Leave the session when the window closes while connected, and stop
+    // the running request after an error.
     virtual void QuitSession();
     virtual void AbortSession();
 
@@ -305,8 +360,19 @@ private:
     void ToggleToolbar(QAction* menuItem, QToolBar* toolbar);
     void ColourTransferModes();
     void CentreOnScreen();
+    void CreateFtpClient();
+    void ReleaseFtpClient();
+    void ConnectDragAndDrop();
+    // Runs one blocking request of FTPC1; a wait that ran out without any
+    // completion is reported as a time-out.
+    bool RunRequest(bool (TFtpClient::*request)());
+    void ReportTimeout();
+    void SetTransferType();
+    void ReceiveOrResume(const QString& remoteName, const QString& localPath, bool resume);
+    TProfileHooks ProfileHooks();
 
     bool constructing_ = true;
+    int requestsDone_ = 0;  // completions seen, to tell a silent time-out
     QString revealPending_; // folder to scroll into view once its parent is read
 };
 

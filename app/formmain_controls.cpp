@@ -54,12 +54,6 @@ void TFormMain::SetControls(bool connected)
     TransferModeBar1->setChecked(!Toolbar3->isHidden());
 }
 
-bool TFormMain::IsConnected() const
-{
-    // The FTP session is not part of the window yet; until it is, nothing
-    // is ever connected.
-    return false;
-}
 
 TViewStyle TFormMain::ViewStyle() const { return List1->ViewStyle(); }
 

@@ -2,6 +2,7 @@
 
 #include "app/formmain.h"
 
+#include "app/foldertreemodel.h"
 #include "app/imagelist.h"
 #include "app/listview.h"
 
@@ -91,7 +92,9 @@ void TFormMain::CreateFolderTree()
 void TFormMain::CreateFolderTreeModel()
 {
     QItemSelectionModel* oldSelection = Dir1->selectionModel();
-    Dir1Model = new QFileSystemModel(this);
+    auto* model = new TFolderTreeModel(this);
+    model->OnStartDrag = [this] { Dir1StartDrag(); };
+    Dir1Model = model;
     Dir1Model->setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Hidden | QDir::Drives);
     Dir1Model->setReadOnly(true);
     static TDesktopIconProvider folderIcons;

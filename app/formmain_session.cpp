@@ -1,12 +1,70 @@
-// The FTP session as seen from the window: connecting, leaving, and every
-// command that needs the server. The connection flow fills these in; until
-// then nothing is ever connected, so none of them can be reached from the
-// menus (SetControls keeps them disabled) except the connect commands.
+// Connecting and leaving: the login dialog, quick connect, disconnect, the
+// profile manager, and the tool windows of the Utilities menu.
 
 #include "app/formmain.h"
 
-void TFormMain::Connect1Click() {}
-void TFormMain::QuickConnect1Click() {}
+#include "dialogs/prompts.h"
+#include "ftp/ftpclient.h"
+#include "net/winsockloader.h"
+#include "platform/application.h"
+#include "profiles/accountstore.h"
+#include "profiles/login.h"
+#include "profiles/profilehooks.h"
+#include "profiles/settform.h"
+#include "tools/dirinfo.h"
+#include "tools/dnslookup.h"
+#include "tools/pingunit.h"
+
+#ifdef TARVIK_HAVE_URLWINDOW
+#include "http/validurl.h"
+#endif
+
+#include <QComboBox>
+
+TProfileHooks TFormMain::ProfileHooks()
+{
+    TProfileHooks hooks;
+    hooks.FillQuickConnectList = [this] { FillQuickConnectList(); };
+    return hooks;
+}
+
+void TFormMain::Connect1Click()
+{
+    {
+        TLogForm form(ProfileHooks(), this);
+        form.OnAbort = [this] {
+            if (FTPC1->State() != ftpReady)
+                FTPC1->AbortAsync();
+        };
+        form.OnOpenSession = [this](const TSiteFields& fields) {
+            SiteHost = QString::fromStdString(fields.SiteHost);
+            SiteUser = QString::fromStdString(fields.SiteUser);
+            SitePassword = QString::fromStdString(fields.SitePassword);
+            SitePort = QString::fromStdString(fields.SitePort);
+            SitePassive = fields.SitePassive;
+            OpenSession();
+        };
+        form.exec();
+    }
+    DefaultCursor();
+}
+
+void TFormMain::QuickConnect1Click()
+{
+    TSiteFields fields;
+    fields.SiteHost = SiteHost.toStdString();
+    fields.SiteUser = SiteUser.toStdString();
+    fields.SitePassword = SitePassword.toStdString();
+    fields.SitePort = SitePort.toStdString();
+    fields.SitePassive = SitePassive;
+    AccountStore().LoadQuickConnect(ComboQuick->currentText().toStdString(), fields);
+    SiteHost = QString::fromStdString(fields.SiteHost);
+    SiteUser = QString::fromStdString(fields.SiteUser);
+    SitePassword = QString::fromStdString(fields.SitePassword);
+    SitePort = QString::fromStdString(fields.SitePort);
+    SitePassive = fields.SitePassive;
+    OpenSession();
+}
 
 void TFormMain::Disconnect1Click()
 {
@@ -14,50 +72,67 @@ void TFormMain::Disconnect1Click()
         ShowMessageBox(QStringLiteral("Cannot Execute command"), QStringLiteral("You are already diconnected!"), 0);
         return;
     }
+    HourglassCursor();
+    try {
+        FTPC1->QuitAsync();
+    } catch (const std::exception& e) {
+        // Refused while another request runs: the session stays as it is.
+        Log(QStringLiteral("Error: ") + QString::fromUtf8(e.what()));
+    }
+    DefaultCursor();
 }
 
-void TFormMain::Profiles1Click() {}
-
-void TFormMain::FillQuickConnectList()
+void TFormMain::Profiles1Click()
 {
-    // Filled from the account store once it is part of the program.
+    TSettForm form(ProfileHooks(), this);
+    form.exec();
 }
+
+void TFormMain::FillQuickConnectList() { ::FillQuickConnectList(*ComboQuick); }
 
 void TFormMain::ShowWinsockInfo()
 {
-    // Logged from the socket layer's description once the session is part
-    // of the window.
+    try {
+        const WSADATA info = WinsockInfo();
+        Log(QStringLiteral("Initializing ") + QString::fromLocal8Bit(info.szDescription));
+        Log(QStringLiteral("Status: ") + QString::fromLocal8Bit(info.szSystemStatus));
+    } catch (const std::exception& e) {
+        Log(QStringLiteral("Error: ") + QString::fromUtf8(e.what()));
+    }
 }
 
-void TFormMain::QuitSession() {}
-void TFormMain::AbortSession() {}
+void TFormMain::QuitSession()
+{
+    try {
+        FTPC1->QuitAsync();
+    } catch (const std::exception&) {
+        // A request still runs; closing the window ends it with the client.
+        FTPC1->AbortAsync();
+    }
+}
 
-void TFormMain::UploadFile1Click() {}
-void TFormMain::DownloadFile1Click() {}
-void TFormMain::ResumeDownload1Click() {}
-void TFormMain::SendDirectory1Click() {}
-void TFormMain::RemoteFile1Click() {}
-void TFormMain::RemoteFile2Click() {}
-void TFormMain::ChangeDirectory1Click() {}
-void TFormMain::Remote1Click() {}
-void TFormMain::UpDirectory1Click() {}
-void TFormMain::RemoteDirectory1Click() {}
-void TFormMain::RemoteDirectory2Click() {}
-void TFormMain::CHMODFile1Click() {}
-void TFormMain::CHMODDirectory1Click() {}
-void TFormMain::SendCommand1Click() {}
-void TFormMain::ViewRemoteFile1Click() {}
-void TFormMain::RefreshRemoteListing1Click() {}
-void TFormMain::RemoteDirsDblClick() {}
-void TFormMain::DirectoryInformation1Click() {}
-void TFormMain::Ping1Click() {}
-void TFormMain::DnsLookup1Click() {}
-void TFormMain::URLValidation1Click() {}
+void TFormMain::AbortSession() { FTPC1->AbortAsync(); }
 
-// Local file commands.
-void TFormMain::LocalFile1Click() {}
-void TFormMain::LocalFile2Click() {}
-void TFormMain::Local1Click() {}
-void TFormMain::LocalDirectory1Click() {}
-void TFormMain::LocalDirectory2Click() {}
-void TFormMain::ViewLocalFile1Click() {}
+void TFormMain::DirectoryInformation1Click()
+{
+    TDirInfoSource source;
+    source.Connected = [this] { return IsConnected(); };
+    source.RequestListing = [this] { RequestRemoteListing(); };
+    source.ListingFile = ListingFile;
+    TFormDir::Execute(this, source);
+}
+
+void TFormMain::Ping1Click() { TFormPing::Execute(this); }
+
+void TFormMain::DnsLookup1Click() { TFormDns::Execute(this); }
+
+void TFormMain::URLValidation1Click()
+{
+#ifdef TARVIK_HAVE_URLWINDOW
+    TFormHttp form(this);
+    form.exec();
+#else
+    ShowMessageBox(QStringLiteral("URL Information"), QStringLiteral("The URL information window is not available."),
+                   0);
+#endif
+}

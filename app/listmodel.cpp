@@ -1,5 +1,7 @@
 #include "app/listmodel.h"
 
+#include <QMimeData>
+
 #include "app/imagelist.h"
 
 TListModel::TListModel(QObject* parent) : QAbstractTableModel(parent) {}
@@ -44,6 +46,7 @@ void TListModel::EndUpdate()
 
 void TListModel::Clear()
 {
+    names_.clear();
     if (updating_ > 0) {
         items_.clear();
         return;
@@ -57,6 +60,23 @@ void TListModel::Reserve(int count)
 {
     if (count > 0)
         items_.reserve(static_cast<size_t>(count));
+}
+
+int TListModel::Add(TListItem item, const QString& name)
+{
+    const int row = Add(std::move(item));
+    names_.insert(row, name);
+    return row;
+}
+
+QString TListModel::Name(int row) const
+{
+    const auto found = names_.constFind(row);
+    if (found != names_.constEnd())
+        return found.value();
+    if (row < 0 || row >= Count())
+        return {};
+    return items_[std::size_t(row)].Caption;
 }
 
 int TListModel::Add(TListItem item)
@@ -116,4 +136,19 @@ Qt::ItemFlags TListModel::flags(const QModelIndex& index) const
     if (!index.isValid())
         return Qt::NoItemFlags;
     return Qt::ItemIsSelectable | Qt::ItemIsEnabled | Qt::ItemIsDragEnabled | Qt::ItemNeverHasChildren;
+}
+
+QStringList TListModel::mimeTypes() const { return {TListModel::MimeType()}; }
+
+QMimeData* TListModel::mimeData(const QModelIndexList& indexes) const
+{
+    if (indexes.isEmpty())
+        return nullptr;
+    // The drop side only needs to know that the drag came from a list view;
+    // which items travel is recorded by the window when the drag starts.
+    if (OnStartDrag)
+        OnStartDrag();
+    auto* data = new QMimeData;
+    data->setData(MimeType(), objectName().toUtf8());
+    return data;
 }

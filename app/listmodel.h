@@ -5,10 +5,14 @@
 // a hundred thousand items cost one model reset instead of one signal each.
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QStringList>
 
 #include <vector>
 
+#include <functional>
+
+class QMimeData;
 class TImageList;
 
 struct TListItem {
@@ -32,6 +36,11 @@ public:
     void Clear();
     void Reserve(int count);
     int Add(TListItem item);
+    // Adds an item whose caption only shows its real name (a name cut short
+    // or with control characters made visible).
+    int Add(TListItem item, const QString& name);
+    // The name an item stands for: its caption unless added with a name.
+    QString Name(int row) const;
     int Count() const { return static_cast<int>(items_.size()); }
     const TListItem& Item(int row) const { return items_.at(static_cast<size_t>(row)); }
 
@@ -40,9 +49,17 @@ public:
     QVariant data(const QModelIndex& index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QStringList mimeTypes() const override;
+    QMimeData* mimeData(const QModelIndexList& indexes) const override;
+
+    // Called when a drag of some of the items starts.
+    std::function<void()> OnStartDrag;
+    // The drag format of every list view's items.
+    static QString MimeType() { return QStringLiteral("application/x-tarvik-listview"); }
 
 private:
     std::vector<TListItem> items_;
+    QHash<int, QString> names_;
     QStringList headers_;
     const TImageList* small_ = nullptr;
     const TImageList* large_ = nullptr;

@@ -1,6 +1,8 @@
 #include "app/listview.h"
 
 #include <QContextMenuEvent>
+#include <QDropEvent>
+#include <QTimer>
 #include <QFontMetrics>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -202,6 +204,16 @@ void TListView::SelectRow(int row, bool select)
 
 void TListView::ClearSelection() { selection_->clearSelection(); }
 
+void TListView::SetDropFilter(std::function<bool(const QMimeData*)> accept)
+{
+    acceptDrop_ = std::move(accept);
+    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(report_), static_cast<QAbstractItemView*>(icons_)}) {
+        view->setAcceptDrops(true);
+        view->setDragDropMode(QAbstractItemView::DragDrop);
+        view->setDropIndicatorShown(false);
+    }
+}
+
 void TListView::ShowPopup(QAbstractItemView* view, const QPoint& pos)
 {
     if (popup_)
@@ -218,6 +230,25 @@ bool TListView::eventFilter(QObject* watched, QEvent* event)
     if (view) {
         if (event->type() == QEvent::MouseButtonRelease)
             emit MouseUp();
+        else if (event->type() == QEvent::DragEnter || event->type() == QEvent::DragMove) {
+            auto* drag = static_cast<QDropEvent*>(event);
+            if (acceptDrop_ && acceptDrop_(drag->mimeData()))
+                drag->acceptProposedAction();
+            else
+                drag->ignore();
+            return true;
+        } else if (event->type() == QEvent::Drop) {
+            auto* drop = static_cast<QDropEvent*>(event);
+            if (!acceptDrop_ || !acceptDrop_(drop->mimeData())) {
+                drop->ignore();
+                return true;
+            }
+            drop->acceptProposedAction();
+            // Transfers run their own event loops; start them once the
+            // drag's loop is over.
+            QTimer::singleShot(0, this, [this] { emit Dropped(); });
+            return true;
+        }
         else if (event->type() == QEvent::ContextMenu) {
             ShowPopup(view, static_cast<QContextMenuEvent*>(event)->pos());
             return true;

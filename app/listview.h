@@ -9,12 +9,14 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <vector>
 
 class QAbstractItemView;
 class QItemSelectionModel;
 class QListView;
 class QMenu;
+class QMimeData;
 class QStackedLayout;
 class QTreeView;
 
@@ -34,6 +36,9 @@ public:
     void SetColumns(const QStringList& headers, const std::vector<int>& widths);
     void SetImages(const TImageList* small, const TImageList* large);
     void SetPopupMenu(QMenu* menu) { popup_ = menu; }
+    // Lets the list take drops of what `accept` agrees to; Dropped is
+    // emitted after the drag has finished (never inside the drag loop).
+    void SetDropFilter(std::function<bool(const QMimeData*)> accept);
 
     void SetViewStyle(TViewStyle style);
     TViewStyle ViewStyle() const { return style_; }
@@ -53,6 +58,7 @@ signals:
     void SelectionChanged();   // every change of the selection
     void MouseUp();
     void DoubleClicked();
+    void Dropped();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -67,6 +73,7 @@ private:
     QTreeView* report_ = nullptr;
     QListView* icons_ = nullptr;
     QMenu* popup_ = nullptr;
+    std::function<bool(const QMimeData*)> acceptDrop_;
     TViewStyle style_ = TViewStyle::vsReport;
     int updating_ = 0;
     int gridWidth_ = 0;

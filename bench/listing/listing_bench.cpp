@@ -1,10 +1,16 @@
 // Fills a 100,000-file temporary folder into the local file list through
 // SetLocalFiles (offscreen) and prints the milliseconds, beside a reference:
 // a bare readdir + stat pass over the same folder, measured in the same run.
+// Then parses a generated 100,000-line Unix listing file into the remote
+// panes through ParseRemoteListing, beside a reference: reading the file and
+// splitting its lines.
 //   tarvik_bench_listing [file count]
 #include "app/formmain.h"
 #include "app/listview.h"
 #include "app/tarvikapplication.h"
+#include "app/listingparser.h"
+
+#include <QDir>
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -53,6 +59,54 @@ qint64 ReferencePass(const QString& folder)
     return timer.elapsed();
 }
 
+// A window that takes itself for connected: the listing is parsed only
+// while a session is up, and the benchmark needs no server.
+class TConnectedForm final : public TFormMain {
+public:
+    bool IsConnected() const override { return true; }
+};
+
+bool MakeListing(const QString& path, int count)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    QByteArray text = "total " + QByteArray::number(count * 8) + "\r\n";
+    const char* months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun", "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const char* suffixes[] = {".txt", ".html", ".png", ".tar.gz", ".cpp", "", ".pdf", ".mp3"};
+    for (int i = 0; i < count; ++i) {
+        const bool dir = i % 10 == 0;
+        text += dir ? "drwxr-xr-x   2 " : "-rw-r--r--   1 ";
+        text += "webuser  webgroup ";
+        text += QByteArray::number(qint64(i) * 37 % 10000000).rightJustified(9, ' ');
+        text += ' ';
+        text += months[i % 12];
+        text += ' ';
+        text += QByteArray::number(1 + i % 28).rightJustified(2, ' ');
+        text += i % 3 == 0 ? "  2023 " : " 10:30 ";
+        text += (dir ? "folder " : "file ") + QByteArray::number(i) + (dir ? "" : suffixes[i % 8]);
+        text += "\r\n";
+    }
+    return file.write(text) == text.size();
+}
+
+qint64 ListingReference(const QString& path)
+{
+    QElapsedTimer timer;
+    timer.start();
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = file.readAll();
+    qint64 lines = 0;
+    TListingEntry entry;
+    for (const QByteArray& line : text.split('\n'))
+        lines += ParseListingLine(std::string_view(line.constData(), std::size_t(line.size())), entry) ? 1 : 0;
+    if (lines < 0)
+        return -1;
+    return timer.elapsed();
+}
+
 qint64 Median(std::vector<qint64> values)
 {
     std::sort(values.begin(), values.end());
@@ -65,6 +119,9 @@ int main(int argc, char** argv)
 {
     qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen")
                                                                     : qgetenv("QT_QPA_PLATFORM"));
+    // The listing file goes to the application folder: a private one.
+    QTemporaryDir home;
+    qputenv("TARVIK_HOME", home.path().toLocal8Bit());
     TTarvikApplication app(argc, argv);
     const int count = argc > 1 ? std::max(1, std::atoi(argv[1])) : 100000;
 
@@ -94,5 +151,33 @@ int main(int argc, char** argv)
                 static_cast<long long>(ms));
     std::printf("reference readdir+stat pass: %lld ms; ratio %.1f\n", static_cast<long long>(ref),
                 double(ms) / double(ref));
-    return shown == count ? 0 : 2;
+    if (shown != count)
+        return 2;
+
+    // The remote panes from a 100,000-line listing file.
+    TConnectedForm remote;
+    remote.show();
+    if (!MakeListing(remote.ListingFile, count)) {
+        std::fprintf(stderr, "could not write the listing file\n");
+        return 1;
+    }
+    std::vector<qint64> parsing;
+    std::vector<qint64> parseReference;
+    for (int run = 0; run < 5; ++run) {
+        QElapsedTimer timer;
+        timer.start();
+        remote.ParseRemoteListing();
+        app.processEvents();
+        parsing.push_back(timer.elapsed());
+        parseReference.push_back(ListingReference(remote.ListingFile));
+    }
+    const int entries = remote.RemoteFiles->Items()->Count() + remote.RemoteDirs->Items()->Count();
+    const qint64 parseMs = Median(parsing);
+    const qint64 parseRef = std::max<qint64>(1, Median(parseReference));
+    std::printf("ParseRemoteListing: %d lines shown in %lld ms (median of 5; goal < 1000 ms)\n", entries,
+                static_cast<long long>(parseMs));
+    std::printf("reference read+split+field reading: %lld ms; ratio %.1f\n", static_cast<long long>(parseRef),
+                double(parseMs) / double(parseRef));
+    QFile::remove(remote.ListingFile);
+    return entries == count ? 0 : 2;
 }

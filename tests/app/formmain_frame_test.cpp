@@ -273,6 +273,10 @@ TEST_F(FormMainFrame, DisconnectWhileNotConnected)
 TEST_F(FormMainFrame, LogAndStatusPanels)
 {
     TFormMain form;
+    // The socket layer's description comes first.
+    EXPECT_TRUE(form.Memo1->toPlainText().startsWith(QStringLiteral("Initializing ")));
+    EXPECT_TRUE(form.Memo1->toPlainText().contains(QStringLiteral("\nStatus: ")));
+    form.Memo1->clear();
     form.Log(QStringLiteral("> USER anonymous"));
     form.Log(QStringLiteral("< 331 Password please"));
     EXPECT_EQ(form.Memo1->toPlainText(), QStringLiteral("> USER anonymous\n< 331 Password please"));

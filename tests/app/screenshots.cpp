@@ -7,11 +7,20 @@
 #include "app/splash.h"
 #include "app/tarvikapplication.h"
 #include "dialogs/about.h"
+#include "dialogs/transfer.h"
+#include "dialogs/transferprogress.h"
+#include "ftp/ftpclient.h"
+#include "support/ftpserver.h"
+
+#include <QGuiApplication>
+#include <QScreen>
+#include <QThread>
 
 #include <QDir>
 #include <QEventLoop>
 #include <QFile>
 #include <QLabel>
+#include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -79,6 +88,66 @@ void FillSampleRemote(TFormMain& form)
     form.SetControls(true);
 }
 
+// The window connected to a real local server (pyftpdlib), with a listing,
+// and a download running with its progress dialog.
+void LiveSession(TFormMain& form, const QString& out)
+{
+    std::string whyNot;
+    auto server = testsupport::FtpTestServer::Start(testsupport::FtpTestServer::Kind::Pyftpdlib, &whyNot);
+    if (!server) {
+        std::fprintf(stderr, "no local FTP server for the live pictures: %s\n", whyNot.c_str());
+        return;
+    }
+    const QString root = QString::fromStdString(server->Root());
+    FillSampleFolder(root);
+    QDir(root).mkdir(QStringLiteral("cgi-bin"));
+    QFile big(root + QStringLiteral("/site-backup.tar.gz"));
+    if (big.open(QIODevice::WriteOnly)) {
+        const QByteArray block(1024 * 1024, 'z');
+        for (int i = 0; i < 64; ++i)
+            big.write(block);
+        big.close();
+    }
+    form.resize(640, 455);
+    form.SiteHost = QStringLiteral("127.0.0.1");
+    form.SiteUser = QString::fromStdString(server->User());
+    form.SitePassword = QString::fromStdString(server->Password());
+    form.SitePort = QString::fromStdString(server->PortText());
+    form.Memo1->clear();
+    form.OpenSession();
+    Save(&form, out + QStringLiteral("/main-session-640x455.png"));
+
+    QTemporaryDir target;
+    form.SelectFolder(target.path());
+    auto progress = form.FTPC1->OnProgress;
+    bool taken = false;
+    form.FTPC1->OnProgress = [&](TCustomFtpCli* sender, std::int64_t count, bool& abort) {
+        progress(sender, count, abort);
+        TSendForm* dialog = form.ProgressDialog->Form();
+        if (taken || !dialog || count < 24 * 1024 * 1024)
+            return;
+        taken = true;
+        // The bar moves a few times a second: let its next move come.
+        QThread::msleep(TSendForm::RefreshIntervalMs + 20);
+        form.ProgressDialog->Update(count);
+        dialog->SetLabels();
+        // No event loop here: it would let the transfer run to its end.
+        for (int i = 0; i < 20; ++i)
+            QCoreApplication::processEvents(QEventLoop::ExcludeSocketNotifiers | QEventLoop::ExcludeUserInputEvents);
+        if (dialog->grab().save(out + QStringLiteral("/transfer-progress.png")))
+            std::printf("%s\n", qPrintable(out + QStringLiteral("/transfer-progress.png")));
+        if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+            const QPixmap screen = QGuiApplication::primaryScreen()->grabWindow(0);
+            if (screen.save(out + QStringLiteral("/transfer-screen.png")))
+                std::printf("%s\n", qPrintable(out + QStringLiteral("/transfer-screen.png")));
+        }
+    };
+    form.ReceiveAFile(QStringLiteral("site-backup.tar.gz"), target.filePath(QStringLiteral("site-backup.tar.gz")));
+    form.FTPC1->OnProgress = progress;
+    form.Disconnect1Click();
+    Settle(300);
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -117,6 +186,8 @@ int main(int argc, char** argv)
     form.ListView1Click();
     Save(&form, out + QStringLiteral("/main-list.png"));
     form.ReportView1Click();
+
+    LiveSession(form, out);
 
     TFormAbout about(&form);
     about.show();

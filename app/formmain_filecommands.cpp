@@ -1,0 +1,264 @@
+// Remote file and directory commands: delete, rename, create, change,
+// permissions, raw commands and viewing a remote file.
+
+#include "app/formmain.h"
+
+#include "app/listview.h"
+#include "dialogs/chmod.h"
+#include "dialogs/prompts.h"
+#include "ftp/ftpclient.h"
+#include "platform/application.h"
+
+#include <QUrl>
+
+namespace {
+
+QStringList Names(const TListView* list)
+{
+    QStringList names;
+    for (const int row : list->SelectedRows())
+        names.append(TFormMain::ItemName(list, row));
+    return names;
+}
+
+} // namespace
+
+void TFormMain::RemoteFile1Click()
+{
+    const QStringList names = Names(RemoteFiles);
+    if (names.isEmpty()) {
+        ShowMessageBox(QStringLiteral("File Delete Error"), QStringLiteral("You didn't select any files to delete!"), 0);
+        return;
+    }
+    bool ask = true;
+    for (const QString& name : names) {
+        if (ask) {
+            Prompts().Beep();
+            const QMessageBox::StandardButton answer =
+                Prompts().Question(this, QStringLiteral("Confirm"),
+                                   QStringLiteral("Are you sure you want to delete the selected file(files)?"),
+                                   QMessageBox::Yes | QMessageBox::No | QMessageBox::YesToAll, QMessageBox::Yes,
+                                   QMessageBox::Cancel);
+            if (answer == QMessageBox::No)
+                continue;
+            if (answer != QMessageBox::Yes)
+                ask = false;
+        }
+        HourglassCursor();
+        FTPC1->SetHostFileName(name.toStdString());
+        RunRequest(&TFtpClient::Dele);
+        DefaultCursor();
+    }
+    RequestRemoteListing();
+}
+
+void TFormMain::RemoteFile2Click()
+{
+    const QStringList names = Names(RemoteFiles);
+    if (names.isEmpty()) {
+        ShowMessageBox(QStringLiteral("File Rename Error"), QStringLiteral("You didn't select a file to rename!"), 0);
+        return;
+    }
+    if (names.size() > 1) {
+        Prompts().Beep();
+        ShowMessageBox(QStringLiteral("File Rename Error"), QStringLiteral("You can only rename one file at a time!"),
+                       0);
+        return;
+    }
+    const QString old = names.front();
+    QString answer;
+    if (!Prompts().Input(this, QStringLiteral("Rename File"),
+                         QStringLiteral("New name for the file \"") + old + QStringLiteral("\":"), answer))
+        answer.clear();
+    if (answer.isEmpty() || answer == old)
+        return;
+    HourglassCursor();
+    FTPC1->SetLocalFileName(answer.toStdString());
+    FTPC1->SetHostFileName(old.toStdString());
+    RunRequest(&TFtpClient::Ren);
+    DefaultCursor();
+}
+
+void TFormMain::RemoteDirectory2Click()
+{
+    const QStringList names = Names(RemoteDirs);
+    if (names.isEmpty()) {
+        ShowMessageBox(QStringLiteral("Rename Directory Error"), QStringLiteral("You didn't select a directory to rename!"),
+                       0);
+        return;
+    }
+    if (names.size() > 1) {
+        Prompts().Beep();
+        ShowMessageBox(QStringLiteral("Rename Directory Error"),
+                       QStringLiteral("You can only rename one directory at a time!"), 0);
+        return;
+    }
+    const QString old = names.front();
+    QString answer;
+    if (!Prompts().Input(this, QStringLiteral("Rename Directory"),
+                         QStringLiteral("New name for directory \"") + old + QStringLiteral("\":"), answer))
+        answer.clear();
+    if (answer.isEmpty())
+        return;
+    HourglassCursor();
+    FTPC1->SetLocalFileName(answer.toStdString());
+    FTPC1->SetHostFileName(old.toStdString());
+    RunRequest(&TFtpClient::Ren);
+    DefaultCursor();
+}
+
+void TFormMain::ChangeDirectory1Click()
+{
+    const QStringList names = Names(RemoteDirs);
+    if (names.size() > 1) {
+        ShowMessageBox(QStringLiteral("Change Directory Error"),
+                       QStringLiteral("You can only select one remote directory as a root!"), 0);
+        return;
+    }
+    QString answer = names.isEmpty() ? RemoteDir : names.front();
+    const QString initial = answer;
+    if (!Prompts().Input(this, QStringLiteral("Change Directory"), QStringLiteral("Directory to change to:"), answer))
+        answer = initial;
+    if (answer.isEmpty())
+        return;
+    HourglassCursor();
+    FTPC1->SetHostDirName(answer.toStdString());
+    RunRequest(&TFtpClient::Cwd);
+    DefaultCursor();
+}
+
+void TFormMain::RemoteDirectory1Click()
+{
+    if (RemoteDirs->SelCount() == 0) {
+        ShowMessageBox(QStringLiteral("Delete Directory Error"),
+                       QStringLiteral("You can not delete the current working directory!"), 0);
+        return;
+    }
+    Prompts().Beep();
+    const QMessageBox::StandardButton answer = Prompts().Question(
+        this, QStringLiteral("Confirm"), QStringLiteral("Are you sure you want to delete the selected directories?"),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
+    // Each removal is followed by a fresh listing, which replaces the items
+    // and their selection; the loop then finds nothing more to remove.
+    for (int row = 0; row < RemoteDirs->Items()->Count(); ++row) {
+        if (!RemoteDirs->IsSelected(row))
+            continue;
+        HourglassCursor();
+        FTPC1->SetHostFileName(ItemName(RemoteDirs, row).toStdString());
+        RunRequest(&TFtpClient::Rmd);
+        DefaultCursor();
+    }
+}
+
+void TFormMain::Remote1Click()
+{
+    QString answer;
+    if (!Prompts().Input(this, QStringLiteral("Create Directory"), QStringLiteral("Directory to Create:"), answer))
+        answer.clear();
+    if (answer.isEmpty())
+        return;
+    HourglassCursor();
+    FTPC1->SetHostFileName(answer.toStdString());
+    RunRequest(&TFtpClient::Mkd);
+    DefaultCursor();
+}
+
+void TFormMain::CHMODFile1Click()
+{
+    if (RemoteFiles->SelCount() == 0) {
+        ShowMessageBox(QStringLiteral("CHMOD Error"), QStringLiteral("You didn't select a file to CHMOD!"), 0);
+        return;
+    }
+    QString mode;
+    bool cancelled = true;
+    {
+        TFormMod form(this);
+        form.exec();
+        cancelled = form.Cancelled;
+        mode = form.ModeText;
+    }
+    if (cancelled || mode.isEmpty())
+        return;
+    // The listing after each file replaces the items, so the later ones are
+    // no longer selected when the loop reaches them.
+    for (int row = 0; row < RemoteFiles->Items()->Count(); ++row) {
+        if (!RemoteFiles->IsSelected(row))
+            continue;
+        HourglassCursor();
+        FTPC1->SetLocalFileName(
+            (QStringLiteral("SITE chmod ") + mode + QLatin1Char(' ') + ItemName(RemoteFiles, row)).toStdString());
+        RunRequest(&TFtpClient::Quote);
+        DefaultCursor();
+        RequestRemoteListing();
+    }
+}
+
+void TFormMain::CHMODDirectory1Click()
+{
+    if (RemoteDirs->SelCount() == 0) {
+        ShowMessageBox(QStringLiteral("CHMOD Error"), QStringLiteral("You didn't select a file to CHMOD!"), 0);
+        return;
+    }
+    QString mode;
+    bool cancelled = true;
+    {
+        TFormMod form(this);
+        form.exec();
+        cancelled = form.Cancelled;
+        mode = form.ModeText;
+    }
+    if (cancelled || mode.isEmpty())
+        return;
+    for (const QString& name : Names(RemoteDirs)) {
+        HourglassCursor();
+        FTPC1->SetLocalFileName((QStringLiteral("SITE chmod ") + mode + QLatin1Char(' ') + name).toStdString());
+        RunRequest(&TFtpClient::Quote);
+        DefaultCursor();
+    }
+}
+
+void TFormMain::SendCommand1Click()
+{
+    QString answer;
+    if (!Prompts().Input(this, QStringLiteral("Send direct command"),
+                         QStringLiteral("Type in a command to send to the server:"), answer))
+        answer.clear();
+    if (answer.isEmpty())
+        return;
+    HourglassCursor();
+    FTPC1->SetLocalFileName(answer.toStdString());
+    RunRequest(&TFtpClient::Quote);
+    DefaultCursor();
+}
+
+void TFormMain::ViewRemoteFile1Click()
+{
+    const QStringList names = Names(RemoteFiles);
+    if (names.isEmpty()) {
+        ShowMessageBox(QStringLiteral("View File Error"), QStringLiteral("You didn't select a file to view!"), 0);
+        return;
+    }
+    if (names.size() > 1) {
+        ShowMessageBox(QStringLiteral("View File Error"),
+                       QStringLiteral("You can only select one file to view at a time!"), 0);
+        return;
+    }
+    const QString name = names.front();
+    const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+    const QString extension = dot >= 0 ? name.mid(dot) : QString();
+    QString unused;
+    QString temp;
+    // The copy's name is made of the remote one: both must be harmless.
+    const bool safe = SafeLocalPath(FolderPrefix(), name, unused) &&
+                      SafeLocalPath(FolderPrefix(), QStringLiteral("ftp_temp") + extension, temp);
+    if (safe && !CancelTransfer) {
+        HourglassCursor();
+        ReceiveAFile(name, temp);
+        DefaultCursor();
+        Shell().Open(QUrl::fromLocalFile(temp));
+        Application::ProcessMessages();
+    }
+    CancelTransfer = false;
+}

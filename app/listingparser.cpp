@@ -1,0 +1,78 @@
+#include "app/listingparser.h"
+
+namespace {
+
+// The first field of `s` up to and including the space that ends it; empty
+// when `s` holds no space.
+std::string_view Take(std::string_view s)
+{
+    const std::size_t space = s.find(' ');
+    if (space == std::string_view::npos)
+        return {};
+    return s.substr(0, space + 1);
+}
+
+// What follows `field` in `s`, without the blanks and control characters
+// that lead it. The field's own trailing space counts as its last character,
+// so the rest starts at that space (which is then dropped as a blank).
+std::string_view Skip(std::string_view s, std::string_view field)
+{
+    std::size_t pos = field.empty() ? 0 : field.size() - 1;
+    if (pos > s.size())
+        pos = s.size();
+    while (pos < s.size() && static_cast<unsigned char>(s[pos]) <= 32)
+        ++pos;
+    return s.substr(pos);
+}
+
+} // namespace
+
+int RemoteFileImageIndex(std::string_view name)
+{
+    static constexpr std::string_view webOrText[] = {".html", ".htm", ".txt", ".pl", ".js", ".cgi", ".css"};
+    for (const std::string_view extension : webOrText) {
+        if (name.find(extension) != std::string_view::npos)
+            return 1;
+    }
+    return 0;
+}
+
+bool ParseListingLine(std::string_view line, TListingEntry& entry)
+{
+    const std::string_view perm = Take(line);
+    std::string_view rest = Skip(line, perm);
+    const std::string_view links = Take(rest);
+    rest = Skip(rest, links);
+    const std::string_view owner = Take(rest);
+    rest = Skip(rest, owner);
+    const std::string_view group = Take(rest);
+    rest = Skip(rest, group);
+    const std::string_view size = Take(rest);
+    rest = Skip(rest, size);
+    const std::string_view month = Take(rest);
+    rest = Skip(rest, month);
+    const std::string_view day = Take(rest);
+    rest = Skip(rest, day);
+    const std::string_view time = Take(rest);
+    const std::string_view name = Skip(rest, time);
+
+    if (size.empty() && time.empty())
+        return false;
+
+    entry.Name.assign(name);
+    entry.IsDirectory = perm.find_first_of("dl") != std::string_view::npos;
+    if (entry.IsDirectory) {
+        entry.ImageIndex = 2;
+        entry.Size.clear();
+        entry.Date.clear();
+        entry.Perm.clear();
+        return true;
+    }
+    entry.ImageIndex = RemoteFileImageIndex(name);
+    entry.Size.assign(size);
+    entry.Date.clear();
+    entry.Date.reserve(month.size() + day.size() + time.size() + 3);
+    entry.Date.append(month).append(1, ' ').append(day).append(1, ' ').append(time).append(1, ' ');
+    entry.Perm.assign(perm);
+    return true;
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+// Reads one line of a remote directory listing by position, the way the
+// remote panes have always read it: nine fields of the Unix long format,
+// each field keeping the space that ended it. No Qt, so that it can be
+// fuzzed and measured on its own.
+
+#include <string>
+#include <string_view>
+
+struct TListingEntry {
+    std::string Name;     // everything after the time field (spaces kept)
+    std::string Size;     // with its trailing space
+    std::string Date;     // month, day and time, each followed by two spaces
+    std::string Perm;     // with its trailing space
+    bool IsDirectory = false; // a directory or a link
+    int ImageIndex = 0;   // 0 plain file, 1 web or text file, 2 folder
+};
+
+// The picture of a remote file: 1 when the name contains one of the web or
+// text extensions anywhere (case-sensitive), else 0.
+int RemoteFileImageIndex(std::string_view name);
+
+// Fills `entry` from `line` and returns true, or returns false when the
+// line is not an entry (the "total" line, a blank line, too few fields).
+bool ParseListingLine(std::string_view line, TListingEntry& entry);
