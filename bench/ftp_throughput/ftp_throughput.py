@@ -1,0 +1,261 @@
+#!/usr/bin/python3
+"""FTP throughput: tarvik-ftp against curl on loopback.
+
+Starts pyftpdlib and vsftpd on 127.0.0.1, then for each server, direction
+(download, upload) and mode (passive, active) runs one warm-up and N measured
+transfers of a file of random bytes with each client, alternating the two.
+Prints the median MB/s, the ratio tarvik/curl and the CPU seconds per GiB of
+each client (user + system time of the client process).
+
+vsftpd needs root (it logs a local user in through PAM); without root it is
+skipped with a note.
+
+Usage: ftp_throughput.py [--size-mib N] [--runs N] [--tarvik PATH]
+                         [--servers pyftpdlib,vsftpd] [--modes passive,active]
+"""
+
+import argparse
+import os
+import pwd
+import shutil
+import signal
+import socket
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(os.path.dirname(HERE))
+LAUNCHER = os.path.join(REPO, "tests", "support", "ftpserver_pyftpdlib.py")
+VSFTPD_USER = "tarviktest"
+VSFTPD_PASSWORD = "Tarvik-Test-1"
+
+
+def free_port():
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
+def wait_listening(port, timeout=5.0):
+    end = time.time() + timeout
+    while time.time() < end:
+        try:
+            socket.create_connection(("127.0.0.1", port), 0.2).close()
+            return True
+        except OSError:
+            time.sleep(0.05)
+    return False
+
+
+class Server:
+    def __init__(self, name, port, user, password, root, proc, base):
+        self.name, self.port, self.user, self.password = name, port, user, password
+        self.root, self.proc, self.base = root, proc, base
+
+    def stop(self):
+        self.proc.send_signal(signal.SIGTERM)
+        try:
+            self.proc.wait(5)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+        shutil.rmtree(self.base, ignore_errors=True)
+
+
+def make_base():
+    base = tempfile.mkdtemp(prefix="tarvik-bench-")
+    os.chmod(base, 0o755)
+    root = os.path.join(base, "root")
+    os.mkdir(root)
+    return base, root
+
+
+def start_pyftpdlib():
+    base, root = make_base()
+    proc = subprocess.Popen(["/usr/bin/python3", LAUNCHER, root, "bench", "bench"],
+                            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
+    port = int(proc.stdout.readline().strip())
+    return Server("pyftpdlib", port, "bench", "bench", root, proc, base)
+
+
+def start_vsftpd():
+    if os.geteuid() != 0 or not os.path.exists("/usr/sbin/vsftpd"):
+        return None
+    try:
+        pwd.getpwnam(VSFTPD_USER)
+    except KeyError:
+        subprocess.run(["useradd", "-M", "-d", "/tmp", "-s", "/bin/bash", VSFTPD_USER], check=True)
+    subprocess.run(["usermod", "-d", "/tmp", VSFTPD_USER], check=True)
+    subprocess.run(["chpasswd"], input=f"{VSFTPD_USER}:{VSFTPD_PASSWORD}\n", text=True, check=True)
+    base, root = make_base()
+    user = pwd.getpwnam(VSFTPD_USER)
+    os.chown(root, user.pw_uid, user.pw_gid)
+    port = free_port()
+    conf = os.path.join(base, "vsftpd.conf")
+    with open(conf, "w") as f:
+        f.write(f"""listen=YES
+listen_ipv6=NO
+listen_address=127.0.0.1
+listen_port={port}
+background=NO
+anonymous_enable=NO
+local_enable=YES
+write_enable=YES
+local_umask=022
+local_root={root}
+seccomp_sandbox=NO
+isolate=NO
+isolate_network=NO
+pasv_enable=YES
+port_enable=YES
+connect_from_port_20=NO
+pam_service_name=vsftpd
+userlist_enable=NO
+secure_chroot_dir=/var/run/vsftpd/empty
+xferlog_enable=NO
+vsftpd_log_file={base}/vsftpd.log
+max_per_ip=0
+max_clients=0
+""")
+    os.chmod(conf, 0o600)
+    proc = subprocess.Popen(["/usr/sbin/vsftpd", conf], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    if not wait_listening(port):
+        proc.kill()
+        return None
+    return Server("vsftpd", port, VSFTPD_USER, VSFTPD_PASSWORD, root, proc, base)
+
+
+def run_timed(cmd, env=None):
+    """Returns (wall seconds, CPU seconds of the child)."""
+    start = time.monotonic()
+    proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=env)
+    _, status, usage = os.wait4(proc.pid, 0)
+    wall = time.monotonic() - start
+    err = proc.stderr.read().decode(errors="replace")
+    proc.stderr.close()
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    if proc.returncode != 0:
+        raise RuntimeError(f"{' '.join(cmd)} failed ({proc.returncode}): {err}")
+    return wall, usage.ru_utime + usage.ru_stime
+
+
+def tarvik_cmd(tarvik, server, direction, mode, local, remote):
+    cmd = [tarvik, "--port", str(server.port), "--user", server.user, "--timeout", "120"]
+    if mode == "passive":
+        cmd.append("--passive")
+    cmd.append("127.0.0.1")
+    if direction == "download":
+        cmd += ["get", remote, local]
+    else:
+        cmd += ["put", local, remote]
+    return cmd
+
+
+def curl_cmd(server, direction, mode, local, remote):
+    url = f"ftp://127.0.0.1:{server.port}/{remote}"
+    cmd = ["curl", "-s", "-S", "--user", f"{server.user}:{server.password}"]
+    if mode == "passive":
+        cmd += ["--ftp-pasv", "--disable-epsv"]
+    else:
+        cmd += ["--ftp-port", "127.0.0.1", "--disable-eprt"]
+    if direction == "download":
+        cmd += ["-o", local, url]
+    else:
+        cmd += ["-T", local, url]
+    return cmd
+
+
+def make_random_file(path, size):
+    chunk = 1 << 20
+    with open(path, "wb") as f:
+        left = size
+        while left > 0:
+            n = min(chunk, left)
+            f.write(os.urandom(n))
+            left -= n
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--size-mib", type=int, default=1024)
+    ap.add_argument("--runs", type=int, default=3)
+    ap.add_argument("--tarvik", default=os.path.join(REPO, "build", "release", "cli", "tarvik-ftp"))
+    ap.add_argument("--servers", default="pyftpdlib,vsftpd")
+    ap.add_argument("--modes", default="passive,active")
+    args = ap.parse_args()
+
+    if not os.access(args.tarvik, os.X_OK):
+        sys.exit(f"tarvik-ftp not found at {args.tarvik} (build the release preset or pass --tarvik)")
+    if not shutil.which("curl"):
+        sys.exit("curl is not installed (apt-get install curl)")
+
+    size = args.size_mib << 20
+    gib = size / float(1 << 30)
+    work = tempfile.mkdtemp(prefix="tarvik-bench-local-")
+    source = os.path.join(work, "source.bin")
+    make_random_file(source, size)
+
+    servers = []
+    for name in args.servers.split(","):
+        server = start_pyftpdlib() if name == "pyftpdlib" else start_vsftpd() if name == "vsftpd" else None
+        if server is None:
+            print(f"note: {name} cannot run here, skipped", file=sys.stderr)
+            continue
+        servers.append(server)
+
+    env = dict(os.environ)
+    rows = []
+    try:
+        for server in servers:
+            remote_source = os.path.join(server.root, "source.bin")
+            shutil.copyfile(source, remote_source)
+            if server.name == "vsftpd":
+                u = pwd.getpwnam(VSFTPD_USER)
+                os.chown(remote_source, u.pw_uid, u.pw_gid)
+            for direction in ("download", "upload"):
+                for mode in args.modes.split(","):
+                    results = {"tarvik": [], "curl": []}
+                    for i in range(args.runs + 1):  # the first round warms up
+                        for client in ("tarvik", "curl") if i % 2 == 0 else ("curl", "tarvik"):
+                            local = os.path.join(work, "down.bin") if direction == "download" else source
+                            remote = "source.bin" if direction == "download" else f"up-{client}.bin"
+                            env["TARVIK_PASSWORD"] = server.password
+                            cmd = (tarvik_cmd(args.tarvik, server, direction, mode, local, remote) if client == "tarvik"
+                                   else curl_cmd(server, direction, mode, local, remote))
+                            wall, cpu = run_timed(cmd, env)
+                            check = os.path.join(work, "down.bin") if direction == "download" else \
+                                os.path.join(server.root, remote)
+                            if os.path.getsize(check) != size:
+                                raise RuntimeError(f"{client} {direction} moved {os.path.getsize(check)} bytes")
+                            if i > 0:
+                                results[client].append((wall, cpu))
+                            if direction == "download":
+                                os.remove(check)
+                    med = {c: statistics.median(w for w, _ in r) for c, r in results.items()}
+                    cpu = {c: statistics.median(p for _, p in r) / gib for c, r in results.items()}
+                    mbps = {c: size / 1e6 / med[c] for c in med}
+                    rows.append((server.name, direction, mode, mbps["tarvik"], mbps["curl"],
+                                 mbps["tarvik"] / mbps["curl"], cpu["tarvik"], cpu["curl"]))
+                    print(f"  done: {server.name} {direction} {mode}", file=sys.stderr)
+            for f in os.listdir(server.root):
+                os.remove(os.path.join(server.root, f))
+    finally:
+        for server in servers:
+            server.stop()
+        shutil.rmtree(work, ignore_errors=True)
+
+    print(f"\nFTP throughput on loopback, {args.size_mib} MiB of random bytes, median of {args.runs} runs")
+    header = ("server", "direction", "mode", "tarvik MB/s", "curl MB/s", "tarvik/curl", "tarvik CPU s/GiB",
+              "curl CPU s/GiB")
+    print("| " + " | ".join(header) + " |")
+    print("|" + "---|" * len(header))
+    for r in rows:
+        print(f"| {r[0]} | {r[1]} | {r[2]} | {r[3]:.0f} | {r[4]:.0f} | {r[5]:.2f} | {r[6]:.2f} | {r[7]:.2f} |")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,156 @@
+#include "cli/cliargs.h"
+
+#include <map>
+
+namespace {
+
+// Commands and how many arguments each takes (least, most; -1: any number).
+const std::map<std::string, std::pair<int, int>>& Commands()
+{
+    static const std::map<std::string, std::pair<int, int>> commands = {
+        {"ls", {0, 1}},     {"nlst", {0, 1}},  {"get", {1, 2}},  {"reget", {1, 2}}, {"put", {1, 2}},
+        {"append", {2, 2}}, {"mkdir", {1, 1}}, {"rmdir", {1, 1}}, {"rm", {1, 1}},   {"mv", {2, 2}},
+        {"size", {1, 1}},   {"pwd", {0, 0}},   {"quote", {1, -1}},
+    };
+    return commands;
+}
+
+bool AllDigits(const std::string& s)
+{
+    if (s.empty())
+        return false;
+    for (const char c : s)
+        if (c < '0' || c > '9')
+            return false;
+    return true;
+}
+
+} // namespace
+
+bool ParseCliArgs(const std::vector<std::string>& argv, TCliArgs& out, std::string& error)
+{
+    std::vector<std::string> positional;
+    for (std::size_t i = 0; i < argv.size(); ++i) {
+        const std::string& a = argv[i];
+        auto value = [&](std::string& into) {
+            if (i + 1 >= argv.size()) {
+                error = "option " + a + " needs a value";
+                return false;
+            }
+            into = argv[++i];
+            return true;
+        };
+        if (!positional.empty() && positional.size() >= 2) {
+            // Everything after the command belongs to it ("quote" may hold
+            // words that look like options).
+            positional.push_back(a);
+            continue;
+        }
+        if (a == "--help" || a == "-h") {
+            out.help = true;
+        } else if (a == "--passive") {
+            out.passive = true;
+        } else if (a == "--ascii") {
+            out.ascii = true;
+        } else if (a == "--verbose" || a == "-v") {
+            out.verbose = true;
+        } else if (a == "--user") {
+            if (!value(out.user))
+                return false;
+            out.userGiven = true;
+        } else if (a == "--password") {
+            if (!value(out.password))
+                return false;
+            out.passwordGiven = true;
+        } else if (a == "--port") {
+            if (!value(out.port))
+                return false;
+            if (!AllDigits(out.port) || std::stol(out.port.substr(0, 6)) < 1 || std::stol(out.port.substr(0, 6)) > 65535) {
+                error = "invalid port: " + out.port;
+                return false;
+            }
+        } else if (a == "--cwd") {
+            if (!value(out.cwd))
+                return false;
+        } else if (a == "--timeout") {
+            std::string t;
+            if (!value(t))
+                return false;
+            if (!AllDigits(t) || t.size() > 6) {
+                error = "invalid time-out: " + t;
+                return false;
+            }
+            out.timeout = std::stoi(t);
+        } else if (a.size() > 1 && a[0] == '-') {
+            error = "unknown option: " + a;
+            return false;
+        } else {
+            positional.push_back(a);
+        }
+    }
+    if (out.help)
+        return true;
+    if (positional.size() < 2) {
+        error = positional.empty() ? "missing HOST and COMMAND" : "missing COMMAND";
+        return false;
+    }
+    out.host = positional[0];
+    out.command = positional[1];
+    out.args.assign(positional.begin() + 2, positional.end());
+    const auto it = Commands().find(out.command);
+    if (it == Commands().end()) {
+        error = "unknown command: " + out.command;
+        return false;
+    }
+    const int n = int(out.args.size());
+    if (n < it->second.first || (it->second.second >= 0 && n > it->second.second)) {
+        error = "wrong number of arguments for " + out.command;
+        return false;
+    }
+    return true;
+}
+
+std::string CliUsage()
+{
+    return R"(Usage: tarvik-ftp [OPTIONS] HOST COMMAND [ARGS...]
+
+Runs one FTP command against HOST and exits.
+
+Commands:
+  ls [DIR]               long listing (LIST) of DIR or of the current folder
+  nlst [DIR]             names only (NLST)
+  get REMOTE [LOCAL]     download REMOTE into LOCAL (default: its base name)
+  reget REMOTE [LOCAL]   resume a download: continue LOCAL from its size
+  put LOCAL [REMOTE]     upload LOCAL as REMOTE (default: its base name)
+  append LOCAL REMOTE    append LOCAL to the end of REMOTE
+  mkdir DIR              create a folder
+  rmdir DIR              remove an empty folder
+  rm FILE                delete a file
+  mv FROM TO             rename
+  size FILE              print the size of FILE in bytes
+  pwd                    print the current folder
+  quote LINE...          send LINE as it is and print the reply
+
+Options:
+  --user U               log in as U (default: anonymous)
+  --password P           password; also taken from $TARVIK_PASSWORD, which
+                         keeps it out of the process list
+  --port N               control port (default 21)
+  --passive              passive data connections (PASV) instead of PORT
+  --ascii                ASCII transfer type (TYPE A); default binary
+  --cwd DIR              change to DIR after logging in
+  --timeout S            seconds of silence before giving up (default 60;
+                         0 waits forever); a transfer that keeps moving is
+                         never cut off
+  --verbose, -v          print the dialogue on stderr ("> " commands sent,
+                         "< " replies, "! " local notes); the password is
+                         shown as asterisks
+  --help, -h             this text
+
+A progress bar with the transfer rate goes to stderr when it is a terminal.
+
+Exit status: 0 on success, 1 when the server refused or the transfer failed
+(the failing reply or the local error is printed on stderr), 2 for a usage
+error.
+)";
+}

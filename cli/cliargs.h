@@ -1,0 +1,29 @@
+#pragma once
+
+// Command line of tarvik-ftp.
+
+#include <string>
+#include <vector>
+
+struct TCliArgs {
+    bool passive = false;
+    bool ascii = false;
+    bool verbose = false;
+    bool help = false;
+    bool userGiven = false;
+    bool passwordGiven = false;
+    std::string user;
+    std::string password;
+    std::string port = "21";
+    std::string cwd;
+    int timeout = 60;
+    std::string host;
+    std::string command;
+    std::vector<std::string> args;
+};
+
+// Fills `out`; on a usage error returns false with the reason in `error`.
+bool ParseCliArgs(const std::vector<std::string>& argv, TCliArgs& out, std::string& error);
+
+// The --help text.
+std::string CliUsage();

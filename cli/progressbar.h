@@ -1,0 +1,24 @@
+#pragma once
+
+// A one-line progress bar with the transfer rate, redrawn in place on a
+// terminal.
+
+#include <cstdint>
+#include <cstdio>
+
+class TProgressBar {
+public:
+    TProgressBar(std::FILE* out, std::int64_t total, std::int64_t start);
+    // Redraws at most ten times a second, and always when `force` is set.
+    void Update(std::int64_t position, bool force = false);
+    // Draws the final state and ends the line.
+    void Finish(std::int64_t position);
+
+private:
+    std::FILE* out_;
+    std::int64_t total_;
+    std::int64_t start_;
+    std::int64_t startMs_;
+    std::int64_t lastDrawMs_ = -1;
+    bool drawn_ = false;
+};

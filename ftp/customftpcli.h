@@ -1,0 +1,306 @@
+#pragma once
+
+// TCustomFtpCli: the FTP protocol engine. It owns a control connection and a
+// data connection, sends commands, assembles replies into lines, decides from
+// each final reply whether a request succeeded and reports completion through
+// a message posted to its own hidden window (never from inside the socket
+// event that finished the request).
+
+#include "ftp/ftplocalfile.h"
+#include "ftp/ftptypes.h"
+#include "net/wsocket.h"
+#include "platform/hiddenwindow.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+constexpr unsigned WM_FTP_REQUEST_DONE = WM_USER + 1;
+constexpr unsigned WM_FTP_SENDDATA = WM_USER + 2;
+// Continues an upload whose last block went to the network at once.
+constexpr unsigned WM_FTP_SENDNEXT = WM_USER + 3;
+
+// The class name shown in messages about an exception ("ESocketException").
+std::string ExceptionClassName(const Exception& e);
+
+class TCustomFtpCli {
+public:
+    using TFtpNextProc = void (TCustomFtpCli::*)();
+
+    // Size of the control connection's reply buffer; a reply line with its
+    // line end must fit in one byte less.
+    static constexpr int ReplyBufferSize = 4096;
+    // Bytes read from the data connection per receive, and read from the
+    // local file per upload block.
+    static constexpr int DataReceiveSize = 256 * 1024;
+    static constexpr int UploadBlockSize = 256 * 1024;
+
+    TCustomFtpCli();
+    virtual ~TCustomFtpCli();
+
+    TCustomFtpCli(const TCustomFtpCli&) = delete;
+    TCustomFtpCli& operator=(const TCustomFtpCli&) = delete;
+
+    // --- properties -------------------------------------------------------
+    const std::string& HostName() const { return FHostName; }
+    void SetHostName(const std::string& v) { FHostName = v; }
+    const std::string& Port() const { return FPort; }
+    void SetPort(const std::string& v) { FPort = v; }
+    const std::string& UserName() const { return FUserName; }
+    void SetUserName(const std::string& v) { FUserName = v; }
+    const std::string& PassWord() const { return FPassWord; }
+    void SetPassWord(const std::string& v) { FPassWord = v; }
+    const std::string& HostDirName() const { return FHostDirName; }
+    void SetHostDirName(const std::string& v) { FHostDirName = v; }
+    const std::string& HostFileName() const { return FHostFileName; }
+    void SetHostFileName(const std::string& v) { FHostFileName = v; }
+    const std::string& LocalFileName() const { return FLocalFileName; }
+    void SetLocalFileName(const std::string& v) { FLocalFileName = v; }
+    bool DisplayFileFlag() const { return FDisplayFileFlag; }
+    void SetDisplayFileFlag(bool v) { FDisplayFileFlag = v; }
+    bool Binary() const { return FTransferType == 'I'; }
+    void SetBinary(bool v) { FTransferType = v ? 'I' : 'A'; }
+    const std::string& ErrorMessage() const { return FErrorMessage; }
+    TFtpShareMode ShareMode() const;
+    void SetShareMode(TFtpShareMode v);
+    TFtpOptions Options() const { return FOptions; }
+    void SetOptions(TFtpOptions v) { FOptions = v; }
+    bool Passive() const { return FPassive; }
+    void SetPassive(bool v) { FPassive = v; }
+    TFtpState State() const { return FState; }
+    bool Connected() const { return GetConnected(); }
+    bool GetConnected() const;
+    int StatusCode() const { return FStatusCode; }
+    const std::string& LastResponse() const { return FLastResponse; }
+    std::int64_t SizeResult() const { return FSizeResult; }
+    const std::string& DirResult() const { return FDirResult; }
+    std::int64_t ResumeAt() const { return FResumeAt; }
+    void SetResumeAt(std::int64_t v) { FResumeAt = v; }
+    std::int64_t ByteCount() const { return FByteCount; }
+    const std::string& DnsResult() const { return FDnsResult; }
+    TFtpRequest RequestType() const { return FRequestType; }
+    TWSocket* ControlSocket() const { return FControlSocket.get(); }
+    TWSocket* DataSocket() const { return FDataSocket.get(); }
+    HWND Handle() const { return FWindow ? FWindow->Handle() : 0; }
+    TFtpDisplayFileMode DisplayFileMode() const { return GetDisplayFileMode(); }
+    TFtpDisplayFileMode GetDisplayFileMode() const { return FDisplayFileMode; }
+    void SetDisplayFileMode(TFtpDisplayFileMode v);
+    char TransferType() const { return FTransferType; }
+    std::uint16_t ShareFlags() const { return FShareFlags; }
+
+    // --- events -----------------------------------------------------------
+    TFtpDisplay OnDisplay;
+    TFtpDisplay OnDisplayFile;
+    TFtpDisplay OnError;
+    TFtpCommand OnCommand;
+    TFtpNotifyEvent OnResponse;
+    TFtpProgress OnProgress;
+    TFtpSessionEvent OnSessionConnected;
+    TFtpSessionEvent OnSessionClosed;
+    TFtpRequestDone OnRequestDone;
+    TFtpNotifyEvent OnStateChange;
+    TFtpReadyToTransmit OnReadyToTransmit;
+    TFtpBgExceptionEvent OnBgException;
+
+    // --- virtual operations, in the order callers know them -----------------
+    virtual void SendCommand(const std::string& cmd);
+    virtual void TriggerDisplay(const std::string& msg);
+    virtual void TriggerReadyToTransmit(bool& cancel);
+    virtual void TriggerDisplayFile(const std::string& msg);
+    virtual void TriggerError(const std::string& msg);
+    virtual bool Progress();
+    virtual void PortAsync();
+    virtual void TransfertStats();
+    virtual void WndProc(TMessage& msg);
+    virtual void HandleBackGroundException(const std::exception& e);
+    virtual void OpenAsync();
+    virtual void UserAsync();
+    virtual void PassAsync();
+    virtual void ConnectAsync();
+    virtual void QuitAsync();
+    virtual void AbortAsync();
+    virtual void GetAsync();
+    virtual void ExecGetAsync();
+    virtual void ReceiveAsync();
+    virtual void PutAsync();
+    virtual void ExecPutAsync();
+    virtual void TransmitAsync();
+    virtual void AppendAsync();
+    virtual void ExecAppendAsync();
+    virtual void AppendFileAsync();
+    virtual void ExecDirAsync();
+    virtual void DirAsync();
+    virtual void ExecLsAsync();
+    virtual void LsAsync();
+    virtual void TypeSetAsync();
+    virtual void TypeBinaryAsync();
+    virtual void TypeAsciiAsync();
+    virtual void PwdAsync();
+    virtual void CwdAsync();
+    virtual void CDupAsync();
+    virtual void DirectoryAsync();
+    virtual void ListAsync();
+    virtual void SystAsync();
+    virtual void SystemAsync();
+    virtual void SizeAsync();
+    virtual void FileSizeAsync();
+    virtual void MkdAsync();
+    virtual void MkdirAsync();
+    virtual void RmdAsync();
+    virtual void RmdirAsync();
+    virtual void DeleAsync();
+    virtual void DeleteAsync();
+    virtual void RenFromAsync();
+    virtual void RenToAsync();
+    virtual void RenAsync();
+    virtual void RenameAsync();
+    virtual void QuoteAsync();
+    virtual void DoQuoteAsync();
+    virtual void RestAsync();
+    virtual void RestGetAsync();
+    virtual void RestartGetAsync();
+    virtual void RestPutAsync();
+    virtual void RestartPutAsync();
+
+    // Also used by the tests and by derived classes.
+    static std::int64_t ReadNumber(const std::string& text, std::size_t& pos);
+    static std::string ReadQuoted(const std::string& text, std::size_t& pos);
+
+protected:
+    virtual void TriggerStateChange();
+    virtual void TriggerRequestDone(std::uint16_t error);
+
+    void StateChange(TFtpState newState);
+    void DisplayLastResponse();
+    void SetErrorMessage();
+    void HandleError(const std::string& msg);
+    bool CheckReady();
+
+    // Request engine.
+    void ExecAsync(TFtpRequest rqType, const std::string& cmd, std::initializer_list<std::uint16_t> okResponses,
+                   TFtpNextProc doneAsync = nullptr);
+    void NextExecAsync();
+    void ExtractMoreResults();
+    bool IsFinalLine() const;
+    void QuitDone();
+
+    // Chained operations.
+    void HighLevelAsync(TFtpRequest rqType, TFtpFctSet fcts);
+    void DoHighLevelAsync();
+    void RunChainStep(TFtpFct fct, TFtpFct previous);
+
+    // Control connection.
+    void ControlSocketDnsLookupDone(std::uint16_t error);
+    void ControlSocketSessionConnected(std::uint16_t error);
+    void ControlSocketDataAvailable(std::uint16_t error);
+    void ControlSocketSessionClosed(std::uint16_t error);
+    void ReplyLineTooLong();
+    void CloseControlLater(bool onPurpose);
+
+    // Data connection.
+    void ExecTransferAsync(TFtpRequest rqType);
+    void ExecUploadAsync();
+    bool PassivePortFromReply(std::string& port);
+    void FailPassivePort(std::uint16_t code);
+    void DataSocketGetSessionAvailable(std::uint16_t error);
+    void DataSocketGetSessionConnected(std::uint16_t error);
+    void DataSocketGetDataAvailable(std::uint16_t error);
+    void DataSocketGetSessionClosed(std::uint16_t error);
+    void DataSocketPutSessionAvailable(std::uint16_t error);
+    void DataSocketPutSessionConnected(std::uint16_t error);
+    void DataSocketPutDataSent(std::uint16_t error);
+    void DataSocketPutDataAvailable(std::uint16_t error);
+    void DataSocketPutSessionClosed(std::uint16_t error);
+    void WMFtpSendData();
+    void SendUploadBlock(std::int64_t len);
+    void Next1GetAsync();
+    void Next2GetAsync();
+    void Next3GetAsync();
+    void Next1PutAsync();
+    void Next2PutAsync();
+    void Next3PutAsync();
+    void SendTransferCommand();
+    void DeliverDisplayFile(const char* data, std::int64_t len);
+    void CloseDataSocket();
+    void TakeEarlyDataConnection();
+    std::uint16_t TransferResult();
+    void FreeLocalStream() { FLocalStream.reset(); }
+
+    // Properties.
+    std::string FHostName;
+    std::string FPort = "ftp";
+    std::string FUserName;
+    std::string FPassWord;
+    std::string FHostDirName;
+    std::string FHostFileName;
+    std::string FLocalFileName;
+    bool FDisplayFileFlag = false;
+    std::string FErrorMessage;
+    TFtpOptions FOptions{ftpAcceptLF};
+    bool FPassive = false;
+    TFtpState FState = ftpReady;
+    int FStatusCode = 0;
+    std::string FLastResponse;
+    std::int64_t FSizeResult = 0;
+    std::string FDirResult;
+    std::int64_t FResumeAt = 0;
+    std::int64_t FByteCount = 0;
+    std::string FDnsResult;
+    TFtpRequest FRequestType = ftpNone;
+    TFtpDisplayFileMode FDisplayFileMode = ftpLineByLine;
+
+    // Internal state.
+    char FTransferType = 'I';
+    std::uint16_t FShareFlags = 0x0010;
+    std::array<char, ReplyBufferSize> FReplyBuffer{};
+    int FReplyLen = 0;
+    std::array<std::uint16_t, 16> FAcceptedCodes{};
+    TFtpNextProc FNext = nullptr;
+    TFtpNextProc FDoneAsync = nullptr;
+    TFtpNextProc FChainStep = nullptr;
+    int FRequestResult = 0;
+    bool FDoneReported = false;
+    bool FHighLevelMode = false;
+    int FHighLevelResult = 0;
+    TFtpFctSet FPendingFcts;
+    TFtpFct FLastFct = ftpFctNone;
+    std::string FSavedResponse;
+    int FSavedStatusCode = -1;
+    bool FControlConnected = false;
+    bool FClosingOnPurpose = false;
+    // The closing of the current control connection was handled; the socket
+    // may report it twice when it is closed from inside its own close event.
+    bool FControlCloseHandled = true;
+    // A close of the control connection is on its way: what still arrives
+    // is read and dropped.
+    bool FDiscardReplies = false;
+    // Completions posted and not yet delivered to OnRequestDone.
+    int FDonePending = 0;
+
+    std::string FPasvReply;
+    std::string FTransferCommand;
+    std::unique_ptr<TFtpLocalFile> FLocalStream;
+    std::vector<char> FSendBlock;
+    std::vector<char> FReceiveBlock;
+    std::int64_t FStartTick = 0;
+    std::int64_t FStopTick = 0;
+    bool FAppendMode = false;
+    bool FServerDone = false;
+    bool FGetDataClosed = false;
+    bool FPutDataClosed = false;
+    bool FEndOfFile = false;
+    bool FStoreReplySeen = false;
+    bool FPutDataOpen = false;
+    std::uint16_t FDataError = 0;
+    // The server connected to the listening socket before the transfer
+    // command was issued (some servers connect as soon as PORT arrives).
+    bool FEarlyDataConnection = false;
+    // The transfer was cut short through OnProgress.
+    bool FAbortRequested = false;
+
+    std::unique_ptr<THiddenWindow> FWindow;
+    std::unique_ptr<TWSocket> FControlSocket;
+    std::unique_ptr<TWSocket> FDataSocket;
+};

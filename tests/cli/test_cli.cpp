@@ -1,0 +1,244 @@
+// tarvik-ftp, the program, against a real pyftpdlib server.
+
+#include "support/ftpserver.h"
+
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct Result {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+std::string Slurp(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void Spit(const std::string& path, const std::string& bytes)
+{
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), std::streamsize(bytes.size()));
+}
+
+std::string Random(std::size_t n, unsigned seed)
+{
+    std::mt19937 gen(seed);
+    std::string s(n, '\0');
+    for (auto& c : s)
+        c = char(gen());
+    return s;
+}
+
+class CliTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        std::string why;
+        server_ = testsupport::FtpTestServer::Start(testsupport::FtpTestServer::Kind::Pyftpdlib, &why).release();
+        whyNot_ = why;
+    }
+    static void TearDownTestSuite()
+    {
+        delete server_;
+        server_ = nullptr;
+    }
+
+    void SetUp() override
+    {
+        if (!server_)
+            GTEST_SKIP() << "pyftpdlib not available: " << whyNot_;
+        char pattern[] = "/tmp/tarvik-cli-XXXXXX";
+        local_ = ::mkdtemp(pattern);
+    }
+    void TearDown() override
+    {
+        if (!local_.empty())
+            fs::remove_all(local_);
+    }
+
+    // Runs tarvik-ftp with the server's port and credentials first.
+    Result Run(const QStringList& args, bool login = true, const QProcessEnvironment& env = {})
+    {
+        QStringList all = {"--port", QString::number(server_->Port()), "--timeout", "30"};
+        if (login)
+            all << "--user" << QString::fromStdString(server_->User()) << "--password"
+                << QString::fromStdString(server_->Password());
+        all << args;
+        all.insert(all.size() - args.size(), "127.0.0.1");
+        return Exec(all, env);
+    }
+
+    Result Exec(const QStringList& args, const QProcessEnvironment& env = {})
+    {
+        QProcess p;
+        p.setWorkingDirectory(QString::fromStdString(local_));
+        if (!env.isEmpty())
+            p.setProcessEnvironment(env);
+        p.start(TARVIK_FTP_PROGRAM, args);
+        p.waitForFinished(60000);
+        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput().toStdString(),
+                p.readAllStandardError().toStdString()};
+    }
+
+    std::string Remote(const std::string& name) const { return server_->Root() + "/" + name; }
+    std::string Local(const std::string& name) const { return local_ + "/" + name; }
+
+    static testsupport::FtpTestServer* server_;
+    static std::string whyNot_;
+    std::string local_;
+};
+
+testsupport::FtpTestServer* CliTest::server_ = nullptr;
+std::string CliTest::whyNot_;
+
+TEST_F(CliTest, PutAndGetRoundTripInBothModes)
+{
+    const std::string bytes = Random(700000, 1);
+    Spit(Local("up.bin"), bytes);
+    for (const bool passive : {false, true}) {
+        QStringList mode;
+        if (passive)
+            mode << "--passive";
+        Result r = Run(mode + QStringList{"put", "up.bin", "cli-rt.bin"});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(Slurp(Remote("cli-rt.bin")), bytes);
+        r = Run(mode + QStringList{"get", "cli-rt.bin", "down.bin"});
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        EXPECT_EQ(Slurp(Local("down.bin")), bytes);
+        fs::remove(Local("down.bin"));
+    }
+    // The local name defaults to the remote base name.
+    Result r = Run({"get", "cli-rt.bin"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Slurp(Local("cli-rt.bin")), bytes);
+    fs::remove(Remote("cli-rt.bin"));
+}
+
+TEST_F(CliTest, RegetContinuesAPartialFileAndAppendExtends)
+{
+    const std::string bytes = Random(300000, 2);
+    Spit(Remote("cli-re.bin"), bytes);
+    Spit(Local("cli-re.bin"), bytes.substr(0, 123456));
+    Result r = Run({"--verbose", "reget", "cli-re.bin"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Slurp(Local("cli-re.bin")), bytes);
+    EXPECT_NE(r.err.find("> REST 123456"), std::string::npos) << r.err;
+
+    Spit(Local("tail.bin"), "tail");
+    r = Run({"append", "tail.bin", "cli-re.bin"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(Slurp(Remote("cli-re.bin")), bytes + "tail");
+    fs::remove(Remote("cli-re.bin"));
+}
+
+TEST_F(CliTest, FolderAndFileCommands)
+{
+    Result r = Run({"mkdir", "cli-dir"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(fs::is_directory(Remote("cli-dir")));
+
+    Spit(Remote("cli-dir/a.txt"), "12345");
+    r = Run({"--cwd", "cli-dir", "size", "a.txt"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "5\n");
+
+    r = Run({"--cwd", "cli-dir", "pwd"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out, "/cli-dir\n");
+
+    r = Run({"--cwd", "cli-dir", "mv", "a.txt", "b.txt"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(fs::exists(Remote("cli-dir/b.txt")));
+
+    r = Run({"ls", "cli-dir"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("b.txt"), std::string::npos) << r.out;
+    r = Run({"--passive", "nlst", "cli-dir"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("b.txt"), std::string::npos) << r.out;
+
+    r = Run({"rm", "cli-dir/b.txt"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_FALSE(fs::exists(Remote("cli-dir/b.txt")));
+    r = Run({"rmdir", "cli-dir"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_FALSE(fs::exists(Remote("cli-dir")));
+
+    r = Run({"quote", "HELP", "SITE"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.substr(0, 3), "214");
+}
+
+TEST_F(CliTest, FailuresExitNonZeroWithTheReply)
+{
+    Result r = Run({"get", "no-such-file"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("550"), std::string::npos) << r.err;
+
+    r = Run({"size", "no-such-file"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_TRUE(r.out.empty());
+
+    r = Exec({"--port", QString::number(server_->Port()), "--user", "tarvik", "--password", "wrong", "127.0.0.1",
+              "pwd"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("530"), std::string::npos) << r.err;
+
+    r = Run({"put", "missing-local-file"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("missing-local-file"), std::string::npos) << r.err;
+
+    r = Exec({"127.0.0.1", "frobnicate"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("unknown command"), std::string::npos);
+    r = Exec({"127.0.0.1", "get"});
+    EXPECT_EQ(r.exitCode, 2);
+    r = Exec({"--port", "99999", "127.0.0.1", "pwd"});
+    EXPECT_EQ(r.exitCode, 2);
+
+    r = Exec({"--help"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("TARVIK_PASSWORD"), std::string::npos);
+}
+
+TEST_F(CliTest, PasswordFromTheEnvironmentAndAnonymousLogin)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("TARVIK_PASSWORD", QString::fromStdString(server_->Password()));
+    Result r = Exec({"--port", QString::number(server_->Port()), "--user", QString::fromStdString(server_->User()),
+                     "--verbose", "127.0.0.1", "pwd"},
+                    env);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("> PASS ********"), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find(server_->Password()), std::string::npos) << r.err;
+
+    // Without a user: anonymous, who may read but not write.
+    Spit(Remote("cli-anon.txt"), "public");
+    r = Run({"--verbose", "get", "cli-anon.txt"}, false);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("> USER anonymous"), std::string::npos);
+    EXPECT_EQ(Slurp(Local("cli-anon.txt")), "public");
+    r = Run({"put", "cli-anon.txt", "anon-upload.txt"}, false);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_FALSE(fs::exists(Remote("anon-upload.txt")));
+    fs::remove(Remote("cli-anon.txt"));
+}
+
+} // namespace

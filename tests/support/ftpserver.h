@@ -1,0 +1,62 @@
+#pragma once
+
+// Real FTP servers for the tests: pyftpdlib and vsftpd, started on
+// 127.0.0.1 on ports chosen at start, serving a fresh temporary folder, and
+// stopped when the object goes away.
+
+#include <memory>
+#include <string>
+
+class QProcess;
+
+namespace testsupport {
+
+class FtpTestServer {
+public:
+    enum class Kind { Pyftpdlib, Vsftpd };
+
+    // Starts a server; returns null and fills `whyNot` when this kind cannot
+    // run here (vsftpd needs root to create its test user).
+    static std::unique_ptr<FtpTestServer> Start(Kind kind, std::string* whyNot = nullptr);
+    ~FtpTestServer();
+
+    FtpTestServer(const FtpTestServer&) = delete;
+    FtpTestServer& operator=(const FtpTestServer&) = delete;
+
+    Kind ServerKind() const { return kind_; }
+    std::string Name() const { return kind_ == Kind::Pyftpdlib ? "pyftpdlib" : "vsftpd"; }
+    int Port() const { return port_; }
+    std::string PortText() const { return std::to_string(port_); }
+    const std::string& User() const { return user_; }
+    const std::string& Password() const { return password_; }
+    // The folder the user lands in after login (absolute local path).
+    const std::string& Root() const { return root_; }
+    // Makes a file or folder created by the test usable by the server's user.
+    void Share(const std::string& path) const;
+    // The server's own log, for failure messages.
+    std::string Log() const;
+
+private:
+    FtpTestServer() = default;
+    bool StartPyftpdlib(std::string* whyNot);
+    bool StartVsftpd(std::string* whyNot);
+
+    Kind kind_ = Kind::Pyftpdlib;
+    int port_ = 0;
+    std::string user_;
+    std::string password_;
+    std::string base_;
+    std::string root_;
+    std::string log_;
+    std::unique_ptr<QProcess> process_;
+};
+
+// A port that was free a moment ago on 127.0.0.1 (for servers that cannot
+// bind port 0 themselves).
+int FreeLoopbackPort();
+
+// Blocks until something accepts connections on 127.0.0.1:port or timeoutMs
+// passes.
+bool WaitForListener(int port, int timeoutMs);
+
+} // namespace testsupport
