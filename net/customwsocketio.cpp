@@ -66,6 +66,8 @@ void TCustomWSocket::Connect()
         return;
     }
 
+    FSessionClosedFired = false; // a new connection gets its own close report
+
     try {
         if (!FProtoResolved) {
             FProtocol = WSocketResolveProto(FProtoText);
@@ -352,7 +354,10 @@ void TCustomWSocket::WMASyncSelect(TMessage& msg)
     }
     if ((events & FD_CLOSE) && FState != wsConnecting) {
         ASyncReceive(0);
-        if (!*alive)
+        // A data handler that closed the socket has already reported the
+        // close; reporting it again would also leave the flag set for the
+        // next connection.
+        if (gone())
             return;
         if (!FSessionClosedFired) {
             FSessionClosedFired = true;

@@ -128,6 +128,7 @@ void TCustomWSocket::Dup(SOCKET NewHSocket)
             return;
     }
     FSocketHandle = NewHSocket;
+    FSessionClosedFired = false; // a new connection gets its own close report
     SetLingerOption();
     if (WSocket_WSAAsyncSelect(FSocketHandle, MessageWindow(), WM_ASYNCSELECT,
                                FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE) != 0) {

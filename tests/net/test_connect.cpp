@@ -384,3 +384,31 @@ TEST(NetReceive, SmallReadsGetEverythingInOrder)
     EXPECT_EQ(s.ReadCount(), std::int64_t(data.size()));
     EXPECT_GE(calls, 3001);
 }
+
+// A data handler that closes its own socket while the peer's close is being
+// delivered reports the close once, and the next connection's close is
+// reported again (the flag must not leak from one connection to the next).
+TEST(NetConnect, CloseFromDataHandlerAtPeerCloseIsReportedOncePerConnection)
+{
+    PosixListener listener;
+    TWSocket s;
+    int closes = 0;
+    s.OnSessionClosed = [&](TCustomWSocket*, std::uint16_t) { ++closes; };
+    // Closes when a read finds nothing more: that is the call made while
+    // the peer's close is being delivered.
+    s.OnDataAvailable = [&](TCustomWSocket* sender, std::uint16_t) {
+        if (sender->ReceiveStr().empty())
+            sender->Close();
+    };
+    for (int round = 1; round <= 2; ++round) {
+        ConnectTo(s, listener.Port());
+        PosixPeer peer(listener.Accept());
+        ASSERT_TRUE(peer.Valid());
+        ASSERT_TRUE(WaitFor([&] { return s.State() == wsConnected; }));
+        peer.Write("bye");
+        peer.Close();
+        ASSERT_TRUE(WaitFor([&] { return s.State() == wsClosed; }));
+        RunFor(30);
+        EXPECT_EQ(closes, round) << "round " << round;
+    }
+}
