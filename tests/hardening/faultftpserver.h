@@ -1,0 +1,109 @@
+#pragma once
+
+// A scripted FTP server that misbehaves on purpose: replies dribbled one
+// byte per packet, data connections reset or dropped half way, connections
+// opened from unexpected ports or never opened, floods of reply lines, and
+// servers that fall silent. The script runs on a thread of its own with
+// blocking sockets while the client under test runs on the test's event loop.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+namespace hardening {
+
+class FaultSession {
+public:
+    FaultSession(int fd, const std::atomic<bool>* stop);
+    ~FaultSession();
+
+    FaultSession(const FaultSession&) = delete;
+    FaultSession& operator=(const FaultSession&) = delete;
+
+    // --- control connection ---------------------------------------------
+    void SendRaw(const std::string& bytes);
+    void Reply(const std::string& line) { SendRaw(line + "\r\n"); }
+    // Sends every byte in a packet of its own (Nagle off, a pause between
+    // bytes so that the receiver sees them one at a time).
+    void SendBytewise(const std::string& bytes, int pauseMs = 1);
+    // The next command line without its line end; empty when the client
+    // closed the connection or nothing came within timeoutMs.
+    std::string ReadLine(int timeoutMs = 10000);
+    // True when the client closed the control connection within timeoutMs.
+    bool WaitClosed(int timeoutMs = 10000);
+    void Close();
+    // Closes with a reset instead of an orderly shutdown.
+    void Reset();
+
+    // --- passive data connection ----------------------------------------
+    // Listens on an ephemeral loopback port and returns it.
+    int ListenData();
+    // The 227 reply for the port ListenData returned.
+    static std::string PasvReply(int port);
+    bool AcceptData(int timeoutMs = 10000);
+
+    // --- active data connection -----------------------------------------
+    // Parses "PORT h1,h2,h3,h4,p1,p2"; 0 when the line is not one.
+    static int PortFromCommand(const std::string& line);
+    // Connects to the client's listening port, from `fromPort` when it is
+    // not 0 (any free port otherwise).
+    bool ConnectData(int port, int fromPort = 0);
+    // The local port of the data connection (its source port when active).
+    int DataLocalPort() const;
+
+    // --- either data connection -----------------------------------------
+    bool SendData(const std::string& bytes);
+    // Reads until the client closes the data connection, at most `limit`
+    // bytes (the rest is left unread), or until timeoutMs of silence.
+    std::string ReceiveData(std::size_t limit = std::size_t(-1), int timeoutMs = 10000);
+    // True when the client closed the data connection within timeoutMs.
+    bool WaitDataClosed(int timeoutMs = 10000);
+    void CloseData();
+    void ResetData();
+
+private:
+    bool Readable(int fd, int timeoutMs) const;
+
+    int fd_ = -1;
+    const std::atomic<bool>* stop_ = nullptr;
+    int dataListen_ = -1;
+    int data_ = -1;
+    std::string pending_;
+};
+
+class FaultFtpServer {
+public:
+    using Script = std::function<void(FaultSession&)>;
+
+    // Listens on 127.0.0.1 on a port chosen by the system and runs the
+    // script for each of the first `sessions` connections.
+    explicit FaultFtpServer(Script script, int sessions = 1);
+    ~FaultFtpServer();
+
+    FaultFtpServer(const FaultFtpServer&) = delete;
+    FaultFtpServer& operator=(const FaultFtpServer&) = delete;
+
+    int Port() const { return port_; }
+    std::string PortText() const { return std::to_string(port_); }
+    bool Finished() const { return finished_.load(); }
+    std::string Failures() const;
+    void Fail(const std::string& what);
+    // Scripts record what they observed here for the test to check.
+    void Note(const std::string& what);
+    std::string Notes() const;
+
+private:
+    int listen_ = -1;
+    int port_ = 0;
+    std::atomic<bool> finished_{false};
+    std::atomic<bool> stop_{false};
+    mutable std::mutex lock_;
+    std::string failures_;
+    std::string notes_;
+    std::thread thread_;
+};
+
+} // namespace hardening
