@@ -14,11 +14,8 @@ namespace {
 // Fault: net/customwsocketio.cpp, the FD_CLOSE branch of the socket's event
 // handler. When the peer closes and the data-available handler closes the
 // socket itself on the zero-byte read (what every protocol client does),
-// Close() reports the closing and AssignDefaultValue() clears
-// FSessionClosedFired; the FD_CLOSE branch then tests the cleared flag,
-// reports the closing a second time and leaves FSessionClosedFired set. The
-// next connection made with the same socket object is never reported
-// closed. (The FTP client now closes from the message loop to avoid it.)
+// the close must be reported once, and the next connection made with the
+// same socket object must be reported closed again.
 TEST(SocketLayerFaults, ASocketClosedInsideItsDataEventReportsEachCloseOnce)
 {
     std::atomic<int> sessions{0};
