@@ -11,7 +11,7 @@ using namespace hardening;
 
 namespace {
 
-// Fault: net/customwsocketio.cpp, the FD_CLOSE branch of the socket's event
+// Regression: the FD_CLOSE branch of the socket's event
 // handler. When the peer closes and the data-available handler closes the
 // socket itself on the zero-byte read (what every protocol client does),
 // the close must be reported once, and the next connection made with the
