@@ -148,6 +148,12 @@ std::string TrimIniBlanks(const std::string& text)
 
 std::string FoldName(const std::string& name)
 {
+    // QString::fromUtf8 drops a leading byte-order mark, which would make
+    // "\xEF\xBB\xBFSite" the same profile as "Site" (and a bare mark the
+    // same as no name at all); keep the mark as part of the name.
+    static const std::string byteOrderMark = "\xEF\xBB\xBF";
+    if (name.compare(0, byteOrderMark.size(), byteOrderMark) == 0)
+        return byteOrderMark + FoldName(name.substr(byteOrderMark.size()));
     return QString::fromUtf8(name.data(), qsizetype(name.size())).toCaseFolded().toStdString();
 }
 

@@ -33,6 +33,16 @@ TEST(ProfilesIniFile, HandEditedFileWithOddSpacingCommentsAndMixedLineEnds)
     EXPECT_FALSE(file.Read("Site One", "PassWord"));
 }
 
+TEST(ProfilesIniFile, AByteOrderMarkInsideANameIsPartOfTheName)
+{
+    EXPECT_NE(FoldName("\xEF\xBB\xBFSite"), FoldName("Site"));
+    EXPECT_NE(FoldName("\xEF\xBB\xBF"), FoldName(""));
+    EXPECT_EQ(FoldName("\xEF\xBB\xBFSITE"), FoldName("\xEF\xBB\xBFsite"));
+    const TIniFile file = Parsed("[Site]\r\nHostName=plain\r\n[\xEF\xBB\xBFSite]\r\nHostName=marked\r\n");
+    EXPECT_EQ(file.ReadString("Site", "HostName", "?"), "plain");
+    EXPECT_EQ(file.ReadString("\xEF\xBB\xBFSite", "HostName", "?"), "marked");
+}
+
 TEST(ProfilesIniFile, NamesMatchWithoutRegardToCase)
 {
     const TIniFile file = Parsed("[Café Ünïon]\r\nHOSTNAME=h\r\n");
