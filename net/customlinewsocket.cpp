@@ -15,8 +15,17 @@ void TCustomLineWSocket::SetLineMode(bool Value)
 
 std::int64_t TCustomLineWSocket::GetRcvdCount()
 {
-    if (FLineMode)
-        return FLineLength;
+    // The count must tell what a receive returns now (see DoRecv), or a
+    // reader that sizes its read by it (ReceiveStr) gets nothing while bytes
+    // wait, or is called again and again for them.
+    if (FLineMode) {
+        // Without a line end the layer passes data through unchanged.
+        if (FLineLength > 0 || !FLineEnd.empty())
+            return FLineLength;
+        return TCustomSocksWSocket::GetRcvdCount();
+    }
+    if (FLineBufferCount > 0)
+        return FLineBufferCount;
     return TCustomSocksWSocket::GetRcvdCount();
 }
 
@@ -89,8 +98,10 @@ int TCustomLineWSocket::DoRecv(void* Buffer, int BufferSize, int Flags)
     // The held bytes stay contiguous: the rest of the line, then whatever
     // followed it.
     ConsumeFront(count);
-    if (FLineMode)
-        FLineLength -= count;
+    // A plain read may take the rest of a line that line mode left at the
+    // front; what stays of that line must shrink with it, or switching line
+    // mode on again would hand out bytes already read.
+    FLineLength = std::max<std::int64_t>(0, FLineLength - count);
     return int(count);
 }
 
@@ -244,18 +255,54 @@ void TCustomLineWSocket::EditLine(std::int64_t& Len)
     Len = J - M;
 }
 
+TCustomLineWSocket::TOffer TCustomLineWSocket::DeliverAtClose()
+{
+    const TAliveToken alive = AliveToken();
+    // A handler may switch the mode once without reading; two rounds in a
+    // row that take nothing end the delivery, so a handler that only
+    // toggles cannot keep it going.
+    bool idleRound = false;
+    while (FLineBufferCount > 0) {
+        const std::int64_t before = FLineBufferCount;
+        const bool lineModeBefore = FLineMode;
+        if (FLineMode && !FLineEnd.empty()) {
+            const TOffer offer = DeliverHeld();
+            if (offer == TOffer::Gone)
+                return offer;
+            if (offer == TOffer::Done && FLineMode && FLineBufferCount > 0) {
+                // The unterminated last line is still a line.
+                FLineLength = FLineBufferCount;
+                if (OfferCurrentLine() == TOffer::Gone)
+                    return TOffer::Gone;
+            }
+        } else {
+            // Nobody listening leaves the bytes, which ends the loop below.
+            TCustomSocksWSocket::TriggerDataAvailable(0);
+            if (!*alive)
+                return TOffer::Gone;
+        }
+        if (FLineBufferCount < before) {
+            idleRound = false;
+            continue;
+        }
+        if (FLineMode == lineModeBefore || idleRound)
+            return TOffer::Stalled;
+        idleRound = true;
+    }
+    return TOffer::Done;
+}
+
 void TCustomLineWSocket::TriggerSessionClosed(std::uint16_t Error)
 {
     const TAliveToken alive = AliveToken();
     FLineReceived = true;
     if (!FLineBuffer.empty()) {
-        if (FLineMode && FLineBufferCount > 0) {
-            // The unterminated last line is still a line.
-            FLineLength = FLineBufferCount;
-            OfferCurrentLine();
-            if (!*alive)
-                return;
-        }
+        // Whatever is held goes out before the close is reported, in the
+        // mode the handler has on at each moment: as lines, or as plain
+        // data when line mode went off (possibly during this very offer, or
+        // before a posted redelivery that will now come too late).
+        if (DeliverAtClose() == TOffer::Gone)
+            return;
         FLineBuffer.clear();
         FLineBuffer.shrink_to_fit();
         FLineBufferCount = 0;

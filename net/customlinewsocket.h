@@ -46,6 +46,10 @@ protected:
     TOffer DeliverLines(std::int64_t SearchFrom);
     // Delivers what is held: the pending line, then every complete line.
     TOffer DeliverHeld();
+    // At close: delivers everything held, as lines while line mode is on
+    // (the unterminated rest last) and as plain data while it is off, until
+    // nothing is held or the handler stops taking bytes.
+    TOffer DeliverAtClose();
     void ReserveLineBuffer(std::int64_t Size);
     void ConsumeFront(std::int64_t Count);
 

@@ -7,6 +7,7 @@
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 
 #include <memory>
@@ -272,4 +273,142 @@ TEST(NetLine, ReadLineWithThePrivatePump)
     t.s.ReadLine(-3000, line);
     EXPECT_EQ(line, "mt\r\n");
     EXPECT_FALSE(t.s.Terminated());
+}
+
+TEST(NetLine, HeldBytesAfterModeSwitchedOffAreCountedAndRead)
+{
+    // The handler leaves line mode at its first event and reads whatever a
+    // receive offers: the held bytes must be counted, or ReceiveStr gives "".
+    LineSession t;
+    std::string got;
+    std::vector<std::int64_t> counts;
+    t.s.OnDataAvailable = [&](TCustomWSocket* s, std::uint16_t) {
+        auto* line = static_cast<TWSocket*>(s);
+        if (line->LineMode())
+            line->SetLineMode(false);
+        counts.push_back(s->RcvdCount());
+        got += s->ReceiveStr();
+    };
+    t.s.SetLineMode(true);
+    t.Feed("line one\r\nline two\r\n");
+    EXPECT_EQ(got, "line one\r\nline two\r\n");
+    ASSERT_FALSE(counts.empty());
+    EXPECT_EQ(counts[0], 20);
+
+    // Once the held bytes are gone the count is the socket's again.
+    t.Feed("more");
+    EXPECT_EQ(got, "line one\r\nline two\r\nmore");
+}
+
+TEST(NetLine, PartLineReadRawThenLineModeBackOn)
+{
+    // The rest of a line read as plain data is gone: a later line must not
+    // bring those bytes back.
+    LineSession t;
+    std::vector<std::string> reads;
+    int calls = 0;
+    t.s.OnDataAvailable = [&](TCustomWSocket* s, std::uint16_t) {
+        auto* line = static_cast<TWSocket*>(s);
+        ++calls;
+        if (calls == 1) {
+            char buf[2];
+            const int n = s->Receive(buf, 2);
+            reads.emplace_back(buf, std::size_t(std::max(n, 0)));
+            line->SetLineMode(false);
+            return;
+        }
+        reads.push_back(s->ReceiveStr());
+        if (calls == 2)
+            line->SetLineMode(true);
+    };
+    t.s.SetLineMode(true);
+    t.Feed("abcdef\r\n");
+    ASSERT_EQ(reads, (std::vector<std::string>{"ab", "cdef\r\n"}));
+    t.Feed("xy\r\n");
+    EXPECT_EQ(reads, (std::vector<std::string>{"ab", "cdef\r\n", "xy\r\n"}));
+}
+
+TEST(NetLine, EmptyLineEndPassesDataThrough)
+{
+    LineSession t;
+    std::string got;
+    int calls = 0;
+    t.s.OnDataAvailable = [&](TCustomWSocket* s, std::uint16_t) {
+        got += s->ReceiveStr();
+        // A handler that keeps being called for the same bytes gets out.
+        if (++calls > 20)
+            static_cast<TWSocket*>(s)->SetLineMode(false);
+    };
+    t.s.SetLineEnd("");
+    t.s.SetLineMode(true);
+    t.Feed("abc");
+    EXPECT_EQ(got, "abc");
+    EXPECT_EQ(calls, 1);
+}
+
+TEST(NetLine, HeldBytesAreDeliveredWhenLineModeGoesOffAtClose)
+{
+    // The peer sends a line and an unterminated rest, then closes. The
+    // handler reads 4 bytes per event and leaves line mode at its third
+    // event, which is the offer of the last, unterminated line.
+    LineSession t;
+    std::string got;
+    std::vector<std::string> events;
+    int calls = 0;
+    t.s.OnDataAvailable = [&](TCustomWSocket* s, std::uint16_t) {
+        auto* line = static_cast<TWSocket*>(s);
+        if (++calls == 3)
+            line->SetLineMode(false);
+        char buf[4];
+        const int n = s->Receive(buf, sizeof buf);
+        if (n > 0)
+            got.append(buf, std::size_t(n));
+    };
+    t.s.OnSessionClosed = [&](TCustomWSocket*, std::uint16_t) { events.push_back("closed " + got); };
+    t.s.SetLineMode(true);
+    t.Feed("line\r\ntail without end");
+    EXPECT_EQ(got, "line\r\n");
+    t.peer->Close();
+    ASSERT_TRUE(WaitFor([&] { return t.s.State() == wsClosed; }));
+    EXPECT_EQ(got, "line\r\ntail without end");
+    EXPECT_EQ(events, std::vector<std::string>{"closed line\r\ntail without end"});
+}
+
+TEST(NetLine, HeldBytesAreDeliveredWhenTheCloseComesFirst)
+{
+    // Line mode goes off while a rest is held and the session closes before
+    // the posted redelivery runs. The handler reads plain data in 4-byte
+    // pieces; in the second round it switches line mode back on at its first
+    // plain event, without reading, and takes the rest as the last line.
+    for (const bool backToLines : {false, true}) {
+        LineSession t;
+        std::vector<std::string> events;
+        bool switchedBack = false;
+        t.s.OnDataAvailable = [&](TCustomWSocket* s, std::uint16_t) {
+            auto* line = static_cast<TWSocket*>(s);
+            if (line->LineMode()) {
+                events.push_back("line " + s->ReceiveStr());
+                return;
+            }
+            if (backToLines && !switchedBack) {
+                switchedBack = true;
+                line->SetLineMode(true);
+                return;
+            }
+            char buf[4];
+            const int n = s->Receive(buf, sizeof buf);
+            events.push_back("raw " + std::string(buf, std::size_t(std::max(n, 0))));
+        };
+        t.s.OnSessionClosed = [&](TCustomWSocket*, std::uint16_t) { events.push_back("closed"); };
+        t.s.SetLineMode(true);
+        t.Feed("line\r\ntail without end");
+        t.s.SetLineMode(false);
+        t.s.Close();
+        RunFor(50);
+        const std::vector<std::string> expected =
+            backToLines ? std::vector<std::string>{"line line\r\n", "line tail without end", "closed"}
+                        : std::vector<std::string>{"line line\r\n", "raw tail", "raw  wit", "raw hout", "raw  end",
+                                                   "closed"};
+        EXPECT_EQ(events, expected) << "back to lines: " << backToLines;
+    }
 }
