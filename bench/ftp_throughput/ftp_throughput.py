@@ -1,16 +1,29 @@
 #!/usr/bin/python3
-"""FTP throughput: tarvik-ftp against curl on loopback.
+"""FTP throughput: tarvik-ftp against curl on loopback, and the main window
+against tarvik-ftp.
 
 Starts pyftpdlib and vsftpd on 127.0.0.1, then for each server, direction
 (download, upload) and mode (passive, active) runs one warm-up and N measured
-transfers of a file of random bytes with each client, alternating the two.
+transfers of a file of random bytes with each client, alternating them.
 Prints the median MB/s, the ratio tarvik/curl and the CPU seconds per GiB of
 each client (user + system time of the client process).
+
+With the GUI driver (tarvik_bench_gui_transfer, built beside the main window)
+the same rounds also move the file through the main window's ReceiveAFile
+and SendAFile, offscreen with the progress dialog shown, and a second table
+gives the GUI's MB/s against tarvik-ftp's. Both are timed over the transfer
+alone, without process start, connection and login (starting Qt and building
+the window is no part of a transfer, and vsftpd's login alone takes more
+than 100 ms): the GUI over the ReceiveAFile/SendAFile call (the driver's own
+clock: size query, TYPE, data connection, transfer, dialog), tarvik-ftp from
+the TYPE command after its login to its transfer statistics line (its
+--verbose dialogue read as it comes). CPU seconds are the GUI's over the
+call, tarvik-ftp's over its whole process.
 
 vsftpd needs root (it logs a local user in through PAM); without root it is
 skipped with a note.
 
-Usage: ftp_throughput.py [--size-mib N] [--runs N] [--tarvik PATH]
+Usage: ftp_throughput.py [--size-mib N] [--runs N] [--tarvik PATH] [--gui PATH|none]
                          [--servers pyftpdlib,vsftpd] [--modes passive,active]
 """
 
@@ -143,6 +156,30 @@ def run_timed(cmd, env=None):
     return wall, usage.ru_utime + usage.ru_stime
 
 
+def run_timed_dialogue(cmd, env):
+    """Like run_timed, and also returns the stderr lines with the time each arrived."""
+    start = time.monotonic()
+    proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, env=env)
+    lines = [(time.monotonic(), line.decode(errors="replace").rstrip("\n")) for line in iter(proc.stderr.readline, b"")]
+    _, status, usage = os.wait4(proc.pid, 0)
+    wall = time.monotonic() - start
+    proc.stderr.close()
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    if proc.returncode != 0:
+        raise RuntimeError(f"{' '.join(cmd)} failed ({proc.returncode}): {chr(10).join(l for _, l in lines)}")
+    return wall, usage.ru_utime + usage.ru_stime, lines
+
+
+def transfer_seconds(lines):
+    """From the TYPE command after the login to the transfer statistics line."""
+    begin = next((t for t, l in lines if l.startswith("> TYPE ")), None)
+    end = next((t for t, l in lines if l.startswith("! ") and "bytes received/sent" in l), None)
+    if begin is None or end is None:
+        raise RuntimeError("tarvik-ftp's dialogue lacks the TYPE or the statistics line:\n" +
+                           "\n".join(l for _, l in lines))
+    return end - begin
+
+
 def tarvik_cmd(tarvik, server, direction, mode, local, remote):
     cmd = [tarvik, "--port", str(server.port), "--user", server.user, "--timeout", "120"]
     if mode == "passive":
@@ -153,6 +190,26 @@ def tarvik_cmd(tarvik, server, direction, mode, local, remote):
     else:
         cmd += ["put", local, remote]
     return cmd
+
+
+def gui_cmd(gui, server, direction, mode, local, remote, size):
+    cmd = [gui, "get" if direction == "download" else "put", "--port", str(server.port), "--user", server.user,
+           "--remote", remote, "--local", local, "--size", str(size)]
+    if mode == "passive":
+        cmd.append("--passive")
+    return cmd
+
+
+def run_gui(cmd, env):
+    """Returns (seconds, CPU seconds) of the transfer call, as the driver measured them."""
+    proc = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, text=True)
+    if proc.returncode != 0:
+        raise RuntimeError(f"{' '.join(cmd)} failed ({proc.returncode}): {proc.stderr}")
+    for line in proc.stdout.splitlines():
+        if line.startswith("gui_transfer "):
+            fields = dict(f.split("=", 1) for f in line.split()[1:])
+            return float(fields["transfer_s"]), float(fields["transfer_cpu_s"])
+    raise RuntimeError(f"{' '.join(cmd)} printed no result: {proc.stdout}")
 
 
 def curl_cmd(server, direction, mode, local, remote):
@@ -184,6 +241,9 @@ def main():
     ap.add_argument("--size-mib", type=int, default=1024)
     ap.add_argument("--runs", type=int, default=3)
     ap.add_argument("--tarvik", default=os.path.join(REPO, "build", "release", "cli", "tarvik-ftp"))
+    ap.add_argument("--gui", default=os.path.join(REPO, "build", "release", "bench", "ftp_throughput",
+                                                  "tarvik_bench_gui_transfer"),
+                    help="the GUI transfer driver, or 'none' to leave the GUI out")
     ap.add_argument("--servers", default="pyftpdlib,vsftpd")
     ap.add_argument("--modes", default="passive,active")
     args = ap.parse_args()
@@ -192,6 +252,13 @@ def main():
         sys.exit(f"tarvik-ftp not found at {args.tarvik} (build the release preset or pass --tarvik)")
     if not shutil.which("curl"):
         sys.exit("curl is not installed (apt-get install curl)")
+
+    gui = None
+    if args.gui != "none":
+        if os.access(args.gui, os.X_OK):
+            gui = args.gui
+        else:
+            print(f"note: no GUI driver at {args.gui}, the GUI table is left out", file=sys.stderr)
 
     size = args.size_mib << 20
     gib = size / float(1 << 30)
@@ -208,7 +275,15 @@ def main():
         servers.append(server)
 
     env = dict(os.environ)
+    gui_env = dict(os.environ)
+    gui_env["QT_QPA_PLATFORM"] = "offscreen"
+    runtime = os.path.join(work, "runtime")
+    os.mkdir(runtime, 0o700)
+    gui_env.setdefault("XDG_RUNTIME_DIR", runtime)
     rows = []
+    gui_rows = []
+    if gui:
+        print("note: tarvik-ftp runs with --verbose so that its transfer can be timed", file=sys.stderr)
     try:
         for server in servers:
             remote_source = os.path.join(server.root, "source.bin")
@@ -218,15 +293,33 @@ def main():
                 os.chown(remote_source, u.pw_uid, u.pw_gid)
             for direction in ("download", "upload"):
                 for mode in args.modes.split(","):
-                    results = {"tarvik": [], "curl": []}
+                    results = {"tarvik": [], "curl": [], "gui": []}
+                    cli_transfer = []  # tarvik-ftp's transfer alone, (seconds, CPU seconds)
+                    clients = ["tarvik", "curl"] + (["gui"] if gui else [])
                     for i in range(args.runs + 1):  # the first round warms up
-                        for client in ("tarvik", "curl") if i % 2 == 0 else ("curl", "tarvik"):
+                        # Each client takes each place in the order in turn.
+                        shift = i % len(clients)
+                        order = clients[shift:] + clients[:shift]
+                        if not gui and i % 2:
+                            order = ["curl", "tarvik"]
+                        for client in order:
                             local = os.path.join(work, "down.bin") if direction == "download" else source
                             remote = "source.bin" if direction == "download" else f"up-{client}.bin"
                             env["TARVIK_PASSWORD"] = server.password
-                            cmd = (tarvik_cmd(args.tarvik, server, direction, mode, local, remote) if client == "tarvik"
-                                   else curl_cmd(server, direction, mode, local, remote))
-                            wall, cpu = run_timed(cmd, env)
+                            gui_env["TARVIK_PASSWORD"] = server.password
+                            if client == "gui":
+                                wall, cpu = run_gui(gui_cmd(gui, server, direction, mode, local, remote, size),
+                                                    gui_env)
+                            elif client == "tarvik" and gui:
+                                cmd = tarvik_cmd(args.tarvik, server, direction, mode, local, remote)
+                                cmd.insert(1, "--verbose")
+                                wall, cpu, lines = run_timed_dialogue(cmd, env)
+                                if i > 0:
+                                    cli_transfer.append((transfer_seconds(lines), cpu))
+                            else:
+                                cmd = (tarvik_cmd(args.tarvik, server, direction, mode, local, remote)
+                                       if client == "tarvik" else curl_cmd(server, direction, mode, local, remote))
+                                wall, cpu = run_timed(cmd, env)
                             check = os.path.join(work, "down.bin") if direction == "download" else \
                                 os.path.join(server.root, remote)
                             if os.path.getsize(check) != size:
@@ -235,11 +328,17 @@ def main():
                                 results[client].append((wall, cpu))
                             if direction == "download":
                                 os.remove(check)
-                    med = {c: statistics.median(w for w, _ in r) for c, r in results.items()}
-                    cpu = {c: statistics.median(p for _, p in r) / gib for c, r in results.items()}
+                    med = {c: statistics.median(w for w, _ in r) for c, r in results.items() if r}
+                    cpu = {c: statistics.median(p for _, p in r) / gib for c, r in results.items() if r}
                     mbps = {c: size / 1e6 / med[c] for c in med}
                     rows.append((server.name, direction, mode, mbps["tarvik"], mbps["curl"],
                                  mbps["tarvik"] / mbps["curl"], cpu["tarvik"], cpu["curl"]))
+                    if gui:
+                        cli = size / 1e6 / statistics.median(s for s, _ in cli_transfer)
+                        gui_rows.append((server.name, direction, mode, mbps["gui"], cli, mbps["gui"] / cli,
+                                         cpu["gui"], cpu["tarvik"]))
+                        per_run = " ".join(f"{c / g:.2f}" for (g, _), (c, _) in zip(results["gui"], cli_transfer))
+                        print(f"  gui/cli per round: {per_run}", file=sys.stderr)
                     print(f"  done: {server.name} {direction} {mode}", file=sys.stderr)
             for f in os.listdir(server.root):
                 os.remove(os.path.join(server.root, f))
@@ -255,6 +354,16 @@ def main():
     print("|" + "---|" * len(header))
     for r in rows:
         print(f"| {r[0]} | {r[1]} | {r[2]} | {r[3]:.0f} | {r[4]:.0f} | {r[5]:.2f} | {r[6]:.2f} | {r[7]:.2f} |")
+
+    if gui_rows:
+        print(f"\nMain window (ReceiveAFile/SendAFile, offscreen, progress dialog shown) against tarvik-ftp, "
+              f"{args.size_mib} MiB, median of {args.runs} runs")
+        header = ("server", "direction", "mode", "GUI MB/s", "CLI MB/s", "GUI/CLI", "GUI CPU s/GiB",
+                  "CLI CPU s/GiB")
+        print("| " + " | ".join(header) + " |")
+        print("|" + "---|" * len(header))
+        for r in gui_rows:
+            print(f"| {r[0]} | {r[1]} | {r[2]} | {r[3]:.0f} | {r[4]:.0f} | {r[5]:.2f} | {r[6]:.2f} | {r[7]:.2f} |")
 
 
 if __name__ == "__main__":
