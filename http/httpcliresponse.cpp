@@ -98,17 +98,19 @@ void THttpCli::ReceiveData()
         if (lf == nullptr)
             break;
         std::size_t lineLen = static_cast<std::size_t>(lf - start);
-        std::string lineEnd = "\n";
+        static const std::string lf = "\n";
+        static const std::string crLf = "\r\n";
+        bool endsWithCrLf = false;
         if (lineLen > 0 && start[lineLen - 1] == '\r') {
             --lineLen;
-            lineEnd = "\r\n";
+            endsWithCrLf = true;
         }
         const std::string line(start, lineLen);
         const int consumed = static_cast<int>(lf - start) + 1;
         std::memmove(start, start + consumed, static_cast<std::size_t>(receiveCount_ - consumed));
         receiveCount_ -= consumed;
         if (state_ == httpWaitingHeader || state_ == httpWaitingBody)
-            HandleLine(line, lineEnd);
+            HandleLine(line, endsWithCrLf ? crLf : lf);
     }
     if (serial == requestSerial_ && state_ == httpWaitingHeader && receiveCount_ >= ReceiveBufferSize)
         throw EHttpException("HTTP line too long", httperrLineTooLong);
