@@ -98,7 +98,7 @@ void THttpCli::ReceiveData()
         if (lf == nullptr)
             break;
         std::size_t lineLen = static_cast<std::size_t>(lf - start);
-        static const std::string lf = "\n";
+        static const std::string bareLf = "\n";
         static const std::string crLf = "\r\n";
         bool endsWithCrLf = false;
         if (lineLen > 0 && start[lineLen - 1] == '\r') {
@@ -110,7 +110,7 @@ void THttpCli::ReceiveData()
         std::memmove(start, start + consumed, static_cast<std::size_t>(receiveCount_ - consumed));
         receiveCount_ -= consumed;
         if (state_ == httpWaitingHeader || state_ == httpWaitingBody)
-            HandleLine(line, endsWithCrLf ? crLf : lf);
+            HandleLine(line, endsWithCrLf ? crLf : bareLf);
     }
     if (serial == requestSerial_ && state_ == httpWaitingHeader && receiveCount_ >= ReceiveBufferSize)
         throw EHttpException("HTTP line too long", httperrLineTooLong);
