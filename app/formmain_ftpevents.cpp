@@ -200,7 +200,10 @@ void TFormMain::FTPC1SessionClosed(TCustomFtpCli*, std::uint16_t error)
     }
     RemoteFiles->setEnabled(false);
     RemoteDirs->setEnabled(false);
-    SetControls();
+    // When the server closes, the event comes while the control socket is
+    // still on its way to the closed state, so asking the client would
+    // leave the connect commands disabled: the session is over either way.
+    SetControls(false);
     if (error != 0)
         Log(QStringLiteral("Error: ") + Text(FTPC1->ErrorMessage()));
 }
