@@ -151,6 +151,7 @@ void TCustomFtpCli::SetErrorMessage()
 
 void TCustomFtpCli::HandleError(const std::string& msg)
 {
+    FRefusal = msg;
     if (OnError) {
         TriggerError(msg);
         return;
@@ -292,7 +293,16 @@ void TCustomFtpCli::NextExecAsync()
         (this->*FDoneAsync)();
         return;
     }
-    TriggerRequestDone(std::uint16_t(FRequestResult));
+    TriggerRequestDone(ErrorValue(FRequestResult));
+}
+
+std::uint16_t TCustomFtpCli::ErrorValue(std::int64_t result)
+{
+    if (result == 0)
+        return 0;
+    if (result > 0 && result <= 0xFFFF)
+        return std::uint16_t(result);
+    return 500;
 }
 
 void TCustomFtpCli::TriggerRequestDone(std::uint16_t error)
@@ -481,7 +491,7 @@ void TCustomFtpCli::ControlSocketSessionClosed(std::uint16_t error)
     }
     if (FState != ftpAbort)
         StateChange(ftpInternalReady);
-    TriggerRequestDone(std::uint16_t(FRequestResult));
+    TriggerRequestDone(ErrorValue(FRequestResult));
 }
 
 void TCustomFtpCli::QuitDone()

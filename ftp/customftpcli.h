@@ -176,6 +176,9 @@ protected:
     void DisplayLastResponse();
     void SetErrorMessage();
     void HandleError(const std::string& msg);
+    // The completion value for a request result; one that does not fit in
+    // 16 bits must not narrow into a success.
+    static std::uint16_t ErrorValue(std::int64_t result);
     bool CheckReady();
 
     // Request engine.
@@ -190,6 +193,7 @@ protected:
     void HighLevelAsync(TFtpRequest rqType, TFtpFctSet fcts);
     void DoHighLevelAsync();
     void RunChainStep(TFtpFct fct, TFtpFct previous);
+    void EndRefusedChain(const std::string& why);
 
     // Control connection.
     void ControlSocketDnsLookupDone(std::uint16_t error);
@@ -205,6 +209,8 @@ protected:
     bool PassivePortFromReply(std::string& port);
     void FailPassivePort(std::uint16_t code);
     void DataSocketGetSessionAvailable(std::uint16_t error);
+    void AdoptGetDataConnection(SOCKET accepted);
+    bool DataConnectionToDrain();
     void DataSocketGetSessionConnected(std::uint16_t error);
     void DataSocketGetDataAvailable(std::uint16_t error);
     void DataSocketGetSessionClosed(std::uint16_t error);
@@ -276,6 +282,9 @@ protected:
     // A close of the control connection is on its way: what still arrives
     // is read and dropped.
     bool FDiscardReplies = false;
+    // The message of the last refusal (HandleError), for a chain step that
+    // was refused without an exception.
+    std::string FRefusal;
     // Completions posted and not yet delivered to OnRequestDone.
     int FDonePending = 0;
 
@@ -294,6 +303,10 @@ protected:
     bool FStoreReplySeen = false;
     bool FPutDataOpen = false;
     std::uint16_t FDataError = 0;
+    // The failing closing reply of a retrieval whose data connection is
+    // still being drained (0: none), and its line.
+    std::uint16_t FServerFailCode = 0;
+    std::string FServerFailLine;
     // The server connected to the listening socket before the transfer
     // command was issued (some servers connect as soon as PORT arrives).
     bool FEarlyDataConnection = false;

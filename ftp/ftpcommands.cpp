@@ -171,6 +171,7 @@ void TCustomFtpCli::DoHighLevelAsync()
             continue;
 
         FLastFct = fct;
+        FRefusal.clear();
         try {
             RunChainStep(fct, previous);
         } catch (const FtpException& e) {
@@ -178,25 +179,44 @@ void TCustomFtpCli::DoHighLevelAsync()
             // refuses to the caller; a later one runs inside a socket event,
             // where nobody would see the exception, so it completes the
             // chain with an error instead of leaving it waiting forever.
-            FPendingFcts.Clear();
-            FChainStep = nullptr;
             if (previous == ftpFctNone) {
+                FPendingFcts.Clear();
+                FChainStep = nullptr;
                 FHighLevelMode = false;
                 throw;
             }
-            if (FErrorMessage.empty())
-                FErrorMessage = e.Message();
-            FRequestResult = 500;
-            FDoneReported = false;
-            TriggerRequestDone(500);
+            EndRefusedChain(e.Message());
+            return;
         }
+        // With OnError assigned a refusal raises nothing: the step then
+        // returns having started nothing, and without this the chain would
+        // wait between two steps for a completion that never comes. A step
+        // that did start is waiting for the network, or has already
+        // completed (which moved the chain on or ended it).
+        const bool stepUnderWay = FChainStep != &TCustomFtpCli::DoHighLevelAsync ||
+                                  (FState != ftpReady && FState != ftpInternalReady);
+        if (!stepUnderWay)
+            EndRefusedChain(FRefusal.empty() ? "FTP chain step did not start" : FRefusal);
         return;
     }
 
     FPendingFcts.Clear();
     FChainStep = nullptr;
     FDoneReported = false;
-    TriggerRequestDone(std::uint16_t(FHighLevelResult));
+    TriggerRequestDone(ErrorValue(FHighLevelResult));
+}
+
+// A step that refused to start ends the chain with one completion carrying
+// the refusal; nothing of the chain runs after it.
+void TCustomFtpCli::EndRefusedChain(const std::string& why)
+{
+    FPendingFcts.Clear();
+    FChainStep = nullptr;
+    if (FErrorMessage.empty())
+        FErrorMessage = why;
+    FRequestResult = 500;
+    FDoneReported = false;
+    TriggerRequestDone(500);
 }
 
 void TCustomFtpCli::RunChainStep(TFtpFct fct, TFtpFct previous)

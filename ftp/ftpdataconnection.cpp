@@ -193,6 +193,8 @@ void TCustomFtpCli::ExecTransferAsync(TFtpRequest rqType)
     FDoneReported = false;
     FByteCount = 0;
     FDataError = 0;
+    FServerFailCode = 0;
+    FServerFailLine.clear();
     FDataSocket->OnSessionAvailable = [this](TCustomWSocket*, std::uint16_t e) { DataSocketGetSessionAvailable(e); };
 
     if (!FDisplayFileFlag) {
@@ -290,17 +292,58 @@ void TCustomFtpCli::Next1GetAsync()
 void TCustomFtpCli::Next2GetAsync()
 {
     DisplayLastResponse();
+    // The transfer already failed and only waits for its data connection to
+    // close: a line the server adds changes nothing.
+    if (FServerFailCode != 0)
+        return;
     if (FStatusCode == 125 || FStatusCode == 226 || FStatusCode == 250) {
         FServerDone = true;
         Next3GetAsync();
         return;
     }
     SetErrorMessage();
+    FRequestResult = FStatusCode;
+    if (!FGetDataClosed && DataConnectionToDrain()) {
+        // What the server sent before it gave up may still be waiting in
+        // the data connection. It is kept, so that a resumed download does
+        // not fetch it again; the request ends, with this reply's code, once
+        // the server has closed the connection.
+        TriggerDisplay("! RETR/LIST/NLST Failed");
+        FServerFailCode = std::uint16_t(FStatusCode);
+        FServerFailLine = FLastResponse;
+        FServerDone = true;
+        return;
+    }
     FLocalStream.reset();
     CloseDataSocket();
     TriggerDisplay("! RETR/LIST/NLST Failed");
-    FRequestResult = FStatusCode;
     TriggerRequestDone(std::uint16_t(FStatusCode));
+}
+
+bool TCustomFtpCli::DataConnectionToDrain()
+{
+    switch (FDataSocket->State()) {
+    case wsConnected:
+        return true;
+    case wsConnecting: {
+        // Connected already, but the report of it is still in the queue.
+        sockaddr_in peer{};
+        int len = sizeof(peer);
+        return WSocket_getpeername(FDataSocket->HSocket(), reinterpret_cast<sockaddr*>(&peer), &len) == 0;
+    }
+    case wsListening: {
+        // The server connects before it sends anything, so a connection it
+        // made is queued on the listener by the time its reply is read.
+        const SOCKET accepted = WSocket_accept(FDataSocket->HSocket(), nullptr, nullptr);
+        if (accepted == INVALID_SOCKET)
+            return false;
+        FDataSocket->Close();
+        AdoptGetDataConnection(accepted);
+        return true;
+    }
+    default:
+        return false;
+    }
 }
 
 void TCustomFtpCli::Next3GetAsync()
@@ -310,6 +353,15 @@ void TCustomFtpCli::Next3GetAsync()
         return;
     if (!FServerDone || !FGetDataClosed)
         return;
+    if (FServerFailCode != 0) {
+        // Replies that came while the data connection drained do not
+        // replace the one that failed the transfer.
+        FStatusCode = FServerFailCode;
+        FLastResponse = FServerFailLine;
+        FRequestResult = FServerFailCode;
+        TriggerRequestDone(FServerFailCode);
+        return;
+    }
     TransfertStats();
     FResumeAt = 0;
     const std::uint16_t result = TransferResult();
@@ -323,6 +375,11 @@ void TCustomFtpCli::DataSocketGetSessionAvailable(std::uint16_t)
     FDataSocket->Close();
     if (accepted == INVALID_SOCKET)
         return;
+    AdoptGetDataConnection(accepted);
+}
+
+void TCustomFtpCli::AdoptGetDataConnection(SOCKET accepted)
+{
     FDataSocket->OnSessionClosed = [this](TCustomWSocket*, std::uint16_t e) { DataSocketGetSessionClosed(e); };
     FDataSocket->OnDataAvailable = [this](TCustomWSocket*, std::uint16_t e) { DataSocketGetDataAvailable(e); };
     FDataSocket->OnDataSent = nullptr;

@@ -13,6 +13,17 @@ bool IsBlank(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
+// Every reply code a server may send has three digits from 1xx to 5xx.
+bool IsReplyCode(std::int64_t number)
+{
+    return number >= 100 && number <= 599;
+}
+
+// What a line with any other number counts as: a failing reply, so that
+// neither the match against the accepted codes nor a narrowing to 16 bits
+// can ever turn it into a success (0 below 500, 65536 into 0).
+constexpr int ProtocolErrorCode = 500;
+
 } // namespace
 
 std::int64_t TCustomFtpCli::ReadNumber(const std::string& text, std::size_t& pos)
@@ -159,9 +170,16 @@ void TCustomFtpCli::ControlSocketDataAvailable(std::uint16_t error)
             if (!startsWithDigit)
                 break;
             std::size_t pos = 0;
-            FStatusCode = int(ReadNumber(FLastResponse, pos));
+            const std::int64_t number = ReadNumber(FLastResponse, pos);
+            FStatusCode = IsReplyCode(number) ? int(number) : ProtocolErrorCode;
             if (pos < FLastResponse.size() && FLastResponse[pos] == '-')
                 break;
+            if (!IsReplyCode(number)) {
+                // Whatever this peer is, it does not speak FTP: the
+                // connection is dropped and the open request fails.
+                FStatusCode = 421;
+                TriggerDisplay("! Greeting without a valid reply code: protocol error, control connection closed");
+            }
             if (FStatusCode == 220) {
                 StateChange(ftpConnected);
                 if (OnSessionConnected)
@@ -178,7 +196,8 @@ void TCustomFtpCli::ControlSocketDataAvailable(std::uint16_t error)
             if (!startsWithDigit)
                 break;
             std::size_t pos = 0;
-            FStatusCode = int(ReadNumber(FLastResponse, pos));
+            const std::int64_t number = ReadNumber(FLastResponse, pos);
+            FStatusCode = IsReplyCode(number) ? int(number) : ProtocolErrorCode;
             if (pos < FLastResponse.size() && FLastResponse[pos] == '-')
                 break;
             if (!FNext) {
@@ -186,6 +205,8 @@ void TCustomFtpCli::ControlSocketDataAvailable(std::uint16_t error)
                 break;
             }
             (this->*FNext)();
+            if (!IsReplyCode(number))
+                TriggerDisplay("! Reply without a valid reply code: protocol error");
             break;
         }
         default:

@@ -440,6 +440,129 @@ TEST_F(FakeServerTest, PassiveDownloadUsesTheControlAddressAndWaitsForTheLastByt
     ftp.AbortAsync();
 }
 
+// A failing closing reply that overtakes the data: the listing the server
+// had sent is still written to the local file, the request fails with the
+// reply's code only once the data connection has closed, and the session
+// stays usable. A second line after the failure does not replace it.
+TEST_F(FakeServerTest, AFailingClosingReplyKeepsTheDataStillOnItsWay)
+{
+    const std::string listing = RandomBytes(60000, 17);
+    FakeFtpServer server([&](FakeSession& s) {
+        if (!Login(s, server))
+            return;
+        for (std::string line = s.ReadLine(); !line.empty(); line = s.ReadLine()) {
+            if (line == "PASV") {
+                s.Reply(PasvReply(s.ListenData()));
+            } else if (line == "LIST") {
+                if (!s.AcceptData()) {
+                    server.Fail("no data connection");
+                    return;
+                }
+                s.Reply("150 listing");
+                s.SendData(listing.substr(0, 1000));
+                s.Reply("451 Local error; listing cut short.");
+                s.Reply("226 stray line");
+                Pause(300);
+                s.SendData(listing.substr(1000));
+                s.CloseData();
+            } else if (line == "PWD") {
+                s.Reply("257 \"/\" is current");
+            } else {
+                s.Reply("200 ok");
+            }
+        }
+    });
+    Use(server);
+    ASSERT_TRUE(ftp.Connect());
+    ftp.SetPassive(true);
+    ftp.SetHostFileName("");
+    ftp.SetLocalFileName(local.File("list"));
+    EXPECT_FALSE(ftp.Dir());
+    ASSERT_FALSE(ftp.done.empty());
+    EXPECT_EQ(ftp.done.back().error, 451);
+    EXPECT_EQ(ftp.StatusCode(), 451);
+    EXPECT_EQ(ftp.ErrorMessage(), "451 Local error; listing cut short.");
+    EXPECT_TRUE(ftp.Displayed("! RETR/LIST/NLST Failed"));
+    const std::string kept = ReadFile(local.File("list"));
+    EXPECT_EQ(kept.size(), listing.size()) << ftp.Dialogue();
+    EXPECT_TRUE(kept == listing);
+    EXPECT_EQ(ftp.DataSocket()->State(), wsClosed);
+    EXPECT_TRUE(ftp.Pwd()) << ftp.Dialogue();
+    ftp.AbortAsync();
+    EXPECT_TRUE(server.Failures().empty()) << server.Failures();
+}
+
+// Without a data connection there is nothing to wait for: a failing closing
+// reply ends the download at once, with its code (not with a time-out).
+TEST_F(FakeServerTest, AFailingClosingReplyWithoutADataConnectionEndsAtOnce)
+{
+    FakeFtpServer server([&](FakeSession& s) {
+        if (!Login(s, server))
+            return;
+        for (std::string line = s.ReadLine(); !line.empty(); line = s.ReadLine()) {
+            if (line.rfind("PORT ", 0) == 0) {
+                s.Reply("200 PORT ok");
+            } else if (line == "RETR f") {
+                // Never connects to the client's listening socket.
+                s.Reply("150 opening");
+                s.Reply("425 Cannot open data connection.");
+            } else {
+                s.Reply("200 ok");
+            }
+        }
+    });
+    Use(server);
+    ASSERT_TRUE(ftp.Connect());
+    ftp.SetTimeout(30);
+    ftp.SetHostFileName("f");
+    ftp.SetLocalFileName(local.File("f"));
+    EXPECT_FALSE(ftp.Get());
+    ASSERT_FALSE(ftp.done.empty());
+    EXPECT_EQ(ftp.done.back().error, 425);
+    EXPECT_EQ(ftp.ErrorMessage(), "425 Cannot open data connection.");
+    EXPECT_EQ(ftp.DataSocket()->State(), wsClosed);
+    ftp.AbortAsync();
+}
+
+// A server that fails the transfer but never closes the data connection
+// cannot hold the client: the wrapper's time-out ends the wait, and what
+// arrived is on disk.
+TEST_F(FakeServerTest, AFailingClosingReplyWithAnOpenDataConnectionEndsWithTheTimeout)
+{
+    FakeFtpServer server([&](FakeSession& s) {
+        if (!Login(s, server))
+            return;
+        for (std::string line = s.ReadLine(); !line.empty(); line = s.ReadLine()) {
+            if (line == "PASV") {
+                s.Reply(PasvReply(s.ListenData()));
+            } else if (line == "RETR f") {
+                if (!s.AcceptData()) {
+                    server.Fail("no data connection");
+                    return;
+                }
+                s.Reply("150 sending");
+                s.SendData("first part");
+                s.Reply("426 Transfer aborted.");
+                s.WaitClosed(20000);
+                return;
+            } else {
+                s.Reply("200 ok");
+            }
+        }
+    });
+    Use(server);
+    ASSERT_TRUE(ftp.Connect());
+    ftp.SetPassive(true);
+    ftp.SetTimeout(1);
+    ftp.SetHostFileName("f");
+    ftp.SetLocalFileName(local.File("f"));
+    EXPECT_FALSE(ftp.Get());
+    EXPECT_EQ(ftp.ErrorMessage(), "426 Timeout");
+    EXPECT_EQ(ReadFile(local.File("f")), "first part");
+    EXPECT_EQ(ftp.State(), ftpReady);
+    EXPECT_EQ(ftp.DataSocket()->State(), wsClosed);
+}
+
 TEST_F(FakeServerTest, RestAnswered502FailsTheChainAnd200DownloadsFromTheStart)
 {
     const std::string content = "the whole file";
