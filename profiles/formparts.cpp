@@ -1,5 +1,6 @@
 #include "profiles/formparts.h"
 
+#include "profiles/accountstore.h"
 #include "profiles/digitsonlyfilter.h"
 #include "profiles/fieldcolor.h"
 
@@ -49,4 +50,23 @@ void ShowProxyState(QLineEdit& proxy, bool enabled)
     }
     PaintFieldWhite(proxy);
     proxy.setFocus();
+}
+
+void LoadProfileFields(const QString& folder, const QString& name, const TProfileFields& fields)
+{
+    if (name.isEmpty())
+        return;
+    std::vector<std::string> profile;
+    AccountStore(folder).LoadProfile(profile, name.toStdString());
+    if (profile.size() < 9)
+        return;
+    const auto text = [&profile](std::size_t i) { return QString::fromStdString(profile[i]); };
+    fields.Name->setText(text(0));
+    fields.Proxy->setChecked(profile[1] == "true");
+    fields.ProxyName->setText(text(2));
+    fields.Host->setText(text(3));
+    fields.User->setText(text(4));
+    fields.Password->setText(text(5));
+    fields.Port->setText(text(6));
+    fields.Anonymous->setChecked(profile[7] == "true");
 }

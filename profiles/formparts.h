@@ -19,3 +19,19 @@ QLineEdit* MakePortEdit(QWidget* parent);
 // The proxy field takes input exactly when the proxy box is checked: white
 // and focused then, silver otherwise.
 void ShowProxyState(QLineEdit& proxy, bool enabled);
+
+// The fields a stored profile fills in either dialog.
+struct TProfileFields {
+    QLineEdit* Name;
+    QCheckBox* Proxy;
+    QLineEdit* ProxyName;
+    QLineEdit* Host;
+    QLineEdit* User;
+    QLineEdit* Password;
+    QLineEdit* Port;
+    QCheckBox* Anonymous;
+};
+
+// Loads the named profile from the store in `folder` into the fields; an
+// empty name or an incomplete profile leaves them as they are.
+void LoadProfileFields(const QString& folder, const QString& name, const TProfileFields& fields);

@@ -202,22 +202,8 @@ void TLogForm::ButHelpClick() { THelpFile::ShowTopic(QStringLiteral("IDH_login")
 
 void TLogForm::List_ProfClick()
 {
-    const QString name = SelectedProfileName(*List_Prof);
-    if (name.isEmpty())
-        return;
-    std::vector<std::string> profile;
-    AccountStore(hooks_.Folder).LoadProfile(profile, name.toStdString());
-    if (profile.size() < 9)
-        return;
-    const auto text = [&profile](std::size_t i) { return QString::fromStdString(profile[i]); };
-    Edit_Name->setText(text(0));
-    CheckProxy->setChecked(profile[1] == "true");
-    Proxy_Edit->setText(text(2));
-    Host_Edit->setText(text(3));
-    User_Edit->setText(text(4));
-    Pass_Edit->setText(text(5));
-    Port_Edit->setText(text(6));
-    AnonBox->setChecked(profile[7] == "true");
+    LoadProfileFields(hooks_.Folder, SelectedProfileName(*List_Prof),
+                      {Edit_Name, CheckProxy, Proxy_Edit, Host_Edit, User_Edit, Pass_Edit, Port_Edit, AnonBox});
 }
 
 void TLogForm::List_ProfDblClick()

@@ -206,20 +206,6 @@ void TSettForm::ButCancelClick() { close(); }
 
 void TSettForm::List_ProfClick()
 {
-    const QString name = SelectedProfileName(*List_Prof);
-    if (name.isEmpty())
-        return;
-    std::vector<std::string> profile;
-    AccountStore(hooks_.Folder).LoadProfile(profile, name.toStdString());
-    if (profile.size() < 9)
-        return;
-    const auto text = [&profile](std::size_t i) { return QString::fromStdString(profile[i]); };
-    Edit_Name->setText(text(0));
-    CheckProxy->setChecked(profile[1] == "true");
-    Proxy_Edit->setText(text(2));
-    Edit_Host->setText(text(3));
-    Edit_User->setText(text(4));
-    Edit_Pass->setText(text(5));
-    Port_Edit->setText(text(6));
-    AnonBox->setChecked(profile[7] == "true");
+    LoadProfileFields(hooks_.Folder, SelectedProfileName(*List_Prof),
+                      {Edit_Name, CheckProxy, Proxy_Edit, Edit_Host, Edit_User, Edit_Pass, Port_Edit, AnonBox});
 }
