@@ -346,6 +346,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    bool AskChmodMode(QString& mode);
     void CreatePanes();
     void CreateFolderTree();
     void CreateFolderTreeModel();

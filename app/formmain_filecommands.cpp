@@ -165,6 +165,15 @@ void TFormMain::Remote1Click()
     DefaultCursor();
 }
 
+// Shows the permission dialog; false when it was cancelled or left no mode.
+bool TFormMain::AskChmodMode(QString& mode)
+{
+    TFormMod form(this);
+    form.exec();
+    mode = form.ModeText;
+    return !form.Cancelled && !mode.isEmpty();
+}
+
 void TFormMain::CHMODFile1Click()
 {
     if (RemoteFiles->SelCount() == 0) {
@@ -172,14 +181,7 @@ void TFormMain::CHMODFile1Click()
         return;
     }
     QString mode;
-    bool cancelled = true;
-    {
-        TFormMod form(this);
-        form.exec();
-        cancelled = form.Cancelled;
-        mode = form.ModeText;
-    }
-    if (cancelled || mode.isEmpty())
+    if (!AskChmodMode(mode))
         return;
     // The listing after each file replaces the items, so the later ones are
     // no longer selected when the loop reaches them.
@@ -202,14 +204,7 @@ void TFormMain::CHMODDirectory1Click()
         return;
     }
     QString mode;
-    bool cancelled = true;
-    {
-        TFormMod form(this);
-        form.exec();
-        cancelled = form.Cancelled;
-        mode = form.ModeText;
-    }
-    if (cancelled || mode.isEmpty())
+    if (!AskChmodMode(mode))
         return;
     for (const QString& name : Names(RemoteDirs)) {
         HourglassCursor();
