@@ -7,6 +7,7 @@
 
 #include "ftp/ftplisting.h"
 
+#include <algorithm>
 #include <array>
 #include <limits>
 
@@ -152,15 +153,22 @@ int InferYear(int month, int day, const TFtpTime& now)
     return now.Year;
 }
 
-// "Jan" to "Dec", in any case.
+// "Jan" to "Dec", in any case. Called for most fields of every line, so it
+// packs the three letters into one number instead of comparing names.
 int MonthNumber(std::string_view text)
 {
-    static constexpr std::array<std::string_view, 12> names = {"jan", "feb", "mar", "apr", "may", "jun",
-                                                               "jul", "aug", "sep", "oct", "nov", "dec"};
     if (text.size() != 3)
         return 0;
+    const auto key = [](char a, char b, char c) {
+        return static_cast<std::uint32_t>(static_cast<unsigned char>(a)) << 16 |
+               static_cast<std::uint32_t>(static_cast<unsigned char>(b)) << 8 |
+               static_cast<std::uint32_t>(static_cast<unsigned char>(c));
+    };
+    static constexpr std::array<std::string_view, 12> names = {"jan", "feb", "mar", "apr", "may", "jun",
+                                                               "jul", "aug", "sep", "oct", "nov", "dec"};
+    const std::uint32_t wanted = key(Lower(text[0]), Lower(text[1]), Lower(text[2]));
     for (std::size_t i = 0; i < names.size(); ++i) {
-        if (EqualsNoCase(text, names[i]))
+        if (key(names[i][0], names[i][1], names[i][2]) == wanted)
             return static_cast<int>(i) + 1;
     }
     return 0;
@@ -419,9 +427,16 @@ bool ReadIsoDate(const TTokens& tokens, std::size_t index, TFtpTime& time, TDate
     return true;
 }
 
+struct TUnixSize {
+    std::int64_t Size = -1;
+    int DeviceMajor = -1;
+    int DeviceMinor = -1;
+    std::size_t FirstField = 0;
+};
+
 // The size field that ends at field `index`: a number, or a device's
-// "major, minor" (one or two fields). Returns the first field it uses.
-bool ReadUnixSize(const TTokens& tokens, std::size_t index, TFtpListEntry& entry, std::size_t& first)
+// "major, minor" (one or two fields).
+bool ReadUnixSize(const TTokens& tokens, std::size_t index, TUnixSize& result)
 {
     const std::string_view text = tokens.Text(index);
     std::int64_t size = 0;
@@ -432,9 +447,9 @@ bool ReadUnixSize(const TTokens& tokens, std::size_t index, TFtpListEntry& entry
         int minor = 0;
         if (!ReadSmall(text.substr(0, comma), major) || !ReadSmall(text.substr(comma + 1), minor))
             return false;
-        entry.DeviceMajor = major;
-        entry.DeviceMinor = minor;
-        first = index;
+        result.DeviceMajor = major;
+        result.DeviceMinor = minor;
+        result.FirstField = index;
         return true;
     }
     if (!AllDigits(text))
@@ -445,15 +460,15 @@ bool ReadUnixSize(const TTokens& tokens, std::size_t index, TFtpListEntry& entry
         int minor = 0;
         if (before.size() >= 2 && before.back() == ',' && ReadSmall(before.substr(0, before.size() - 1), major) &&
             ReadSmall(text, minor)) {
-            entry.DeviceMajor = major;
-            entry.DeviceMinor = minor;
-            first = index - 1;
+            result.DeviceMajor = major;
+            result.DeviceMinor = minor;
+            result.FirstField = index - 1;
             return true;
         }
     }
     // A size too large for 64 bits stays unknown; the line is still an entry.
-    entry.Size = ReadUnsigned(text, size) ? size : -1;
-    first = index;
+    result.Size = ReadUnsigned(text, size) ? size : -1;
+    result.FirstField = index;
     return true;
 }
 
@@ -479,9 +494,8 @@ void SetRoleFromName(TFtpListEntry& entry)
         entry.Role = TFtpEntryRole::Parent;
 }
 
-bool ReadUnixLine(std::string_view line, const TFtpTime& now, TFtpListEntry& entry)
+bool ReadUnixLine(std::string_view line, const TTokens& tokens, const TFtpTime& now, TFtpListEntry& entry)
 {
-    const TTokens tokens(line);
     if (tokens.Count() < 5)
         return false;
     TFtpListEntry result;
@@ -492,28 +506,31 @@ bool ReadUnixLine(std::string_view line, const TFtpTime& now, TFtpListEntry& ent
         TDateMatch match;
         if (!ReadMonthDate(tokens, index, now, time, match) && !ReadIsoDate(tokens, index, time, match))
             continue;
-        TFtpListEntry candidate = result;
-        std::size_t sizeField = 0;
-        if (!ReadUnixSize(tokens, index - 1, candidate, sizeField))
+        TUnixSize size;
+        if (!ReadUnixSize(tokens, index - 1, size))
             continue;
         // The name starts after the one space that ends the date; further
         // spaces belong to the name.
         const std::size_t nameStart = tokens.At(match.Last).End + 1;
         if (nameStart >= line.size())
             return false;
-        candidate.Name = std::string(line.substr(nameStart));
-        candidate.Modified = time;
-        ReadUnixOwners(tokens, sizeField, candidate);
-        if (candidate.Type == TFtpEntryType::Link) {
-            const std::size_t arrow = candidate.Name.find(" -> ");
-            if (arrow != std::string::npos && arrow > 0) {
-                candidate.LinkTarget = candidate.Name.substr(arrow + 4);
-                candidate.Name.resize(arrow);
+        std::string_view name = line.substr(nameStart);
+        if (result.Type == TFtpEntryType::Link) {
+            const std::size_t arrow = name.find(" -> ");
+            if (arrow != std::string_view::npos && arrow > 0) {
+                result.LinkTarget = std::string(name.substr(arrow + 4));
+                name = name.substr(0, arrow);
             }
         }
-        candidate.Format = TFtpListFormat::Unix;
-        SetRoleFromName(candidate);
-        entry = std::move(candidate);
+        result.Name = std::string(name);
+        result.Size = size.Size;
+        result.DeviceMajor = size.DeviceMajor;
+        result.DeviceMinor = size.DeviceMinor;
+        result.Modified = time;
+        ReadUnixOwners(tokens, size.FirstField, result);
+        result.Format = TFtpListFormat::Unix;
+        SetRoleFromName(result);
+        entry = std::move(result);
         return true;
     }
     return false;
@@ -524,9 +541,8 @@ bool ReadUnixLine(std::string_view line, const TFtpTime& now, TFtpListEntry& ent
 // "d [R----F--] supervisor     512    Jan 16 18:53    login": the type
 // letter, the rights in brackets, the owner and size, a date as in `ls`,
 // and the name after a run of padding.
-bool ReadNetWareLine(std::string_view line, const TFtpTime& now, TFtpListEntry& entry)
+bool ReadNetWareLine(std::string_view line, const TTokens& tokens, const TFtpTime& now, TFtpListEntry& entry)
 {
-    const TTokens tokens(line);
     if (tokens.Count() < 8)
         return false;
     const std::string_view letter = tokens.Text(0);
@@ -645,9 +661,8 @@ bool ReadDosSize(std::string_view text, std::int64_t& size)
 
 // "12-08-26  07:03PM       <DIR>          name" and
 // "12-08-26  07:03PM                 1234 name".
-bool ReadDosLine(std::string_view line, TFtpListEntry& entry)
+bool ReadDosLine(std::string_view line, const TTokens& tokens, TFtpListEntry& entry)
 {
-    const TTokens tokens(line);
     if (tokens.Count() < 4)
         return false;
     TFtpListEntry result;
@@ -683,9 +698,8 @@ bool ReadDosLine(std::string_view line, TFtpListEntry& entry)
     return true;
 }
 
-bool IsTotalLine(std::string_view line)
+bool IsTotalLine(const TTokens& tokens)
 {
-    const TTokens tokens(line);
     return tokens.Count() == 2 && EqualsNoCase(tokens.Text(0), "total") && AllDigits(tokens.Text(1));
 }
 
@@ -907,10 +921,12 @@ TFtpTime FtpTimeFromUnix(std::int64_t seconds)
 TFtpLineResult ParseListLine(std::string_view line, const TFtpTime& now, TFtpListEntry& entry)
 {
     line = WithoutLineEnd(line);
-    if (Trim(line).empty() || IsTotalLine(line))
+    const TTokens tokens(line);
+    if (tokens.Count() == 0 || IsTotalLine(tokens))
         return TFtpLineResult::Skipped;
     const TFtpTime today = TodayIfUnset(now);
-    if (ReadUnixLine(line, today, entry) || ReadNetWareLine(line, today, entry) || ReadDosLine(line, entry))
+    if (ReadUnixLine(line, tokens, today, entry) || ReadNetWareLine(line, tokens, today, entry) ||
+        ReadDosLine(line, tokens, entry))
         return TFtpLineResult::Entry;
     SetFallback(line, entry);
     return TFtpLineResult::Fallback;
@@ -971,6 +987,7 @@ TFtpLineResult ParseMlstLine(std::string_view line, TFtpListEntry& entry)
 std::vector<TFtpListEntry> ParseListing(std::string_view text, bool mlsd, const TFtpTime& now)
 {
     std::vector<TFtpListEntry> entries;
+    entries.reserve(static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n')) + 1);
     const TFtpTime today = TodayIfUnset(now);
     std::size_t start = 0;
     while (start < text.size()) {
@@ -979,10 +996,10 @@ std::vector<TFtpListEntry> ParseListing(std::string_view text, bool mlsd, const 
             end = text.size();
         const std::string_view line = text.substr(start, end - start);
         start = end + 1;
-        TFtpListEntry entry;
+        TFtpListEntry& entry = entries.emplace_back();
         const TFtpLineResult result = mlsd ? ParseMlsdLine(line, entry) : ParseListLine(line, today, entry);
-        if (result != TFtpLineResult::Skipped)
-            entries.push_back(std::move(entry));
+        if (result == TFtpLineResult::Skipped)
+            entries.pop_back();
     }
     return entries;
 }
