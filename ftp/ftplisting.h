@@ -15,7 +15,8 @@
 #include <vector>
 
 enum class TFtpEntryType : std::uint8_t {
-    Unknown = 0, // the line could not be read; the whole line is the name
+    Unknown = 0, // the line could not be read (the whole line is the name), or
+                 // an MLSD type of another system
     File = 1,
     Directory = 2,
     Link = 3,   // a symbolic link; LinkTarget holds its target when given
