@@ -226,6 +226,8 @@ TTransferId TTransferQueue::AddItem(TTransferItem item)
     if (item.Batch == 0)
         item.Batch = nextBatch_++;
     items_.push_back(std::move(item));
+    if (!indexStale_)
+        index_[items_.back().Id] = items_.size() - 1;
     if (OnItemAdded)
         OnItemAdded(items_.back());
     return items_.back().Id;
@@ -233,11 +235,15 @@ TTransferId TTransferQueue::AddItem(TTransferItem item)
 
 const TTransferItem* TTransferQueue::Find(TTransferId id) const
 {
-    for (const TTransferItem& item : items_) {
-        if (item.Id == id)
-            return &item;
+    // The scheduler looks items up for every step of every transfer.
+    if (indexStale_) {
+        index_.clear();
+        for (std::size_t i = 0; i < items_.size(); ++i)
+            index_[items_[i].Id] = i;
+        indexStale_ = false;
     }
-    return nullptr;
+    const auto found = index_.find(id);
+    return found == index_.end() ? nullptr : &items_[found->second];
 }
 
 TTransferItem* TTransferQueue::FindMutable(TTransferId id)
@@ -341,6 +347,7 @@ bool TTransferQueue::MoveToTop(TTransferId id)
     TTransferItem item = std::move(*it);
     items_.erase(it);
     items_.push_front(std::move(item));
+    indexStale_ = true;
     if (OnReset)
         OnReset();
     return true;
@@ -370,6 +377,7 @@ bool TTransferQueue::Remove(TTransferId id)
         }
         const TTransferId gone = it->Id;
         it = items_.erase(it);
+        indexStale_ = true;
         if (OnItemRemoved)
             OnItemRemoved(gone);
     }
@@ -397,6 +405,7 @@ void TTransferQueue::RemoveFinished(TTransferState state)
         }
         const TTransferId gone = it->Id;
         it = items_.erase(it);
+        indexStale_ = true;
         if (OnItemRemoved)
             OnItemRemoved(gone);
     }
@@ -405,6 +414,7 @@ void TTransferQueue::RemoveFinished(TTransferState state)
 void TTransferQueue::Clear()
 {
     items_.clear();
+    indexStale_ = true;
     samples_.clear();
     if (OnReset)
         OnReset();

@@ -14,6 +14,7 @@
 #include <deque>
 #include <functional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -94,6 +95,9 @@ private:
                       TTransferId parent, int depth, int maxDepth, std::string* why);
 
     std::deque<TTransferItem> items_;
+    // Id -> position in items_, rebuilt after an item moved or went away.
+    mutable std::unordered_map<TTransferId, std::size_t> index_;
+    mutable bool indexStale_ = false;
     TTransferId nextId_ = 1;
     TTransferId nextBatch_ = 1;
     // (milliseconds, bytes moved so far) samples for the rate.

@@ -230,6 +230,7 @@ bool TTransferQueue::Load(const std::string& path, std::string& error)
         loaded.push_back(std::move(item));
     }
     items_ = std::move(loaded);
+    indexStale_ = true;
     nextId_ = maxId + 1;
     nextBatch_ = maxBatch + 1;
     samples_.clear();
