@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <ctime>
+#include <map>
 
 namespace {
 
@@ -311,14 +312,27 @@ void TTransferWorker::StartTransfer()
     Issue(Step::Put, &TCustomFtpCli::PutAsync);
 }
 
-void TTransferWorker::StartList()
+void TTransferWorker::StartList(Step step, const std::string& verb)
 {
     listing_.clear();
+    client_->SetListingVerb(verb);
     client_->SetDisplayFileFlag(true);
     client_->SetDisplayFileMode(ftpBinary);
     client_->SetHostFileName("");
     client_->SetLocalFileName("");
-    Issue(Step::List, &TCustomFtpCli::DirAsync);
+    Issue(step, &TCustomFtpCli::DirAsync);
+}
+
+void TTransferWorker::FinishList()
+{
+    client_->SetDisplayFileFlag(false);
+    client_->SetListingVerb(features_.Mlst ? "MLSD" : "LIST");
+    TWorkerResult result;
+    result.Ok = true;
+    result.Entries = std::move(entries_);
+    entries_.clear();
+    listing_.clear();
+    Finish(std::move(result));
 }
 
 void TTransferWorker::JobStepDone(std::uint16_t error)
@@ -353,7 +367,7 @@ void TTransferWorker::JobStepDone(std::uint16_t error)
         return;
     case Step::Cwd:
         if (error == 0) {
-            StartList();
+            StartList(Step::List, features_.Mlst ? "MLSD" : "LIST");
             return;
         }
         if (createIfMissing_ && PermanentRefusal(error)) {
@@ -377,17 +391,47 @@ void TTransferWorker::JobStepDone(std::uint16_t error)
         }
         return;
     case Step::List: {
-        client_->SetDisplayFileFlag(false);
         if (error != 0) {
+            client_->SetDisplayFileFlag(false);
             FailJob(ReplyText(error), PermanentRefusal(error));
             return;
         }
-        TWorkerResult result;
-        result.Ok = true;
-        result.Entries = ParseListing(listing_, client_->ListingVerb() == "MLSD",
-                                      FtpTimeFromUnix(std::int64_t(std::time(nullptr))));
-        listing_.clear();
-        Finish(std::move(result));
+        const bool mlsd = client_->ListingVerb() == "MLSD";
+        entries_ = ParseListing(listing_, mlsd, FtpTimeFromUnix(std::int64_t(std::time(nullptr))));
+        if (!mlsd) {
+            FinishList();
+            return;
+        }
+        // MLSD gives exact names, sizes and types, but many servers show a
+        // link there as what it points to. LIST marks links: it is read
+        // too, so no link is ever taken for a plain folder or file.
+        StartList(Step::ListLinks, "LIST");
+        return;
+    }
+    case Step::ListLinks: {
+        if (error != 0) {
+            // Without LIST nothing can be told about links: a folder that
+            // cannot be checked is not entered.
+            client_->SetDisplayFileFlag(false);
+            client_->SetListingVerb(features_.Mlst ? "MLSD" : "LIST");
+            FailJob("The folder's links cannot be checked: " + ReplyText(error), PermanentRefusal(error));
+            return;
+        }
+        const std::vector<TFtpListEntry> plain =
+            ParseListing(listing_, false, FtpTimeFromUnix(std::int64_t(std::time(nullptr))));
+        std::map<std::string, std::string> links;
+        for (const TFtpListEntry& other : plain) {
+            if (other.Type == TFtpEntryType::Link)
+                links[other.Name] = other.LinkTarget;
+        }
+        for (TFtpListEntry& entry : entries_) {
+            const auto link = links.find(entry.Name);
+            if (link != links.end()) {
+                entry.Type = TFtpEntryType::Link;
+                entry.LinkTarget = link->second;
+            }
+        }
+        FinishList();
         return;
     }
     default:

@@ -70,7 +70,7 @@ public:
     std::function<void(TTransferWorker*, const std::string&)> OnLog;
 
 private:
-    enum class Step { None, Connect, Feat, Type, Cwd, Mkd, List, Size, Get, Put, Quit };
+    enum class Step { None, Connect, Feat, Type, Cwd, Mkd, List, ListLinks, Size, Get, Put, Quit };
 
     void StartSession();
     void RequestDone(std::uint16_t error);
@@ -81,7 +81,8 @@ private:
     void FailJob(const std::string& text, bool permanent);
     void ConnectFailed(const std::string& text, bool permanent);
     void StartTransfer();
-    void StartList();
+    void StartList(Step step, const std::string& verb);
+    void FinishList();
     std::string ReplyText(std::uint16_t error) const;
     bool PermanentRefusal(std::uint16_t error) const;
     void Retire();
@@ -97,6 +98,7 @@ private:
     TFtpFeatures features_;
     std::vector<std::string> featLines_;
     std::string listing_;
+    std::vector<TFtpListEntry> entries_;
 
     // The job in progress.
     enum class Job { None, Download, Upload, List };

@@ -280,4 +280,40 @@ TEST(TransferFaults, HostileNamesAndLinksNeverLeadOutsideTheChosenFolder)
     expectRefused("/ext", "leads outside");
 }
 
+TEST(TransferFaults, LinksThatAServersMlsdHidesAreStillNotFollowedOut)
+{
+    // pyftpdlib's MLSD shows a link as the folder or file it points to.
+    std::string whyNot;
+    testsupport::FtpTestServer* server = ftptest::SharedServer(ftptest::Kind::Pyftpdlib, &whyNot);
+    ASSERT_TRUE(server) << whyNot;
+    const std::string tree = server->Root() + "/linked";
+    fs::create_directories(tree + "/sub");
+    fs::create_directories(server->Root() + "/elsewhere");
+    MakeFile(tree + "/sub/kept.bin", 100, 1);
+    MakeFile(server->Root() + "/elsewhere/secret.bin", 100, 2);
+    fs::create_directory_symlink("../elsewhere", tree + "/out-dir");
+    fs::create_symlink("../elsewhere/secret.bin", tree + "/out-file");
+    fs::create_directory_symlink("sub", tree + "/in-dir");
+
+    TTransferSite site;
+    site.Port = server->PortText();
+    site.User = server->User();
+    site.Password = server->Password();
+    TempFolder local;
+    TTransferQueue queue;
+    ASSERT_NE(queue.AddDownload("/linked", TTransferKind::Folder, -1, local.Path()), 0u);
+    const RunOutcome outcome = RunToEnd(queue, site, QuickRetries(2));
+    ASSERT_TRUE(outcome.Finished) << Unfinished(queue);
+    EXPECT_NE(outcome.Log.find("> MLSD"), std::string::npos);
+    EXPECT_EQ(fs::read_symlink(local.Path() + "/linked/in-dir").string(), "sub");
+    EXPECT_FALSE(fs::exists(fs::symlink_status(local.Path() + "/linked/out-dir")));
+    EXPECT_FALSE(fs::exists(fs::symlink_status(local.Path() + "/linked/out-file")));
+    EXPECT_EQ(ItemFor(queue, "/out-dir")->State, TTransferState::Skipped);
+    EXPECT_EQ(ItemFor(queue, "/out-file")->State, TTransferState::Skipped);
+    EXPECT_EQ(outcome.Log.find("> RETR /linked/out-file"), std::string::npos);
+    EXPECT_EQ(outcome.Log.find("> CWD /linked/out-dir"), std::string::npos);
+    EXPECT_EQ(outcome.Log.find("> CWD /linked/in-dir"), std::string::npos) << "a link inside is not entered twice";
+    EXPECT_EQ(ReadAll(local.Path() + "/linked/sub/kept.bin"), ReadAll(tree + "/sub/kept.bin"));
+}
+
 } // namespace
