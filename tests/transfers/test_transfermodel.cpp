@@ -216,8 +216,7 @@ TEST(TransferQueueFile, RoundTripKeepsOddBytesAndDamagedFilesChangeNothing)
             R"("local":"/a","remote":"x","localRoot":"/","state":"queued"}]})");
     EXPECT_FALSE(loaded.Load(base.Path() + "/absent.json", error));
 
-    // The file cannot be written: the old one stays and no temporary is left.
-    fs::create_directory(base.Path() + "/ro");
+    // A folder that is not there: refused with the reason.
     EXPECT_FALSE(queue.Save(base.Path() + "/missing-folder/q.json", error));
     EXPECT_FALSE(error.empty());
 }
