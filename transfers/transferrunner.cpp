@@ -117,8 +117,7 @@ TTransferWorker* TTransferRunner::NewWorker()
             gaveUp_ = true;
             running_ = false;
             Log("Cannot reach the site: the queue stops");
-            if (OnFinished)
-                OnFinished(false);
+            ReportFinished(false);
             return;
         }
         Pump();
@@ -232,8 +231,17 @@ void TTransferRunner::CheckFinished()
     const TTransferTotals totals = queue_.Totals();
     Log("Queue finished: " + std::to_string(totals.Done) + " done, " + std::to_string(totals.Failed) + " failed, " +
         std::to_string(totals.Skipped) + " skipped");
-    if (OnFinished)
-        OnFinished(totals.Failed == 0);
+    ReportFinished(totals.Failed == 0);
+}
+
+void TTransferRunner::ReportFinished(bool ok)
+{
+    // From the message loop: the listener may well destroy the runner, and
+    // this runs inside a session's completion event.
+    QTimer::singleShot(0, &context_, [this, ok] {
+        if (OnFinished)
+            OnFinished(ok);
+    });
 }
 
 void TTransferRunner::Fail(TTransferId id, const std::string& text)

@@ -88,6 +88,7 @@ private:
     void Fail(TTransferId id, const std::string& text);
     void Skip(TTransferId id, const std::string& text);
     void CheckFinished();
+    void ReportFinished(bool ok);
     void Log(const std::string& text);
     TTransferWorker* NewWorker();
 

@@ -60,6 +60,7 @@ TEST(TransferFaults, BrokenDataConnectionsAreRetriedAndResumedBothWays)
     MakeFile(tree + "/sub folder/drop-three.bin", 500 * 1024, 3);
     MakeFile(tree + "/sub folder/plain.bin", 200 * 1024, 4);
     MakeFile(tree + "/empty.txt", 0, 5);
+    MakeFile(tree + "/sub folder/stall-four.bin", 300 * 1024, 6);
 
     TTransferSite site;
     site.Port = server->PortText();
@@ -69,11 +70,14 @@ TEST(TransferFaults, BrokenDataConnectionsAreRetriedAndResumedBothWays)
     TempFolder local;
     TTransferQueue down;
     ASSERT_NE(down.AddDownload("/tree", TTransferKind::Folder, -1, local.Path()), 0u);
-    const RunOutcome got = RunToEnd(down, site, QuickRetries(2));
+    // A session that falls silent is given up on after this long.
+    TTransferSettings settings = QuickRetries(2);
+    settings.StallSeconds = 3;
+    const RunOutcome got = RunToEnd(down, site, settings);
     ASSERT_TRUE(got.Finished) << Unfinished(down);
     EXPECT_TRUE(got.Ok) << Unfinished(down);
     EXPECT_EQ(CompareTrees(tree, local.Path() + "/tree"), "");
-    for (const char* name : {"/reset-one.bin", "/close-two.bin", "/drop-three.bin"}) {
+    for (const char* name : {"/reset-one.bin", "/close-two.bin", "/drop-three.bin", "/stall-four.bin"}) {
         const TTransferItem* item = ItemFor(down, name);
         ASSERT_NE(item, nullptr) << name;
         EXPECT_EQ(item->State, TTransferState::Done) << name;
@@ -87,10 +91,11 @@ TEST(TransferFaults, BrokenDataConnectionsAreRetriedAndResumedBothWays)
     fs::create_directory(server->Root() + "/up");
     TTransferQueue up;
     ASSERT_NE(up.AddUpload(local.Path() + "/tree", "/up"), 0u);
-    const RunOutcome put = RunToEnd(up, site, QuickRetries(2));
+    const RunOutcome put = RunToEnd(up, site, settings);
     ASSERT_TRUE(put.Finished) << Unfinished(up);
     EXPECT_TRUE(put.Ok) << Unfinished(up);
     EXPECT_EQ(CompareTrees(tree, server->Root() + "/up/tree"), "");
+    // (The fault server's stall only holds back what it sends.)
     for (const char* name : {"/reset-one.bin", "/close-two.bin", "/drop-three.bin"})
         EXPECT_EQ(ItemFor(up, name)->Attempts, 1) << name;
     EXPECT_NE(put.Log.find("> SIZE "), std::string::npos);

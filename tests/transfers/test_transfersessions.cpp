@@ -228,6 +228,41 @@ TEST(TransferSessions, SameNameQuestionResumesRenamesSkipsAndOverwrites)
     EXPECT_EQ(CompareTrees(local.Path() + "/tree2", server->Root() + "/uptarget/tree2"), "");
 }
 
+TEST(TransferSessions, RemovingTheRunningItemLetsTheRestFinish)
+{
+    testsupport::FtpTestServer* server = Server();
+    ASSERT_TRUE(server);
+    const std::string remote = server->Root() + "/removal";
+    fs::create_directories(remote);
+    MakeFile(remote + "/first.bin", 24 * 1024 * 1024, 21);
+    MakeFile(remote + "/second.bin", 3000, 22);
+    TempFolder local;
+    TTransferQueue queue;
+    const TTransferId first = queue.AddDownload("/removal/first.bin", TTransferKind::File, 24 * 1024 * 1024,
+                                                local.Path());
+    const TTransferId second = queue.AddDownload("/removal/second.bin", TTransferKind::File, 3000, local.Path());
+    TTransferSettings settings;
+    settings.Connections = 1;
+    TTransferRunner runner(queue, SiteOf(*server), settings);
+    bool finished = false;
+    bool ok = false;
+    runner.OnFinished = [&](bool result) {
+        finished = true;
+        ok = result;
+    };
+    runner.Start();
+    ASSERT_TRUE(testsupport::WaitFor(
+        [&] { return queue.Find(first)->State == TTransferState::Active && queue.Find(first)->BytesDone > 0; },
+        20000));
+    EXPECT_FALSE(queue.Remove(first)) << "the model leaves a running item to the runner";
+    EXPECT_TRUE(runner.Remove(first));
+    EXPECT_EQ(queue.Find(first), nullptr);
+    ASSERT_TRUE(testsupport::WaitFor([&] { return finished; }, 30000)) << Unfinished(queue);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(queue.Find(second)->State, TTransferState::Done);
+    EXPECT_EQ(ReadAll(local.Path() + "/second.bin"), ReadAll(remote + "/second.bin"));
+}
+
 TEST(TransferSessions, RefusedLoginStopsTheQueueAsAFailure)
 {
     testsupport::FtpTestServer* server = Server();
