@@ -65,6 +65,16 @@ void TTransferRunner::Start()
         return;
     running_ = true;
     gaveUp_ = false;
+    // Sessions that gave up on an earlier run get a fresh chance.
+    for (auto it = workers_.begin(); it != workers_.end();) {
+        if ((*it)->GetState() != TTransferWorker::State::GaveUp) {
+            ++it;
+            continue;
+        }
+        retired_.push_back(std::move(*it));
+        it = workers_.erase(it);
+    }
+    QTimer::singleShot(0, &context_, [this] { retired_.clear(); });
     Pump();
 }
 
@@ -169,10 +179,15 @@ void TTransferRunner::Pump()
                 MakeLink(*item);
         }
 
-        for (const auto& worker : workers_) {
-            if (worker->IsIdle() && !busy_.count(worker.get()))
-                Assign(worker.get());
+        // By index: a same-name question may run the event loop, and a
+        // Stop from there empties the list.
+        for (std::size_t i = 0; running_ && i < workers_.size(); ++i) {
+            TTransferWorker* const worker = workers_[i].get();
+            if (worker->IsIdle() && !busy_.count(worker))
+                Assign(worker);
         }
+        if (!running_)
+            break;
 
         // More sessions while there is work nobody is logging in for.
         int waiting = 0;
@@ -202,7 +217,7 @@ void TTransferRunner::Pump()
 
 bool TTransferRunner::Assign(TTransferWorker* worker)
 {
-    for (;;) {
+    while (running_) {
         TTransferId next = 0;
         for (const TTransferItem& item : queue_.Items()) {
             if (Startable(item)) {
@@ -214,7 +229,10 @@ bool TTransferRunner::Assign(TTransferWorker* worker)
             return false;
         if (StartItem(worker, next))
             return true;
+        if (!worker->IsIdle())
+            return false;
     }
+    return false;
 }
 
 void TTransferRunner::CheckFinished()
@@ -323,6 +341,17 @@ TTransferRunner::Verdict TTransferRunner::Settle(const TTransferItem& item, cons
     return Verdict::Settled;
 }
 
+bool TTransferRunner::StillWanted(TTransferWorker* worker, TTransferId id) const
+{
+    // The question may have taken a while, with the event loop running: the
+    // queue may have been stopped, the item removed, the session lost.
+    const TTransferItem* item = queue_.Find(id);
+    const bool known = std::any_of(workers_.begin(), workers_.end(),
+                                   [worker](const auto& w) { return w.get() == worker; });
+    return running_ && item && item->State == TTransferState::Queued && known && worker->IsIdle() &&
+           !busy_.count(worker);
+}
+
 bool TTransferRunner::StartDownloadFile(TTransferWorker* worker, TTransferItem item)
 {
     for (;;) {
@@ -343,7 +372,7 @@ bool TTransferRunner::StartDownloadFile(TTransferWorker* worker, TTransferItem i
         bool resume = false;
         if (exists && !item.TargetSettled) {
             const Verdict verdict = Settle(item, path, std::int64_t(info.st_size));
-            if (verdict == Verdict::Settled)
+            if (verdict == Verdict::Settled || !StillWanted(worker, item.Id))
                 return false;
             if (verdict == Verdict::Renamed) {
                 item = *queue_.Find(item.Id);
@@ -405,7 +434,7 @@ bool TTransferRunner::StartUploadFile(TTransferWorker* worker, TTransferItem ite
         std::int64_t resumeAt = 0;
         if (exists && !item.TargetSettled) {
             const Verdict verdict = Settle(item, item.RemotePath, found->second);
-            if (verdict == Verdict::Settled)
+            if (verdict == Verdict::Settled || !StillWanted(worker, item.Id))
                 return false;
             if (verdict == Verdict::Renamed) {
                 item = *queue_.Find(item.Id);

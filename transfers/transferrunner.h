@@ -85,6 +85,7 @@ private:
     // The same-name question for an item whose target exists.
     enum class Verdict { Go, Resume, Renamed, Settled };
     Verdict Settle(const TTransferItem& item, const std::string& target, std::int64_t targetSize);
+    bool StillWanted(TTransferWorker* worker, TTransferId id) const;
     void Fail(TTransferId id, const std::string& text);
     void Skip(TTransferId id, const std::string& text);
     void CheckFinished();
