@@ -285,6 +285,31 @@ TEST(TransferFaults, HostileNamesAndLinksNeverLeadOutsideTheChosenFolder)
     expectRefused("/ext", "leads outside");
 }
 
+TEST(TransferFaults, ServerWithoutRestGetsTheWholeFileAgain)
+{
+    HostileSite site; // answers REST with 502
+    site.listings["/"] = "";
+    site.files["/data.bin"] = "0123456789";
+    ftptest::FakeFtpServer server([&](ftptest::FakeSession& s) { site.Serve(s); }, 2);
+    TempFolder local;
+    std::ofstream(local.Path() + "/data.bin") << "01234";
+    TTransferSite target;
+    target.Port = server.PortText();
+    target.User = "u";
+    target.Password = "p";
+    TTransferQueue queue;
+    const TTransferId id = queue.AddDownload("/data.bin", TTransferKind::File, 10, local.Path());
+    const RunOutcome outcome = RunToEnd(queue, target, QuickRetries(1), [](const TConflictQuestion& q) {
+        EXPECT_TRUE(q.CanResume);
+        return TConflictAnswer{TConflictAction::Resume, {}, false};
+    });
+    ASSERT_TRUE(outcome.Finished) << Unfinished(queue);
+    EXPECT_TRUE(outcome.Ok) << Unfinished(queue);
+    EXPECT_EQ(queue.Find(id)->State, TTransferState::Done);
+    EXPECT_TRUE(site.Sent("REST 5"));
+    EXPECT_EQ(ReadAll(local.Path() + "/data.bin"), "0123456789");
+}
+
 TEST(TransferFaults, LinksThatAServersMlsdHidesAreStillNotFollowedOut)
 {
     // pyftpdlib's MLSD shows a link as the folder or file it points to.
