@@ -64,6 +64,20 @@ bool IsSafeEntryName(std::string_view name, std::string& why)
     return true;
 }
 
+std::string ParentPath(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string LeafName(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
 std::string JoinRemotePath(const std::string& dir, const std::string& name)
 {
     if (dir.empty())

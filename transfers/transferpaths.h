@@ -12,6 +12,11 @@
 // '/', NUL, CR or LF. `why` says what is wrong otherwise.
 bool IsSafeEntryName(std::string_view name, std::string& why);
 
+// The folder part and the last part of a path ("/a/b" -> "/a" and "b";
+// "/a" -> "/" and "a").
+std::string ParentPath(const std::string& path);
+std::string LeafName(const std::string& path);
+
 // "dir/name" with exactly one slash between them.
 std::string JoinRemotePath(const std::string& dir, const std::string& name);
 std::string JoinLocalPath(const std::string& dir, const std::string& name);
