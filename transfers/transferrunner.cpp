@@ -33,8 +33,10 @@ void TTransferRunner::Log(const std::string& text)
 
 void TTransferRunner::Start()
 {
-    if (running_)
+    if (running_) {
+        Pump();
         return;
+    }
     running_ = true;
     gaveUp_ = false;
     // Sessions that gave up on an earlier run get a fresh chance.
@@ -90,6 +92,7 @@ TTransferWorker* TTransferRunner::NewWorker()
 {
     auto worker = std::make_unique<TTransferWorker>(site_, settings_, nextWorker_++);
     worker->OnReady = [this](TTransferWorker*) { Pump(); };
+    worker->OnOffline = [this](TTransferWorker*) { Pump(); };
     worker->OnGaveUp = [this](TTransferWorker* w, const std::string& why) {
         Log("Connection " + std::to_string(w->Index()) + " gave up: " + why);
         const bool anyAlive = std::any_of(workers_.begin(), workers_.end(), [](const auto& other) {

@@ -49,7 +49,8 @@ public:
 
     const TTransferSettings& Settings() const { return settings_; }
 
-    // Starts (or continues) the queue; Stop cuts the running transfers, puts
+    // Starts (or continues) the queue; call it again after adding items to
+    // a running queue so idle sessions pick them up. Stop cuts the running transfers, puts
     // them back in the queue (their bytes stay for a resume) and closes the
     // sessions.
     void Start();

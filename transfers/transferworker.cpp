@@ -33,6 +33,8 @@ TTransferWorker::TTransferWorker(const TTransferSite& site, const TTransferSetti
         case State::Closing:
             Retire();
             state_ = State::Offline;
+            if (OnOffline)
+                OnOffline(this);
             break;
         default:
             break;
@@ -108,6 +110,21 @@ void TTransferWorker::StartSession()
     c->OnDisplayFile = [this](TCustomFtpCli* sender, std::string& text) {
         if (sender == client_.get())
             listing_ += text;
+    };
+    c->OnSessionClosed = [this](TCustomFtpCli* sender, std::uint16_t) {
+        // A server that closes an idle session (its idle time-out): the
+        // next job logs in again instead of failing on a dead session.
+        if (sender != client_.get() || state_ != State::Idle)
+            return;
+        Log("! Connection " + std::to_string(index_) + ": closed by the server while idle");
+        QTimer::singleShot(0, &context_, [this] {
+            if (state_ != State::Idle || (client_ && client_->Connected()))
+                return;
+            Retire();
+            state_ = State::Offline;
+            if (OnOffline)
+                OnOffline(this);
+        });
     };
     c->OnDisplay = [this](TCustomFtpCli* sender, std::string& text) {
         if (sender == client_.get())
@@ -189,6 +206,9 @@ void TTransferWorker::SessionStepDone(std::uint16_t error)
     case Step::Quit:
         Retire();
         state_ = State::Offline;
+        // Work may have come in while the session was saying goodbye.
+        if (OnOffline)
+            OnOffline(this);
         return;
     default:
         return;
@@ -238,6 +258,7 @@ void TTransferWorker::Retire()
     c->OnProgress = nullptr;
     c->OnDisplayFile = nullptr;
     c->OnDisplay = nullptr;
+    c->OnSessionClosed = nullptr;
     try {
         c->AbortAsync();
     } catch (const std::exception&) {

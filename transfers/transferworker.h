@@ -66,6 +66,9 @@ public:
 
     std::function<void(TTransferWorker*)> OnReady;
     std::function<void(TTransferWorker*, const std::string&)> OnGaveUp;
+    // The session is gone (closed by the server while idle, or after QUIT);
+    // Connect makes a new one.
+    std::function<void(TTransferWorker*)> OnOffline;
     std::function<void(std::int64_t)> OnProgress;
     std::function<void(TTransferWorker*, const std::string&)> OnLog;
 

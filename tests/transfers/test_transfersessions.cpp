@@ -261,6 +261,16 @@ TEST(TransferSessions, RemovingTheRunningItemLetsTheRestFinish)
     EXPECT_TRUE(ok);
     EXPECT_EQ(queue.Find(second)->State, TTransferState::Done);
     EXPECT_EQ(ReadAll(local.Path() + "/second.bin"), ReadAll(remote + "/second.bin"));
+
+    // More work for the same runner after it finished: it logs in again.
+    MakeFile(remote + "/third.bin", 5000, 23);
+    const TTransferId third = queue.AddDownload("/removal/third.bin", TTransferKind::File, 5000, local.Path());
+    finished = false;
+    runner.Start();
+    ASSERT_TRUE(testsupport::WaitFor([&] { return finished; }, 30000)) << Unfinished(queue);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(queue.Find(third)->State, TTransferState::Done);
+    EXPECT_EQ(ReadAll(local.Path() + "/third.bin"), ReadAll(remote + "/third.bin"));
 }
 
 TEST(TransferSessions, RefusedLoginStopsTheQueueAsAFailure)
