@@ -419,7 +419,9 @@ void TTransferWorker::JobStepDone(std::uint16_t error)
         }
         const bool mlsd = client_->ListingVerb() == "MLSD";
         entries_ = ParseListing(listing_, mlsd, FtpTimeFromUnix(std::int64_t(std::time(nullptr))));
-        if (!mlsd) {
+        const bool anyChild = std::any_of(entries_.begin(), entries_.end(),
+                                          [](const TFtpListEntry& e) { return e.Role == TFtpEntryRole::Child; });
+        if (!mlsd || !anyChild) {
             FinishList();
             return;
         }
