@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -141,6 +142,7 @@ TEST(TransferSessions, BrowsingConnectionWorksWhileTwoWorkersTransfer)
     browser.OnDisplayFile = [&](TCustomFtpCli*, std::string& line) { lines.push_back(line); };
     ASSERT_TRUE(browser.Connect()) << browser.ErrorMessage();
     int whileActive = 0;
+    double maxRate = 0;
     for (int round = 0; round < 5 && !finished; ++round) {
         browser.SetHostDirName(round % 2 ? "/browse/inner" : "/browse");
         ASSERT_TRUE(browser.Cwd()) << browser.LastResponse();
@@ -152,10 +154,13 @@ TEST(TransferSessions, BrowsingConnectionWorksWhileTwoWorkersTransfer)
         if (round % 2 == 0) {
             EXPECT_GE(lines.size(), 9u);
         }
-        if (queue.Totals().Active >= 1)
+        if (queue.Totals().Active >= 1) {
             ++whileActive;
+            maxRate = std::max(maxRate, queue.Rate());
+        }
     }
     EXPECT_GE(whileActive, 1) << "the transfers ended before the browsing could overlap them";
+    EXPECT_GT(maxRate, 0.0) << "the overall rate moves while bytes do";
     EXPECT_TRUE(browser.Quit());
     ASSERT_TRUE(testsupport::WaitFor([&] { return finished; }, 60000)) << Unfinished(queue);
     EXPECT_TRUE(ok) << Unfinished(queue);
