@@ -48,13 +48,14 @@ protected:
     testsupport::RecordingShell shell;
 };
 
-TEST_F(FormMainFrame, FirstStartIsCentred640By455OnTheApplicationFolder)
+TEST_F(FormMainFrame, FirstStartIsCentred640By455OnTheHomeFolder)
 {
     TFormMain form;
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Tarvik"));
     EXPECT_EQ(form.size(), QSize(640, 455));
     EXPECT_EQ(form.minimumSize(), QSize(640, 440));
-    EXPECT_EQ(form.SelectedFolder(), appfolder::ApplicationFolder());
+    // The user's own files, not the program's folder.
+    EXPECT_EQ(form.SelectedFolder(), QDir::homePath());
     EXPECT_EQ(form.ListingFile, appfolder::ApplicationFolder() + QStringLiteral("/FTPDIR.TXT"));
     EXPECT_EQ(FormMain, &form);
     EXPECT_TRUE(prompts.Records().isEmpty());
@@ -123,11 +124,11 @@ TEST_F(FormMainFrame, MaximisedKeepsTheLastNormalPlacement)
     EXPECT_FALSE(store.value(QStringLiteral("Settings/Path")).toString().isEmpty());
 }
 
-TEST_F(FormMainFrame, MissingOrEmptyPathStaysOnTheApplicationFolder)
+TEST_F(FormMainFrame, MissingOrEmptyPathStaysOnTheHomeFolder)
 {
     Store().setValue(QStringLiteral("Settings/Path"), QString());
     TFormMain form;
-    EXPECT_EQ(form.SelectedFolder(), appfolder::ApplicationFolder());
+    EXPECT_EQ(form.SelectedFolder(), QDir::homePath());
     EXPECT_EQ(form.size(), QSize(640, 455)); // no "State": the layout's size stays
 }
 

@@ -254,13 +254,17 @@ TEST_F(SessionTest, RejectedLoginIsAskedAgain)
     prompts.AnswerInput(QString::fromStdString(server->User()));
     prompts.AnswerInput(QString::fromStdString(server->Password()));
     form->OpenSession();
-    ASSERT_EQ(prompts.Records().size(), 2);
-    EXPECT_EQ(prompts.Records()[0].caption, QStringLiteral("Invalid Login"));
-    EXPECT_EQ(prompts.Records()[0].text, QStringLiteral("Please enter your username"));
-    EXPECT_EQ(prompts.Records()[1].text, QStringLiteral("Please enter your password"));
+    // The refusal is told first, with the server's reply; then the login
+    // is asked again, the password masked.
+    ASSERT_EQ(prompts.Records().size(), 3);
+    EXPECT_EQ(prompts.Records()[0].caption, QStringLiteral("Login failed"));
+    EXPECT_EQ(prompts.Records()[1].caption, QStringLiteral("Invalid Login"));
+    EXPECT_EQ(prompts.Records()[1].text, QStringLiteral("Please enter your username"));
+    EXPECT_EQ(prompts.Records()[2].text, QStringLiteral("Please enter your password"));
+    EXPECT_EQ(prompts.Records()[2].kind, QStringLiteral("password"));
     EXPECT_EQ(form->SitePassword, QString::fromStdString(server->Password()));
     EXPECT_EQ(form->StatusText(1), QStringLiteral("Current Directory - /")) << LogText(*form).toStdString();
-    EXPECT_TRUE(prompts.Notices().isEmpty());
+    EXPECT_EQ(prompts.Notices().size(), 1);
 }
 
 TEST_F(SessionTest, RejectedLoginTwiceThenGivenUp)
@@ -282,8 +286,8 @@ TEST_F(SessionTest, RejectedLoginTwiceThenGivenUp)
     const QString invalid =
         QStringLiteral("Invalid Login|You can not connect to the remote host: Invalid Username and Password");
     ASSERT_GE(prompts.Notices().size(), 1);
-    EXPECT_EQ(prompts.Notices().front(), invalid);
-    EXPECT_EQ(prompts.Notices().count(invalid), prompts.Notices().size());
+    EXPECT_EQ(prompts.Notices().back(), invalid);
+    EXPECT_EQ(prompts.Notices().count(invalid), 1);
     EXPECT_GE(prompts.Records().size(), 5);
     EXPECT_EQ(form->RemoteFiles->Items()->Count(), 0);
     EXPECT_EQ(form->SitePassword, QStringLiteral("still wrong"));

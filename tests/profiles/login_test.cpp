@@ -92,7 +92,8 @@ TEST(ProfilesLogForm, DirectConnectUsesTheTypedPort)
     EXPECT_EQ(s.SiteUser, "ann");
     EXPECT_EQ(s.SitePassword, "secret");
     EXPECT_EQ(s.SitePort, "990");
-    EXPECT_FALSE(s.SitePassive);
+    // "Passive mode" is on unless the user turns it off.
+    EXPECT_TRUE(s.SitePassive);
     EXPECT_FALSE(s.SiteProxy);
     EXPECT_FALSE(form.isVisible());
     EXPECT_EQ(form.result(), QDialog::Accepted);
