@@ -242,8 +242,11 @@ void TFormMain::ViewRemoteFile1Click()
             return;
         }
     }
+    // The copy's name is made of the remote one: both must be harmless.
+    QString unused;
     QString temp;
-    const bool safe = SafeLocalPath(viewFolder_->path(), QStringLiteral("ftp_temp") + extension, temp);
+    const bool safe = SafeLocalPath(viewFolder_->path(), name, unused) &&
+                      SafeLocalPath(viewFolder_->path(), QStringLiteral("ftp_temp") + extension, temp);
     if (safe && !CancelTransfer) {
         bool received = false;
         {

@@ -109,7 +109,7 @@ void TFormMain::OpenSession()
         // Not logged in and not going to be: leave, so that the caption, the
         // status bar and the commands all say "not connected".
         if (IsConnected())
-            FTPC1->AbortAsync();
+            QuitSession();
         return;
     }
     RunRequest(&TFtpClient::Syst);

@@ -406,7 +406,6 @@ void TFormMain::SendDirectory1Click()
 
 void TFormMain::SendDragDir()
 {
-    DragSource.clear();
     // The names first: each upload runs the event loop, and the folder may
     // change meanwhile.
     QStringList names;
@@ -494,12 +493,10 @@ void TFormMain::RemoteFilesDragDrop()
         SendDragFiles();
     else if (DragSource == QLatin1String("remoteDir"))
         SendDragDir();
-    DragSource.clear();
 }
 
 void TFormMain::SendDragFiles()
 {
-    DragSource.clear();
     if (SelectionList.isEmpty())
         return;
     const TBusyCursor busy;

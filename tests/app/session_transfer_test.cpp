@@ -251,6 +251,8 @@ TEST_F(TransferTest, DragFromLocalToRemoteAndBack)
     WriteFile(back.filePath(QStringLiteral("fromtree.bin")), Pattern(777, 9));
     form->Dir1StartDrag();
     EXPECT_EQ(form->DragSource, QStringLiteral("remoteDir"));
+    // drag2.bin is on the server already: the same-name question comes.
+    prompts.AnswerSameName(TSameNameAnswer::Overwrite);
     form->RemoteFilesDragDrop();
     EXPECT_EQ(ReadAll(Remote(QStringLiteral("fromtree.bin"))), ReadAll(back.filePath(QStringLiteral("fromtree.bin"))));
     EXPECT_EQ(prompts.Unexpected(), 0);

@@ -222,19 +222,76 @@ TEST_F(WidgetTest, TheTypeIsSetBeforeSizeAndARefusedSizeIsUnknownNotStale)
     ASSERT_FALSE(totals.empty());
     EXPECT_EQ(totals.back(), 200000);
 
-    // ASCII: the server refuses SIZE; the size is unknown, not the last one.
-    totals.clear();
-    QTest::mouseClick(form->Radio2, Qt::LeftButton);
-    ASSERT_FALSE(form->BinaryMode());
-    ClickRow(form->RemoteFiles, QStringLiteral("small.txt"));
+}
+
+TEST_F(WidgetTest, ARefusedSizeIsUnknownNotThePreviousFiles)
+{
+    // A server that knows the first file's size and refuses the second's,
+    // as servers do in ASCII mode.
+    const std::string listing = "-rw-r--r-- 1 u g 179896267 Jan 1 00:00 first.bin\r\n"
+                                "-rw-r--r-- 1 u g 49 Jan 1 00:00 second.txt\r\n";
+    ftptest::FakeFtpServer fake([&](ftptest::FakeSession& s) {
+        s.Reply("220 scripted");
+        for (;;) {
+            const std::string line = s.ReadLine();
+            if (line.empty())
+                return;
+            const std::string verb = line.substr(0, line.find(' '));
+            if (verb == "USER")
+                s.Reply("331 ok");
+            else if (verb == "PWD")
+                s.Reply("257 \"/\"");
+            else if (verb == "SIZE")
+                s.Reply(line == "SIZE first.bin" ? "213 6" : "550 SIZE not allowed in ASCII mode.");
+            else if (verb == "PASV") {
+                const int port = s.ListenData();
+                s.Reply("227 Entering Passive Mode (127,0,0,1," + std::to_string(port / 256) + "," +
+                        std::to_string(port % 256) + ")");
+            } else if (verb == "LIST" || verb == "RETR") {
+                if (!s.AcceptData()) {
+                    s.Reply("425 no data");
+                    continue;
+                }
+                s.Reply("150 go");
+                s.SendData(verb == "LIST" ? listing : std::string("sixsix"));
+                s.CloseData();
+                s.Reply("226 done");
+            } else if (verb == "QUIT") {
+                s.Reply("221 bye");
+                return;
+            } else
+                s.Reply("200 ok");
+        }
+    });
+    ConnectFake(fake);
+    ASSERT_TRUE(form->IsConnected()) << LogText(*form).toStdString();
+    std::vector<qint64> totals;
+    auto forward = form->FTPC1->OnProgress;
+    form->FTPC1->OnProgress = [&](TCustomFtpCli* sender, std::int64_t count, bool& abort) {
+        forward(sender, count, abort);
+        if (TSendForm* dialog = form->ProgressDialog->Form())
+            totals.push_back(dialog->BytesTotal());
+    };
+    ClickRow(form->RemoteFiles, QStringLiteral("first.bin"));
     prompts.AnswerQuestion(QMessageBox::Yes);
     form->DownloadFile1->trigger();
-    EXPECT_EQ(form->TransferSize, 0);
+    EXPECT_EQ(form->TransferSize, 6);
+    ASSERT_FALSE(totals.empty());
+    EXPECT_EQ(totals.back(), 6);
+
+    totals.clear();
+    ClickRow(form->RemoteFiles, QStringLiteral("second.txt"));
+    prompts.AnswerQuestion(QMessageBox::Yes);
+    form->DownloadFile1->trigger();
+    EXPECT_EQ(form->TransferSize, 0) << LogText(*form).toStdString();
+    ASSERT_FALSE(totals.empty());
     for (const qint64 total : totals)
         EXPECT_EQ(total, 0);
-    EXPECT_TRUE(QFileInfo::exists(local.filePath(QStringLiteral("small.txt"))));
-    EXPECT_EQ(TSendForm::StatusText(49, 0), QStringLiteral("49 bytes transferred"));
-    EXPECT_EQ(TSendForm::PercentText(49, 0), QString());
+    EXPECT_EQ(ReadAll(local.filePath(QStringLiteral("second.txt"))), QByteArray("sixsix"));
+    // Bytes only: no "of", no percentage.
+    EXPECT_EQ(TSendForm::StatusText(6, 0), QStringLiteral("6 bytes transferred"));
+    EXPECT_EQ(TSendForm::PercentText(6, 0), QString());
+    form->FTPC1->AbortAsync();
 }
 
 TEST_F(WidgetTest, PassiveModeComesFromTheProfile)
@@ -263,7 +320,7 @@ TEST_F(WidgetTest, WrongPasswordSaysLoginFailedAsksMaskedAndEndsDisconnected)
     EXPECT_EQ(prompts.Records()[2].kind, QStringLiteral("password"));
     testsupport::WaitFor([this] { return !form->IsConnected(); }, 5000);
     EXPECT_FALSE(form->IsConnected());
-    EXPECT_EQ(form->windowTitle(), QStringLiteral("Tarvik - No Connection"));
+    EXPECT_EQ(form->windowTitle(), QStringLiteral("Tarvik - No Connection")) << LogText(*form).toStdString();
     EXPECT_EQ(form->StatusText(1), QStringLiteral("Disconnected"));
     EXPECT_TRUE(form->Connect1->isEnabled());
     EXPECT_EQ(Sent(QStringLiteral("LIST")), 0);
