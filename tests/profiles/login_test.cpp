@@ -293,3 +293,26 @@ TEST(ProfilesLogForm, PortFieldTakesDigitsOnlyAndHelpOpensItsTopic)
 }
 
 } // namespace
+
+namespace {
+
+TEST(ProfilesLogForm, ThePassiveBoxDecidesWithoutAProxy)
+{
+    TLoginFixture f;
+    TLogForm form(f.hooks);
+    f.Attach(form);
+    ShowAndSettle(form);
+    auto* passive = Child<QCheckBox>(form, "PassiveBox");
+    EXPECT_TRUE(passive->isChecked());
+    f.Type(form, QStringLiteral("ftp.example.org"), QStringLiteral("ann"), QStringLiteral("secret"));
+    QTest::mouseClick(passive, Qt::LeftButton);
+    EXPECT_FALSE(passive->isChecked());
+    // Enter in the port field refuses nothing.
+    QTest::keyClick(Child<QLineEdit>(form, "Port_Edit"), Qt::Key_Return);
+    EXPECT_TRUE(f.prompts.Notices().isEmpty());
+    Click(form, "Button1");
+    ASSERT_EQ(f.sessions.size(), 1u);
+    EXPECT_FALSE(f.sessions.front().SitePassive);
+}
+
+} // namespace
