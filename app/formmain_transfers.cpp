@@ -6,6 +6,7 @@
 
 #include "app/busycursor.h"
 #include "app/foldertreemodel.h"
+#include "app/listformat.h"
 #include "app/listview.h"
 #include "dialogs/prompts.h"
 #include "dialogs/transferprogress.h"
@@ -15,7 +16,6 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QLocale>
 #include <QMimeData>
 #include <QRadioButton>
 #include <QTreeView>
@@ -189,13 +189,12 @@ TFormMain::TTarget TFormMain::ResolveSameName(TSameNameBatch& batch, const QStri
         TSameNameAnswer answer = batch.Answer;
         if (!batch.ApplyToAll) {
             const QString where = upload ? QStringLiteral("on the remote host") : QStringLiteral("in \"") + folder + QLatin1Char('"');
-            const QLocale locale;
             QString text = QStringLiteral("The file \"") + target.Name + QStringLiteral("\" already exists ") + where +
                            QLatin1Char('.');
             if (targetSize >= 0)
-                text += QStringLiteral("\nExisting file: ") + locale.toString(targetSize) + QStringLiteral(" bytes");
+                text += QStringLiteral("\nExisting file: ") + SizeText(targetSize) + QStringLiteral(" bytes");
             if (sourceSize >= 0)
-                text += QStringLiteral("\nNew file: ") + locale.toString(sourceSize) + QStringLiteral(" bytes");
+                text += QStringLiteral("\nNew file: ") + SizeText(sourceSize) + QStringLiteral(" bytes");
             Prompts().Beep();
             bool applyToAll = false;
             answer = Prompts().SameName(this, QStringLiteral("File Exists"), text, canResume, applyToAll);

@@ -20,6 +20,7 @@
 #include <QFileSystemModel>
 #include <QHeaderView>
 #include <QTest>
+#include <QItemSelectionModel>
 #include <QTreeView>
 
 using namespace sessiontest;
@@ -468,6 +469,16 @@ TEST_F(WidgetTest, SeveralFilesGetTheirPermissionsAndAnEmptyFolderUploadEnds)
     EXPECT_EQ(Sent(QStringLiteral("SITE chmod 644")), 2) << LogText(*form).toStdString();
     for (const char* name : {"one.sh", "two.sh"})
         EXPECT_TRUE(QFileInfo(Remote(QString::fromLatin1(name))).permissions().testFlag(QFileDevice::ReadOther)) << name;
+
+    // Resume with no local folder chosen says so, and writes nothing.
+    form->Dir1->selectionModel()->clearSelection();
+    ASSERT_TRUE(form->SelectedFolder().isEmpty());
+    ClickRow(form->RemoteFiles, QStringLiteral("one.sh"));
+    prompts.Clear();
+    form->ResumeDownload1->trigger();
+    ASSERT_EQ(prompts.Notices().size(), 1);
+    EXPECT_TRUE(prompts.Notices().front().startsWith(QStringLiteral("Resume Error|Tarvik can not find the file")));
+    EXPECT_FALSE(LogText(*form).contains(QStringLiteral("Refused")));
 
     ASSERT_TRUE(QDir(local.path()).mkdir(QStringLiteral("nofiles")));
     ASSERT_TRUE(form->SelectFolder(local.filePath(QStringLiteral("nofiles"))));
