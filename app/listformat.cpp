@@ -9,6 +9,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <limits>
 
 namespace {
 
@@ -34,6 +35,8 @@ int MonthNumber(const QString& name)
 }
 
 } // namespace
+
+static bool WorkOutListingTime(const QString& fields, qint64 nowSeconds, qint64& seconds);
 
 QString SizeText(qint64 bytes)
 {
@@ -65,6 +68,31 @@ QString DateText(qint64 secondsSinceEpoch)
 }
 
 bool ListingTime(const QString& fields, qint64 nowSeconds, qint64& seconds)
+{
+    // A listing repeats its dates a lot; each text is worked out once per
+    // day of "now" (the year of a date without one depends on it).
+    static QHash<QString, qint64> known;
+    static qint64 knownDay = -1;
+    if (nowSeconds / 86400 != knownDay || known.size() > 100000) {
+        known.clear();
+        knownDay = nowSeconds / 86400;
+    }
+    const auto found = known.constFind(fields);
+    if (found != known.constEnd()) {
+        if (found.value() == std::numeric_limits<qint64>::min())
+            return false;
+        seconds = found.value();
+        return true;
+    }
+    qint64 worked = 0;
+    const bool ok = WorkOutListingTime(fields, nowSeconds, worked);
+    known.insert(fields, ok ? worked : std::numeric_limits<qint64>::min());
+    if (ok)
+        seconds = worked;
+    return ok;
+}
+
+static bool WorkOutListingTime(const QString& fields, qint64 nowSeconds, qint64& seconds)
 {
     const QStringList parts = fields.split(QLatin1Char(' '), Qt::SkipEmptyParts);
     if (parts.size() != 3)

@@ -7,52 +7,6 @@
 
 #include <algorithm>
 
-int NaturalCompare(const QString& a, const QString& b)
-{
-    qsizetype i = 0;
-    qsizetype j = 0;
-    while (i < a.size() && j < b.size()) {
-        if (a[i].isDigit() && b[j].isDigit()) {
-            // Compare the runs of digits as numbers: without leading zeros,
-            // the longer run is the bigger number.
-            qsizetype endA = i;
-            qsizetype endB = j;
-            while (endA < a.size() && a[endA].isDigit())
-                ++endA;
-            while (endB < b.size() && b[endB].isDigit())
-                ++endB;
-            qsizetype startA = i;
-            qsizetype startB = j;
-            while (startA + 1 < endA && a[startA] == QLatin1Char('0'))
-                ++startA;
-            while (startB + 1 < endB && b[startB] == QLatin1Char('0'))
-                ++startB;
-            const qsizetype lengthA = endA - startA;
-            const qsizetype lengthB = endB - startB;
-            if (lengthA != lengthB)
-                return lengthA < lengthB ? -1 : 1;
-            const int digits = QStringView(a).mid(startA, lengthA).compare(QStringView(b).mid(startB, lengthB));
-            if (digits != 0)
-                return digits < 0 ? -1 : 1;
-            i = endA;
-            j = endB;
-            continue;
-        }
-        const int c = QStringView(a).mid(i, 1).compare(QStringView(b).mid(j, 1), Qt::CaseInsensitive);
-        if (c != 0)
-            return c < 0 ? -1 : 1;
-        ++i;
-        ++j;
-    }
-    if (i < a.size())
-        return 1;
-    if (j < b.size())
-        return -1;
-    // Equal but for case or leading zeros: a stable, exact tie-break.
-    const int exact = a.compare(b);
-    return exact < 0 ? -1 : (exact > 0 ? 1 : 0);
-}
-
 TListModel::TListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
 void TListModel::SetColumns(const QStringList& headers)
@@ -113,6 +67,46 @@ void TListModel::sort(int column, Qt::SortOrder order)
     endResetModel();
 }
 
+namespace {
+
+// A name's natural-order key: case folded, each run of digits as a "0",
+// its length without leading zeros and its significant digits, so that
+// plain comparison of keys gives NaturalCompare's order.
+QString NaturalKey(const QString& name)
+{
+    QString key;
+    key.reserve(name.size() + 8);
+    const qsizetype n = name.size();
+    for (qsizetype i = 0; i < n;) {
+        const char16_t c = name[i].unicode();
+        if (c < u'0' || c > u'9') {
+            key.append(QChar(char16_t(QChar::toCaseFolded(char32_t(c)) & 0xFFFF)));
+            ++i;
+            continue;
+        }
+        qsizetype start = i;
+        while (i < n && name[i].unicode() >= u'0' && name[i].unicode() <= u'9')
+            ++i;
+        while (start + 1 < i && name[start].unicode() == u'0')
+            ++start;
+        key.append(QLatin1Char('0'));
+        key.append(QChar(char16_t(0x30 + std::min<qsizetype>(i - start, 0xFF00))));
+        key.append(QStringView(name).mid(start, i - start));
+    }
+    return key;
+}
+
+} // namespace
+
+int NaturalCompare(const QString& a, const QString& b)
+{
+    int c = NaturalKey(a).compare(NaturalKey(b));
+    // Equal but for case or leading zeros: a stable, exact tie-break.
+    if (c == 0)
+        c = a.compare(b);
+    return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+
 void TListModel::SortItems()
 {
     if (sortColumn_ < 0 || items_.size() < 2)
@@ -120,12 +114,22 @@ void TListModel::SortItems()
     const int column = sortColumn_;
     const TColumnKind kind = Kind(column);
     const bool descending = sortOrder_ == Qt::DescendingOrder;
-    const auto text = [column](const TListItem& item) {
-        return column == 0 ? item.Caption : item.SubItems.value(column - 1);
+    // Keys once per item, not once per comparison.
+    std::vector<QString> keys;
+    keys.reserve(items_.size());
+    for (const TListItem& item : items_)
+        keys.push_back(NaturalKey(item.Caption));
+    std::vector<std::size_t> order(items_.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    const auto text = [this, column](std::size_t i) {
+        return column == 0 ? items_[i].Caption : items_[i].SubItems.value(column - 1);
     };
     // Folders first whichever way the rest goes; then the column's own
     // order, with the names deciding ties.
-    std::stable_sort(items_.begin(), items_.end(), [&](const TListItem& a, const TListItem& b) {
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
+        const TListItem& a = items_[x];
+        const TListItem& b = items_[y];
         if (a.IsFolder != b.IsFolder)
             return a.IsFolder;
         int c = 0;
@@ -137,15 +141,22 @@ void TListModel::SortItems()
             c = a.Time < b.Time ? -1 : (a.Time > b.Time ? 1 : 0);
             break;
         case TColumnKind::Text:
-            c = text(a).compare(text(b), Qt::CaseInsensitive);
+            c = text(x).compare(text(y), Qt::CaseInsensitive);
             break;
         case TColumnKind::Name:
             break;
         }
         if (c == 0)
-            c = NaturalCompare(a.Caption, b.Caption);
+            c = keys[x].compare(keys[y]);
+        if (c == 0)
+            c = a.Caption.compare(b.Caption);
         return descending ? c > 0 : c < 0;
     });
+    std::vector<TListItem> sorted;
+    sorted.reserve(items_.size());
+    for (const std::size_t i : order)
+        sorted.push_back(std::move(items_[i]));
+    items_ = std::move(sorted);
 }
 
 void TListModel::Clear()
