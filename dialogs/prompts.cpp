@@ -6,6 +6,7 @@
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLineEdit>
 
 #include <algorithm>
 
@@ -44,7 +45,10 @@ bool AskText(QWidget* parent, const QString& caption, const QString& prompt, QLi
     dialog.setLabelText(prompt);
     dialog.setTextEchoMode(echo);
     dialog.setTextValue(value);
-    dialog.setMinimumWidth(std::max(320, dialog.fontMetrics().horizontalAdvance(caption) + 160));
+    // The dialog's own layout sizes it to its contents: the text field is
+    // what makes it wide enough for the caption to show whole.
+    if (auto* field = dialog.findChild<QLineEdit*>())
+        field->setMinimumWidth(std::max(300, dialog.fontMetrics().horizontalAdvance(caption) + 140));
     if (dialog.exec() != QDialog::Accepted)
         return false;
     value = dialog.textValue();
