@@ -197,6 +197,24 @@ TEST_F(WidgetTest, ApplyToAllAnswersTheRestOfTheBatchAndUploadsAskToo)
     EXPECT_EQ(prompts.Unexpected(), 0);
 }
 
+TEST_F(WidgetTest, AnUploadResumesWhereTheServersShorterCopyEnds)
+{
+    const QByteArray whole = Pattern(50000, 11);
+    WriteFile(local.filePath(QStringLiteral("part.bin")), whole);
+    MakeRemote(QStringLiteral("part.bin"), whole.left(20000));
+    form->SetLocalFiles();
+    QuickConnect();
+    ClickRow(form->List1, QStringLiteral("part.bin"));
+    prompts.AnswerQuestion(QMessageBox::Yes);
+    prompts.AnswerSameName(TSameNameAnswer::Resume);
+    form->TBUpload->trigger();
+    EXPECT_EQ(Sent(QStringLiteral("REST 20000")), 1) << LogText(*form).toStdString();
+    EXPECT_EQ(ReadAll(Remote(QStringLiteral("part.bin"))), whole);
+    ASSERT_EQ(Kind(QStringLiteral("samename")), 1);
+    EXPECT_EQ(prompts.Records().last().noticeKind, 1);
+    EXPECT_EQ(prompts.Unexpected(), 0);
+}
+
 TEST_F(WidgetTest, TheTypeIsSetBeforeSizeAndARefusedSizeIsUnknownNotStale)
 {
     MakeRemote(QStringLiteral("big.bin"), Pattern(200000, 1));
