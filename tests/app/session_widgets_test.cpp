@@ -21,6 +21,8 @@
 #include <QHeaderView>
 #include <QTest>
 #include <QItemSelectionModel>
+#include <QMimeData>
+#include <QUrl>
 #include <QTreeView>
 
 using namespace sessiontest;
@@ -505,6 +507,25 @@ TEST_F(WidgetTest, SeveralFilesGetTheirPermissionsAndAnEmptyFolderUploadEnds)
     form->SendDirectory1->trigger();
     EXPECT_FALSE(form->CancelTransfer);
     EXPECT_EQ(Sent(QStringLiteral("LIST")), lists + 1);
+}
+
+TEST_F(WidgetTest, OnlyThisWindowsOwnDragsAreTakenAndTheDirectoriesDragNothing)
+{
+    WriteFile(local.filePath(QStringLiteral("mine.bin")), "mine");
+    form->SetLocalFiles();
+    QuickConnect();
+    ClickRow(form->List1, QStringLiteral("mine.bin"));
+    form->List1StartDrag();  // a drag that ends outside, never dropped
+    ASSERT_EQ(form->DragSource, QStringLiteral("list"));
+    QMimeData foreign;
+    foreign.setUrls({QUrl::fromLocalFile(local.filePath(QStringLiteral("mine.bin")))});
+    EXPECT_FALSE(form->RemoteFilesDragOver(&foreign));
+    std::unique_ptr<QMimeData> own(form->List1->Items()->mimeData({form->List1->Items()->index(0, 0)}));
+    EXPECT_TRUE(form->RemoteFilesDragOver(own.get()));
+    std::unique_ptr<QMimeData> remote(form->RemoteFiles->Items()->mimeData({}));
+    EXPECT_FALSE(remote);
+    EXPECT_FALSE(form->RemoteDirs->ReportView()->dragEnabled());
+    EXPECT_TRUE(form->RemoteFiles->ReportView()->dragEnabled());
 }
 
 } // namespace
