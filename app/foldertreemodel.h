@@ -4,8 +4,13 @@
 // user starts dragging a folder out of it.
 
 #include <QFileSystemModel>
+#include <QMimeData>
 
 #include <functional>
+
+// The drag format that marks a folder dragged out of this window's own tree
+// (other programs' folders come as plain file addresses).
+inline QString FolderMimeType() { return QStringLiteral("application/x-tarvik-folder"); }
 
 class TFolderTreeModel final : public QFileSystemModel {
 public:
@@ -17,6 +22,9 @@ public:
     {
         if (OnStartDrag && !indexes.isEmpty())
             OnStartDrag();
-        return QFileSystemModel::mimeData(indexes);
+        QMimeData* data = QFileSystemModel::mimeData(indexes);
+        if (data && !indexes.isEmpty())
+            data->setData(FolderMimeType(), filePath(indexes.first()).toUtf8());
+        return data;
     }
 };

@@ -1,6 +1,7 @@
 #include "app/formmain.h"
 
 #include "app/appfolder.h"
+#include "app/busycursor.h"
 #include "app/imagelist.h"
 #include "app/listview.h"
 #include "dialogs/prompts.h"
@@ -12,6 +13,10 @@
 #include "ftp/ftpclient.h"
 
 #include <QCloseEvent>
+#include <QDir>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QTemporaryDir>
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -75,7 +80,9 @@ TFormMain::TFormMain(QWidget* parent) : QMainWindow(parent)
     DragSource.clear();
     CancelTransfer = false;
     ResumeOffset = 0;
-    SelectFolder(appfolder::ApplicationFolder());
+    // The user's own files at first; later starts go back to the last
+    // folder (LoadWindowSettings).
+    SelectFolder(QDir::homePath());
     LoadWindowSettings();
     FillQuickConnectList();
     constructing_ = false;
@@ -106,6 +113,11 @@ void TFormMain::CreatePanes()
     List1 = new TListView;
     List1->setObjectName(QStringLiteral("List1"));
     List1->SetColumns({QStringLiteral("Name"), QStringLiteral("Size (bytes)"), QStringLiteral("Date")}, {140, 80, 200});
+    List1->Items()->setObjectName(QStringLiteral("List1"));
+    List1->Items()->SetColumnKinds({TColumnKind::Name, TColumnKind::Size, TColumnKind::Date});
+    List1->SetNameColumnStretches();
+    // Files by name unless the user sorts otherwise.
+    List1->ReportView()->sortByColumn(0, Qt::AscendingOrder);
     List1->SetImages(&TSystemImageList::Instance().Images(), &TSystemImageList::Instance().Images());
     Panel2 = MakePanel(List1);
     Splitter1->addWidget(Panel1);
@@ -121,6 +133,10 @@ void TFormMain::CreatePanes()
     RemoteDirs->setObjectName(QStringLiteral("RemoteDirs"));
     RemoteDirs->SetColumns({QStringLiteral("Remote Directories")}, {160});
     RemoteDirs->SetImages(&RemoteImages(), &RemoteImages());
+    RemoteDirs->Items()->setObjectName(QStringLiteral("RemoteDirs"));
+    RemoteDirs->Items()->SetColumnKinds({TColumnKind::Name});
+    // Directories are entered, not dragged anywhere.
+    RemoteDirs->SetDragEnabled(false);
     RemoteDirs->setEnabled(false);
     Panel3 = MakePanel(RemoteDirs);
     RemoteFiles = new TListView;
@@ -128,6 +144,9 @@ void TFormMain::CreatePanes()
     RemoteFiles->SetColumns({QStringLiteral("Name"), QStringLiteral("Size (bytes)"), QStringLiteral("Date"),
                              QStringLiteral("Attributes")},
                             {140, 80, 110, 90});
+    RemoteFiles->Items()->setObjectName(QStringLiteral("RemoteFiles"));
+    RemoteFiles->Items()->SetColumnKinds({TColumnKind::Name, TColumnKind::Size, TColumnKind::Date, TColumnKind::Text});
+    RemoteFiles->SetNameColumnStretches();
     RemoteFiles->SetImages(&RemoteImages(), &RemoteImages());
     RemoteFiles->setEnabled(false);
     Panel4 = MakePanel(RemoteFiles);
@@ -152,6 +171,8 @@ void TFormMain::CreatePanes()
     Splitter2->addWidget(RemoteMain);
     Splitter2->addWidget(Memo1);
     Splitter2->setStretchFactor(2, 1);
+    // Once the user sets the pane heights, they stay as set.
+    connect(Splitter2, &QSplitter::splitterMoved, this, [this] { userPaneHeights_ = true; });
     setCentralWidget(Splitter2);
 }
 
@@ -189,7 +210,7 @@ void TFormMain::ApplyPaneHeights()
 {
     // Local and remote panes share the window equally; the log takes what is
     // left. The toolbars sit above the local pane, so they count toward it.
-    if (!Splitter2)
+    if (!Splitter2 || userPaneHeights_)
         return;
     const int toolbars = centralWidget()->geometry().top() - (menuBar() ? menuBar()->height() : 0);
     const int pane = std::max(60, height() / 2 - 60);
@@ -238,14 +259,6 @@ void TFormMain::SetCaptionConnected(const QString& host, const QString& address)
 {
     setWindowTitle(QStringLiteral("Tarvik - Connected to: ") + host + QStringLiteral(" - IP (") + address +
                    QStringLiteral(")"));
-}
-
-void TFormMain::HourglassCursor()
-{
-    if (QGuiApplication::overrideCursor())
-        QGuiApplication::changeOverrideCursor(Qt::WaitCursor);
-    else
-        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
 }
 
 void TFormMain::DefaultCursor()

@@ -10,6 +10,7 @@
 #include <QMainWindow>
 #include <QStringList>
 
+#include "dialogs/prompts.h"
 #include "ftp/ftptypes.h"
 
 #include <cstdint>
@@ -22,6 +23,8 @@ class QActionGroup;
 class QComboBox;
 class QFileSystemModel;
 class QLabel;
+class QMimeData;
+class QTemporaryDir;
 class QMenu;
 class QPlainTextEdit;
 class QRadioButton;
@@ -223,9 +226,8 @@ public:
     void SetCaptionDisconnected();
     void SetCaptionConnected(const QString& host, const QString& address);
 
-    // Hourglass while a request or local batch runs; DefaultCursor removes
-    // every hourglass, however many commands set one.
-    static void HourglassCursor();
+    // Removes every hourglass, however many running commands set one (the
+    // error display; requests and batches hold a TBusyCursor).
     static void DefaultCursor();
 
     // ---- local pane -------------------------------------------------------
@@ -235,6 +237,8 @@ public:
     void RefreshDir1();
     void SetLocalFiles();
     static QString LocalFileDate(const QDateTime& lastWrite);
+    // Moves the local pane to the parent of the selected folder.
+    void LocalFolderUp();
 
     TViewStyle ViewStyle() const;
     bool BinaryMode() const;
@@ -248,16 +252,43 @@ public:
     static QString ItemName(const TListView* list, int row);
 
     // ---- transfers ---------------------------------------------------------
-    void SendAFile(const QString& localPath, const QString& remoteName);
-    void ReceiveAFile(const QString& remoteName, const QString& localPath);
-    void ResumeAFile(const QString& remoteName, const QString& localPath);
+    // Each returns true when the file arrived whole (not failed, not
+    // cancelled).
+    bool SendAFile(const QString& localPath, const QString& remoteName, qint64 resumeAt = 0);
+    bool ReceiveAFile(const QString& remoteName, const QString& localPath);
+    bool ResumeAFile(const QString& remoteName, const QString& localPath);
+
+    // The same-name question's answers within one batch of transfers.
+    struct TSameNameBatch {
+        bool ApplyToAll = false;
+        TSameNameAnswer Answer = TSameNameAnswer::Skip;
+    };
+    // Where one file of a batch goes: its (maybe new) name, whether it is
+    // skipped, and the offset to resume from (0: from the start).
+    struct TTarget {
+        QString Name;
+        bool Skip = false;
+        qint64 ResumeAt = 0;
+    };
+    // Asks the same-name question when `name` is taken at the destination:
+    // the local `folder` (downloads) or the current remote listing
+    // (uploads). `sourceSize` is -1 when unknown.
+    TTarget ResolveSameName(TSameNameBatch& batch, const QString& folder, const QString& name, qint64 sourceSize,
+                            bool upload);
+    // Size of a file in the current remote listing; -1 when not listed or
+    // unknown.
+    qint64 RemoteFileSize(const QString& name) const;
+    bool RemoteFileListed(const QString& name) const;
     void SendDragFiles();
     void SendDragDir();
     void List1StartDrag();
     void RemoteFilesStartDrag();
     void Dir1StartDrag();
     bool List1DragOver(bool sourceIsListView) const;
+    // A drag this window started from its local side is pending; with the
+    // drag's data, also that the data is that drag's.
     bool RemoteFilesDragOver() const;
+    bool RemoteFilesDragOver(const QMimeData* data) const;
     void List1DragDrop();
     void RemoteFilesDragDrop();
     // The local file a remote name may be written to inside `folder`; false
@@ -312,6 +343,9 @@ public slots:
     void RefreshRemoteListing1Click();
     void RefreshLocalListing1Click();
     void RemoteDirsDblClick();
+    // A double-click or Enter on the remote files: a link may lead to a
+    // directory (tried first); anything else is downloaded.
+    void RemoteFilesDblClick();
     // View.
     void QuickConnectBar1Click();
     void MainToolbar1Click();
@@ -342,6 +376,7 @@ protected:
     virtual void AbortSession();
 
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
 
@@ -369,12 +404,25 @@ private:
     bool RunRequest(bool (TFtpClient::*request)());
     void ReportTimeout();
     void SetTransferType();
-    void ReceiveOrResume(const QString& remoteName, const QString& localPath, bool resume);
+    bool ReceiveOrResume(const QString& remoteName, const QString& localPath, bool resume);
+    void ReceiveInto(TSameNameBatch& batch, const QString& folder, const QString& name, qint64 remoteSize);
+    // F5, Backspace, Enter and Delete on the panes.
+    bool PaneKey(QObject* pane, int key);
+    void InstallPaneKeys();
+    void ApplyListSorting();
+    void SaveListLayout() const;
+    void RestoreListLayout();
     TProfileHooks ProfileHooks();
 
     bool constructing_ = true;
     int requestsDone_ = 0;  // completions seen, to tell a silent time-out
     QString revealPending_; // folder to scroll into view once its parent is read
+    // Copies of remote files opened for viewing; removed with the window.
+    std::unique_ptr<QTemporaryDir> viewFolder_;
+    // The user moved (or a stored layout set) the heights of the panes.
+    bool userPaneHeights_ = false;
+    // The user gave up logging in again after a refused login.
+    bool loginGivenUp_ = false;
 };
 
 // The one main window, set before its constructor runs its own code.

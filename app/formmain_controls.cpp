@@ -2,50 +2,23 @@
 
 #include "app/formmain.h"
 
+#include "app/formmain_commands.h"
 #include "app/listview.h"
 
 #include <QAction>
 #include <QRadioButton>
 #include <QToolBar>
 
-namespace {
-
-void Enable(std::initializer_list<QAction*> commands, bool enabled)
-{
-    for (QAction* command : commands)
-        command->setEnabled(enabled);
-}
-
-} // namespace
-
 void TFormMain::SetControls() { SetControls(IsConnected()); }
 
 void TFormMain::SetControls(bool connected)
 {
-    const int local = List1->SelCount();
-    const int remoteFiles = RemoteFiles->SelCount();
-    const int remoteDirs = RemoteDirs->SelCount();
-
-    Enable({Connect1, TBConnect, TBQuickConnect}, !connected);
-    Enable({RefreshRemoteListing1, Disconnect1, DirectoryInformation1, TBGetDir, TBDisconnect}, connected);
-    Enable({UploadFile1, TBUpload, UploadFile2}, connected && local > 0);
-    Enable({DownloadFile1, TBDownload, ResumeDownload1, ResumeDownload2, DownloadFile2}, connected && remoteFiles > 0);
-    Enable({RemoteFile1, RemoteFile2, RemoteFile3, RemoteFile4, DeleteFile2, RenameFile2},
-           connected && remoteFiles > 0);
-    Enable({LocalFile1, LocalFile3, DeleteFile1}, local > 0);
-    Enable({LocalFile2, LocalFile4, RenameFile1}, local == 1);
-    Enable({SendDirectory1, UploadDir1, ChangeDirectory1, ChangeDirectory2, Remote1, CreateRemoteDirectory1,
-            CreateDirectory2, UpDirectory1, UpDirectory2, SendCommand1},
-           connected);
-    Enable({RemoteDirectory1, RemoteDirectory3, DeleteDirectory1}, connected && remoteDirs > 0);
-    Enable({RemoteDirectory2, RemoteDirectory4, RenameDirectory1}, connected && remoteDirs == 1);
-    Enable({CHMODFile1, CHMODFile2}, connected && remoteFiles > 0);
-    Enable({CHMODDirectory1, CHMODDirectory2}, connected && remoteDirs > 0);
-    Enable({ViewRemoteFile1, ViewFile2}, connected && remoteFiles == 1);
-    Enable({ViewLocalFile1, ViewFile1}, local == 1);
-    CreateDir1->setEnabled(Local1->isEnabled());
-    DeleteDir1->setEnabled(LocalDirectory1->isEnabled());
-    RenameDir1->setEnabled(LocalDirectory2->isEnabled());
+    const TSelectionState state{connected, List1->SelCount(), RemoteFiles->SelCount(), RemoteDirs->SelCount()};
+    for (const TCommandRow& row : CommandTable()) {
+        const bool enabled = RuleHolds(row.Rule, state);
+        for (const TCommandAction& action : row.Actions)
+            (this->*action.Slot)->setEnabled(enabled);
+    }
 
     // isHidden, not isVisible: a toolbar of a window not yet shown is not
     // visible, yet it is not closed either.

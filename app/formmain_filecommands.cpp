@@ -3,12 +3,15 @@
 
 #include "app/formmain.h"
 
+#include "app/busycursor.h"
 #include "app/listview.h"
 #include "dialogs/chmod.h"
 #include "dialogs/prompts.h"
 #include "ftp/ftpclient.h"
 #include "platform/application.h"
 
+#include <QDir>
+#include <QTemporaryDir>
 #include <QUrl>
 
 namespace {
@@ -44,10 +47,9 @@ void TFormMain::RemoteFile1Click()
             if (answer != QMessageBox::Yes)
                 ask = false;
         }
-        HourglassCursor();
+        const TBusyCursor busy;
         FTPC1->SetHostFileName(name.toStdString());
         RunRequest(&TFtpClient::Dele);
-        DefaultCursor();
     }
     RequestRemoteListing();
 }
@@ -72,11 +74,10 @@ void TFormMain::RemoteFile2Click()
         answer.clear();
     if (answer.isEmpty() || answer == old)
         return;
-    HourglassCursor();
+    const TBusyCursor busy;
     FTPC1->SetLocalFileName(answer.toStdString());
     FTPC1->SetHostFileName(old.toStdString());
     RunRequest(&TFtpClient::Ren);
-    DefaultCursor();
 }
 
 void TFormMain::RemoteDirectory2Click()
@@ -100,11 +101,10 @@ void TFormMain::RemoteDirectory2Click()
         answer.clear();
     if (answer.isEmpty())
         return;
-    HourglassCursor();
+    const TBusyCursor busy;
     FTPC1->SetLocalFileName(answer.toStdString());
     FTPC1->SetHostFileName(old.toStdString());
     RunRequest(&TFtpClient::Ren);
-    DefaultCursor();
 }
 
 void TFormMain::ChangeDirectory1Click()
@@ -121,10 +121,9 @@ void TFormMain::ChangeDirectory1Click()
         answer = initial;
     if (answer.isEmpty())
         return;
-    HourglassCursor();
+    const TBusyCursor busy;
     FTPC1->SetHostDirName(answer.toStdString());
     RunRequest(&TFtpClient::Cwd);
-    DefaultCursor();
 }
 
 void TFormMain::RemoteDirectory1Click()
@@ -140,15 +139,12 @@ void TFormMain::RemoteDirectory1Click()
         QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
-    // Each removal is followed by a fresh listing, which replaces the items
-    // and their selection; the loop then finds nothing more to remove.
-    for (int row = 0; row < RemoteDirs->Items()->Count(); ++row) {
-        if (!RemoteDirs->IsSelected(row))
-            continue;
-        HourglassCursor();
-        FTPC1->SetHostFileName(ItemName(RemoteDirs, row).toStdString());
+    // The names first: each removal is followed by a fresh listing, which
+    // replaces the items and their selection.
+    for (const QString& name : Names(RemoteDirs)) {
+        const TBusyCursor busy;
+        FTPC1->SetHostFileName(name.toStdString());
         RunRequest(&TFtpClient::Rmd);
-        DefaultCursor();
     }
 }
 
@@ -159,10 +155,9 @@ void TFormMain::Remote1Click()
         answer.clear();
     if (answer.isEmpty())
         return;
-    HourglassCursor();
+    const TBusyCursor busy;
     FTPC1->SetHostFileName(answer.toStdString());
     RunRequest(&TFtpClient::Mkd);
-    DefaultCursor();
 }
 
 // Shows the permission dialog; false when it was cancelled or left no mode.
@@ -183,18 +178,13 @@ void TFormMain::CHMODFile1Click()
     QString mode;
     if (!AskChmodMode(mode))
         return;
-    // The listing after each file replaces the items, so the later ones are
-    // no longer selected when the loop reaches them.
-    for (int row = 0; row < RemoteFiles->Items()->Count(); ++row) {
-        if (!RemoteFiles->IsSelected(row))
-            continue;
-        HourglassCursor();
-        FTPC1->SetLocalFileName(
-            (QStringLiteral("SITE chmod ") + mode + QLatin1Char(' ') + ItemName(RemoteFiles, row)).toStdString());
+    // The names first: the listing that follows replaces the items.
+    for (const QString& name : Names(RemoteFiles)) {
+        const TBusyCursor busy;
+        FTPC1->SetLocalFileName((QStringLiteral("SITE chmod ") + mode + QLatin1Char(' ') + name).toStdString());
         RunRequest(&TFtpClient::Quote);
-        DefaultCursor();
-        RequestRemoteListing();
     }
+    RequestRemoteListing();
 }
 
 void TFormMain::CHMODDirectory1Click()
@@ -207,10 +197,9 @@ void TFormMain::CHMODDirectory1Click()
     if (!AskChmodMode(mode))
         return;
     for (const QString& name : Names(RemoteDirs)) {
-        HourglassCursor();
+        const TBusyCursor busy;
         FTPC1->SetLocalFileName((QStringLiteral("SITE chmod ") + mode + QLatin1Char(' ') + name).toStdString());
         RunRequest(&TFtpClient::Quote);
-        DefaultCursor();
     }
 }
 
@@ -222,10 +211,9 @@ void TFormMain::SendCommand1Click()
         answer.clear();
     if (answer.isEmpty())
         return;
-    HourglassCursor();
+    const TBusyCursor busy;
     FTPC1->SetLocalFileName(answer.toStdString());
     RunRequest(&TFtpClient::Quote);
-    DefaultCursor();
 }
 
 void TFormMain::ViewRemoteFile1Click()
@@ -243,16 +231,33 @@ void TFormMain::ViewRemoteFile1Click()
     const QString name = names.front();
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     const QString extension = dot >= 0 ? name.mid(dot) : QString();
+    // The copy goes into a folder of the program's own, never among the
+    // user's files; the folder goes when the program ends.
+    if (!viewFolder_) {
+        viewFolder_ = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/tarvik-view-XXXXXX"));
+        if (!viewFolder_->isValid()) {
+            viewFolder_.reset();
+            ShowMessageBox(QStringLiteral("View File Error"),
+                           QStringLiteral("No temporary folder could be made for the copy to view."), 0);
+            return;
+        }
+    }
+    // The copy's name is made of the remote one: both must be harmless.
     QString unused;
     QString temp;
-    // The copy's name is made of the remote one: both must be harmless.
-    const bool safe = SafeLocalPath(FolderPrefix(), name, unused) &&
-                      SafeLocalPath(FolderPrefix(), QStringLiteral("ftp_temp") + extension, temp);
+    const bool safe = SafeLocalPath(viewFolder_->path(), name, unused) &&
+                      SafeLocalPath(viewFolder_->path(), QStringLiteral("ftp_temp") + extension, temp);
     if (safe && !CancelTransfer) {
-        HourglassCursor();
-        ReceiveAFile(name, temp);
-        DefaultCursor();
-        Shell().Open(QUrl::fromLocalFile(temp));
+        bool received = false;
+        {
+            const TBusyCursor busy;
+            received = ReceiveAFile(name, temp);
+        }
+        if (received && !Shell().Open(QUrl::fromLocalFile(temp)))
+            ShowMessageBox(QStringLiteral("View File"),
+                           QStringLiteral("No application is set up to open \"") + name +
+                               QStringLiteral("\". A copy was saved as \"") + temp + QStringLiteral("\"."),
+                           2);
         Application::ProcessMessages();
     }
     CancelTransfer = false;

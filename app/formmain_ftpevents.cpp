@@ -3,6 +3,7 @@
 
 #include "app/formmain.h"
 
+#include "app/busycursor.h"
 #include "app/listview.h"
 #include "dialogs/prompts.h"
 #include "dialogs/transferprogress.h"
@@ -95,29 +96,42 @@ void TFormMain::ReportTimeout()
 
 void TFormMain::OpenSession()
 {
-    HourglassCursor();
+    const TBusyCursor busy;
     FTPC1->SetHostName(SiteHost.toStdString());
     FTPC1->SetUserName(SiteUser.toStdString());
     FTPC1->SetPassWord(SitePassword.toStdString());
     FTPC1->SetPort(SitePort.toStdString());
     FTPC1->SetPassive(SitePassive);
+    loginGivenUp_ = false;
     // Each step reports its own failure through the request-done handler.
     RunRequest(&TFtpClient::Connect);
+    if (loginGivenUp_) {
+        // Not logged in and not going to be: leave, so that the caption, the
+        // status bar and the commands all say "not connected".
+        if (IsConnected())
+            QuitSession();
+        return;
+    }
     RunRequest(&TFtpClient::Syst);
     RequestRemoteListing();
-    DefaultCursor();
 }
 
 void TFormMain::AskLoginAgain()
 {
     Prompts().Beep();
+    QString reply = Text(FTPC1->ErrorMessage());
+    if (reply.isEmpty())
+        reply = Text(FTPC1->LastResponse());
+    SetStatusText(1, QStringLiteral("Login failed"));
+    ShowMessageBox(QStringLiteral("Login failed"), QStringLiteral("Login failed: ") + reply, 0);
     QString user;
     QString password;
     const bool gotUser = Prompts().Input(this, QStringLiteral("Invalid Login"),
                                          QStringLiteral("Please enter your username"), user);
-    const bool gotPassword = Prompts().Input(this, QStringLiteral("Invalid Login"),
-                                             QStringLiteral("Please enter your password"), password);
+    const bool gotPassword = Prompts().Password(this, QStringLiteral("Invalid Login"),
+                                                QStringLiteral("Please enter your password"), password);
     if (!gotUser || !gotPassword || user.isEmpty() || password.isEmpty()) {
+        loginGivenUp_ = true;
         ShowMessageBox(QStringLiteral("Invalid Login"),
                        QStringLiteral("You can not connect to the remote host: Invalid Username and Password"), 0);
         return;
@@ -139,7 +153,18 @@ void TFormMain::FTPC1Command(TCustomFtpCli*, std::string& cmd)
     SetStatusText(0, QStringLiteral("Executing Command: ") + Text(cmd));
 }
 
-void TFormMain::FTPC1Response(TCustomFtpCli*) {}
+void TFormMain::FTPC1Response(TCustomFtpCli*)
+{
+    // The client shows the last line of each reply; the lines before it
+    // (a multi-line reply to HELP, FEAT, STAT...) are shown here, in order.
+    if (FTPC1->State() != ftpWaitingResponse)
+        return;
+    const QString line = Text(FTPC1->LastResponse());
+    const bool final = line.size() >= 3 && line[0].isDigit() && line[1].isDigit() && line[2].isDigit() &&
+                       (line.size() == 3 || line[3] == QLatin1Char(' '));
+    if (!final)
+        Log(QStringLiteral("< ") + line);
+}
 
 void TFormMain::FTPC1ReadyToTransmit(TCustomFtpCli*, bool&) {}
 

@@ -4,12 +4,16 @@
 
 #include "app/formmain.h"
 
+#include "app/busycursor.h"
+#include "app/imagelist.h"
+#include "app/listformat.h"
 #include "app/listingparser.h"
 #include "app/listview.h"
 #include "dialogs/prompts.h"
 #include "ftp/ftpclient.h"
 
 #include <QFile>
+#include <QDateTime>
 #include <QFileInfo>
 #include <QMessageBox>
 
@@ -61,12 +65,11 @@ QString TFormMain::ItemName(const TListView* list, int row)
 void TFormMain::RequestRemoteListing()
 {
     ProgressActive = false;
-    HourglassCursor();
+    const TBusyCursor busy;
     QFile::remove(ListingFile);
     FTPC1->SetLocalFileName(QFile::encodeName(ListingFile).toStdString());
     FTPC1->SetHostFileName(std::string());
     RunRequest(&TFtpClient::Dir);
-    DefaultCursor();
 }
 
 void TFormMain::ParseRemoteListing()
@@ -98,6 +101,7 @@ void TFormMain::ParseRemoteListing()
     // Lines end with CR LF, LF or CR, as a text file is read.
     const std::string_view text(listing.constData(), std::size_t(listing.size()));
     TListingEntry entry;
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
     std::size_t start = 0;
     while (start < text.size()) {
         std::size_t end = text.find_first_of("\r\n", start);
@@ -113,11 +117,33 @@ void TFormMain::ParseRemoteListing()
         bool changed = false;
         item.Caption = Shown(entry.Name, changed);
         item.ImageIndex = entry.ImageIndex;
-        if (!entry.IsDirectory)
+        QString name = QString::fromUtf8(entry.Name.data(), qsizetype(entry.Name.size()));
+        // A link's target may be a file or a directory, and the listing does
+        // not say which: it is listed with the files, under its own name,
+        // and a double-click tries it as a directory first.
+        const bool inDirs = entry.IsDirectory && !entry.IsLink;
+        if (entry.IsLink) {
+            const qsizetype arrow = name.indexOf(QLatin1String(" -> "));
+            if (arrow >= 0) {
+                name.truncate(arrow);
+                changed = true;
+            }
+            item.ImageIndex = kRemoteLinkImage;
+        }
+        item.IsFolder = inDirs;
+        if (!inDirs) {
             item.SubItems = QStringList{Shown(entry.Size), Shown(entry.Date), Shown(entry.Perm)};
-        TListModel* items = entry.IsDirectory ? RemoteDirs->Items() : RemoteFiles->Items();
+            bool sizeOk = false;
+            const qint64 size = QString::fromLatin1(entry.Size.data(), qsizetype(entry.Size.size())).trimmed().toLongLong(&sizeOk);
+            if (sizeOk && size >= 0)
+                item.Size = size;
+            qint64 seconds = 0;
+            if (ListingTime(QString::fromUtf8(entry.Date.data(), qsizetype(entry.Date.size())), now, seconds))
+                item.Time = seconds;
+        }
+        TListModel* items = inDirs ? RemoteDirs->Items() : RemoteFiles->Items();
         if (changed)
-            items->Add(std::move(item), QString::fromUtf8(entry.Name.data(), qsizetype(entry.Name.size())));
+            items->Add(std::move(item), name);
         else
             items->Add(std::move(item));
     }
@@ -134,20 +160,33 @@ void TFormMain::RemoteDirsDblClick()
                          2);
         return;
     }
-    HourglassCursor();
+    const TBusyCursor busy;
     const QString caption = ItemName(RemoteDirs, selected.front());
     const qsizetype arrow = caption.indexOf(QLatin1String("->"));
     const QString target = arrow >= 0 ? caption.mid(arrow + 3) : caption;
     FTPC1->SetHostDirName(target.toStdString());
     RunRequest(&TFtpClient::Cwd);
-    DefaultCursor();
+}
+
+void TFormMain::RemoteFilesDblClick()
+{
+    const std::vector<int> selected = RemoteFiles->SelectedRows();
+    if (selected.size() == 1 && RemoteFiles->Items()->Item(selected.front()).ImageIndex == kRemoteLinkImage) {
+        // A link to a directory: enter it. The request-done handler lists
+        // it; a refusal only logs, and the link is then taken as a file.
+        const TBusyCursor busy;
+        FTPC1->SetHostDirName(ItemName(RemoteFiles, selected.front()).toStdString());
+        if (RunRequest(&TFtpClient::Cwd))
+            return;
+    }
+    if (!selected.empty())
+        DownloadFile1Click();
 }
 
 void TFormMain::UpDirectory1Click()
 {
-    HourglassCursor();
+    const TBusyCursor busy;
     RunRequest(&TFtpClient::CDup);
-    DefaultCursor();
 }
 
 void TFormMain::RefreshRemoteListing1Click() { RequestRemoteListing(); }

@@ -3,7 +3,9 @@
 #include "app/formmain.h"
 
 #include "app/foldertreemodel.h"
+#include "app/busycursor.h"
 #include "app/imagelist.h"
+#include "app/listformat.h"
 #include "app/listview.h"
 
 #include <QDir>
@@ -31,46 +33,6 @@ struct DirCloser {
     void operator()(DIR* dir) const { closedir(dir); }
 };
 
-// The user's long time format without the time zone, which the desktop's
-// "long time" never showed in a file list.
-QString LongTimeFormat(const QLocale& locale)
-{
-    QString format = locale.timeFormat(QLocale::LongFormat);
-    format.remove(QLatin1Char('t'));
-    return format.trimmed();
-}
-
-// Formats last-write times for many files: dates repeat a lot in one
-// folder, so each day's text is made once.
-class TDateFormatter {
-public:
-    TDateFormatter() : locale_(QLocale::system()), timeFormat_(LongTimeFormat(locale_)) {}
-
-    QString Format(const QDate& date, const QTime& time)
-    {
-        auto found = dates_.constFind(date.toJulianDay());
-        if (found == dates_.constEnd())
-            found = dates_.insert(date.toJulianDay(), locale_.toString(date, QLocale::ShortFormat));
-        if (time == QTime(0, 0))
-            return found.value();
-        return found.value() + QLatin1Char(' ') + locale_.toString(time, timeFormat_);
-    }
-
-private:
-    QLocale locale_;
-    QString timeFormat_;
-    QHash<qint64, QString> dates_;
-};
-
-bool LocalTime(time_t seconds, QDate& date, QTime& time)
-{
-    struct tm parts {};
-    if (!localtime_r(&seconds, &parts))
-        return false;
-    date = QDate(parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday);
-    time = QTime(parts.tm_hour, parts.tm_min, std::min(parts.tm_sec, 59));
-    return true;
-}
 
 } // namespace
 
@@ -121,7 +83,9 @@ void TFormMain::CreateFolderTreeModel()
                 Dir1->scrollTo(Dir1->currentIndex(), QAbstractItemView::PositionAtCenter);
         });
     });
-    connect(Dir1->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] {
+    // The selection, not the current item: a mouse click makes the row
+    // current before it selects it, and the folder counts once selected.
+    connect(Dir1->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
         if (!constructing_)
             Dir1Change();
     });
@@ -165,14 +129,13 @@ void TFormMain::RefreshDir1()
 
 QString TFormMain::LocalFileDate(const QDateTime& lastWrite)
 {
-    TDateFormatter formatter;
-    return formatter.Format(lastWrite.date(), lastWrite.time());
+    return DateText(lastWrite.toSecsSinceEpoch());
 }
 
 void TFormMain::SetLocalFiles()
 {
     const QString folder = SelectedFolder();
-    HourglassCursor();
+    const TBusyCursor busy;
     List1->BeginUpdate();
     List1->Clear();
     List1->SetImages(&TSystemImageList::Instance().Images(), &TSystemImageList::Instance().Images());
@@ -182,7 +145,6 @@ void TFormMain::SetLocalFiles()
         dir.reset(opendir(QFile::encodeName(folder).constData()));
     if (dir) {
         TSystemImageList& images = TSystemImageList::Instance();
-        TDateFormatter dates;
         const QString prefix = folder.endsWith(QLatin1Char('/')) ? folder : folder + QLatin1Char('/');
         const int dirFd = dirfd(dir.get());
         while (const dirent* entry = readdir(dir.get())) {
@@ -197,25 +159,31 @@ void TFormMain::SetLocalFiles()
             TListItem item;
             item.Caption = QFile::decodeName(entry->d_name);
             item.ImageIndex = images.IconIndex(prefix + item.Caption, item.Caption, (info.st_mode & S_IXUSR) != 0);
-            QDate date;
-            QTime time;
-            QString when;
-            if (LocalTime(info.st_mtim.tv_sec, date, time))
-                when = dates.Format(date, time);
+            const QString when = DateText(static_cast<qint64>(info.st_mtim.tv_sec));
             item.SubItems = QStringList{QString::number(static_cast<qint64>(info.st_size)), when};
+            item.Size = static_cast<qint64>(info.st_size);
+            item.Time = static_cast<qint64>(info.st_mtim.tv_sec);
             List1->Items()->Add(std::move(item));
         }
     }
     List1->EndUpdate();
-    DefaultCursor();
 }
 
 void TFormMain::Dir1Change()
 {
-    HourglassCursor();
+    const TBusyCursor busy;
     SetLocalFiles();
     SetControls();
-    DefaultCursor();
+}
+
+void TFormMain::LocalFolderUp()
+{
+    const QString folder = SelectedFolder();
+    if (folder.isEmpty())
+        return;
+    const QString parent = QFileInfo(QDir::cleanPath(folder)).path();
+    if (parent != QDir::cleanPath(folder))
+        SelectFolder(parent);
 }
 
 void TFormMain::RefreshLocalListing1Click()

@@ -3,6 +3,7 @@
 
 #include "app/formmain.h"
 
+#include "app/busycursor.h"
 #include "dialogs/prompts.h"
 #include "ftp/ftpclient.h"
 #include "net/winsockloader.h"
@@ -57,7 +58,7 @@ void TFormMain::QuickConnect1Click()
     fields.SitePassword = SitePassword.toStdString();
     fields.SitePort = SitePort.toStdString();
     fields.SitePassive = SitePassive;
-    AccountStore().LoadQuickConnect(ComboQuick->currentText().toStdString(), fields);
+    LoadQuickConnectFields(AccountStore(), ComboQuick->currentText(), fields);
     SiteHost = QString::fromStdString(fields.SiteHost);
     SiteUser = QString::fromStdString(fields.SiteUser);
     SitePassword = QString::fromStdString(fields.SitePassword);
@@ -72,14 +73,13 @@ void TFormMain::Disconnect1Click()
         ShowMessageBox(QStringLiteral("Cannot Execute command"), QStringLiteral("You are already diconnected!"), 0);
         return;
     }
-    HourglassCursor();
+    const TBusyCursor busy;
     try {
         FTPC1->QuitAsync();
     } catch (const std::exception& e) {
         // Refused while another request runs: the session stays as it is.
         Log(QStringLiteral("Error: ") + QString::fromUtf8(e.what()));
     }
-    DefaultCursor();
 }
 
 void TFormMain::Profiles1Click()

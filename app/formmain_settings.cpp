@@ -3,7 +3,10 @@
 
 #include "app/formmain.h"
 
+#include "app/listview.h"
+
 #include <QSettings>
+#include <QSplitter>
 
 namespace {
 
@@ -17,6 +20,9 @@ const QString kLeft = QStringLiteral("Left");
 const QString kHeight = QStringLiteral("Height");
 const QString kWidth = QStringLiteral("Width");
 const QString kToolbars = QStringLiteral("Toolbars");
+const QString kSplitters[] = {QStringLiteral("Splitter1"), QStringLiteral("Splitter2"), QStringLiteral("Splitter3")};
+const QString kList1Columns = QStringLiteral("List1Columns");
+const QString kRemoteFilesColumns = QStringLiteral("RemoteFilesColumns");
 
 } // namespace
 
@@ -47,6 +53,17 @@ void TFormMain::LoadWindowSettings()
     const QByteArray toolbars = settings.value(kToolbars).toByteArray();
     if (!toolbars.isEmpty())
         restoreState(toolbars);
+
+    // The panes as the user left them; without stored heights the local
+    // and remote panes share the window (ApplyPaneHeights).
+    QSplitter* const splitters[] = {Splitter1, Splitter2, Splitter3};
+    for (int i = 0; i < 3; ++i) {
+        const QByteArray state = settings.value(kSplitters[i]).toByteArray();
+        if (!state.isEmpty() && splitters[i]->restoreState(state) && splitters[i] == Splitter2)
+            userPaneHeights_ = true;
+    }
+    List1->RestoreLayout(settings.value(kList1Columns).toByteArray());
+    RemoteFiles->RestoreLayout(settings.value(kRemoteFilesColumns).toByteArray());
     settings.endGroup();
 }
 
@@ -66,6 +83,11 @@ void TFormMain::SaveWindowSettings()
         settings.setValue(kWidth, width());
     }
     settings.setValue(kToolbars, saveState());
+    QSplitter* const splitters[] = {Splitter1, Splitter2, Splitter3};
+    for (int i = 0; i < 3; ++i)
+        settings.setValue(kSplitters[i], splitters[i]->saveState());
+    settings.setValue(kList1Columns, List1->SaveLayout());
+    settings.setValue(kRemoteFilesColumns, RemoteFiles->SaveLayout());
     settings.endGroup();
     settings.sync();
 }

@@ -4,6 +4,9 @@
 
 #include "app/formmain.h"
 
+#include "app/busycursor.h"
+#include "app/foldertreemodel.h"
+#include "app/listformat.h"
 #include "app/listview.h"
 #include "dialogs/prompts.h"
 #include "dialogs/transferprogress.h"
@@ -82,57 +85,154 @@ void TFormMain::SetTransferType()
     RunRequest(&TFtpClient::TypeSet);
 }
 
-void TFormMain::SendAFile(const QString& localPath, const QString& remoteName)
+bool TFormMain::SendAFile(const QString& localPath, const QString& remoteName, qint64 resumeAt)
 {
     struct stat info {};
     if (stat(QFile::encodeName(localPath).constData(), &info) != 0) {
         ShowMessageBox(QStringLiteral("File doesn't exist!"),
                        QStringLiteral("The file selected file does not exist on your local drive!"), 0);
-        return;
+        return false;
     }
     if (info.st_size != 0)
         TransferSize = info.st_size;
 
-    HourglassCursor();
+    const TBusyCursor busy;
     const QString fileNamePart = remoteName.mid(remoteName.lastIndexOf(QLatin1Char('/')) + 1);
     auto dialog = ProgressDialog->Open(TTransferDirection::Sending, fileNamePart,
-                                       RemotePath(RemoteDir, remoteName), localPath, TransferSize, 0);
+                                       RemotePath(RemoteDir, remoteName), localPath, TransferSize, resumeAt);
     FTPC1->SetLocalFileName(LocalName(localPath));
     FTPC1->SetHostDirName(RemoteDir.toStdString());
     FTPC1->SetHostFileName(remoteName.toStdString());
     SetTransferType();
     ProgressActive = true;
-    RunRequest(&TFtpClient::Put);
+    bool sent = false;
+    if (resumeAt > 0) {
+        FTPC1->SetResumeAt(resumeAt);
+        sent = RunRequest(&TFtpClient::RestPut);
+    } else {
+        sent = RunRequest(&TFtpClient::Put);
+    }
     dialog.Close();
-    DefaultCursor();
+    return sent && !CancelTransfer;
 }
 
-void TFormMain::ReceiveOrResume(const QString& remoteName, const QString& localPath, bool resume)
+bool TFormMain::ReceiveOrResume(const QString& remoteName, const QString& localPath, bool resume)
 {
-    HourglassCursor();
+    const TBusyCursor busy;
+    const qint64 start = resume ? ResumeOffset : 0;
     FTPC1->SetHostFileName(remoteName.toStdString());
+    // The type first: some servers refuse SIZE in ASCII mode, and the size
+    // they give depends on the type. A refused SIZE leaves the size
+    // unknown, never the previous file's.
+    SetTransferType();
+    TransferSize = 0;
     RunRequest(&TFtpClient::Size);
     auto dialog = ProgressDialog->Open(TTransferDirection::Receiving, remoteName,
-                                       RemotePath(RemoteDir, remoteName), localPath, TransferSize,
-                                       resume ? ResumeOffset : 0);
-    SetTransferType();
+                                       RemotePath(RemoteDir, remoteName), localPath, TransferSize, start);
     ProgressActive = true;
     FTPC1->SetLocalFileName(LocalName(localPath));
-    RunRequest(resume ? &TFtpClient::RestGet : &TFtpClient::Get);
+    const bool received = RunRequest(resume ? &TFtpClient::RestGet : &TFtpClient::Get);
     dialog.Close();
-    DefaultCursor();
     if (resume)
         ResumeOffset = 0;
+    return received && !CancelTransfer;
 }
 
-void TFormMain::ReceiveAFile(const QString& remoteName, const QString& localPath)
+bool TFormMain::ReceiveAFile(const QString& remoteName, const QString& localPath)
 {
-    ReceiveOrResume(remoteName, localPath, false);
+    return ReceiveOrResume(remoteName, localPath, false);
 }
 
-void TFormMain::ResumeAFile(const QString& remoteName, const QString& localPath)
+bool TFormMain::ResumeAFile(const QString& remoteName, const QString& localPath)
 {
-    ReceiveOrResume(remoteName, localPath, true);
+    return ReceiveOrResume(remoteName, localPath, true);
+}
+
+qint64 TFormMain::RemoteFileSize(const QString& name) const
+{
+    for (int row = 0; row < RemoteFiles->Items()->Count(); ++row) {
+        if (ItemName(RemoteFiles, row) == name)
+            return RemoteFiles->Items()->Item(row).Size;
+    }
+    return -1;
+}
+
+bool TFormMain::RemoteFileListed(const QString& name) const
+{
+    for (int row = 0; row < RemoteFiles->Items()->Count(); ++row) {
+        if (ItemName(RemoteFiles, row) == name)
+            return true;
+    }
+    return false;
+}
+
+TFormMain::TTarget TFormMain::ResolveSameName(TSameNameBatch& batch, const QString& folder, const QString& name,
+                                              qint64 sourceSize, bool upload)
+{
+    TTarget target;
+    target.Name = name;
+    for (;;) {
+        qint64 targetSize = -1;
+        bool exists = false;
+        if (upload) {
+            exists = RemoteFileListed(target.Name);
+            targetSize = RemoteFileSize(target.Name);
+        } else {
+            const QFileInfo info(folder + target.Name);
+            exists = info.exists() || info.isSymLink();
+            targetSize = info.isFile() ? info.size() : -1;
+        }
+        if (!exists)
+            return target;
+
+        const bool canResume = sourceSize > 0 && targetSize >= 0 && targetSize < sourceSize;
+        TSameNameAnswer answer = batch.Answer;
+        if (!batch.ApplyToAll) {
+            const QString where = upload ? QStringLiteral("on the remote host") : QStringLiteral("in \"") + folder + QLatin1Char('"');
+            QString text = QStringLiteral("The file \"") + target.Name + QStringLiteral("\" already exists ") + where +
+                           QLatin1Char('.');
+            if (targetSize >= 0)
+                text += QStringLiteral("\nExisting file: ") + SizeText(targetSize) + QStringLiteral(" bytes");
+            if (sourceSize >= 0)
+                text += QStringLiteral("\nNew file: ") + SizeText(sourceSize) + QStringLiteral(" bytes");
+            Prompts().Beep();
+            bool applyToAll = false;
+            answer = Prompts().SameName(this, QStringLiteral("File Exists"), text, canResume, applyToAll);
+            if (applyToAll) {
+                batch.ApplyToAll = true;
+                batch.Answer = answer;
+            }
+        }
+        switch (answer) {
+        case TSameNameAnswer::Overwrite:
+            return target;
+        case TSameNameAnswer::Resume:
+            // Nothing left to fetch, or a target that is not a shorter copy:
+            // leave it as it is.
+            if (!canResume) {
+                target.Skip = true;
+                return target;
+            }
+            target.ResumeAt = targetSize;
+            return target;
+        case TSameNameAnswer::Skip:
+            target.Skip = true;
+            return target;
+        case TSameNameAnswer::Rename: {
+            QString renamed = target.Name;
+            if (!Prompts().Input(this, QStringLiteral("Rename"),
+                                 QStringLiteral("New name for \"") + target.Name + QStringLiteral("\":"), renamed) ||
+                renamed.isEmpty() || renamed == target.Name) {
+                target.Skip = true;
+                return target;
+            }
+            // The new name may be taken as well: look again.
+            target.Name = renamed;
+            continue;
+        }
+        }
+        return target;
+    }
 }
 
 void TFormMain::UploadFile1Click()
@@ -142,15 +242,18 @@ void TFormMain::UploadFile1Click()
         ShowMessageBox(QStringLiteral("No selected file!"), QStringLiteral("You didn't select any files to upload!"), 0);
         return;
     }
-    HourglassCursor();
+    // The names first: every upload runs the event loop.
+    QStringList captions;
+    for (const int row : selected)
+        captions.append(List1->Items()->Item(row).Caption);
+    const TBusyCursor busy;
     bool ask = true;
-    QString name;
-    QString localPath;
-    for (const int row : selected) {
-        if (row >= List1->Items()->Count())
-            break;
+    TSameNameBatch batch;
+    for (const QString& caption : captions) {
+        QString name;
+        QString localPath;
         if (HasSelectedFolder()) {
-            name = List1->Items()->Item(row).Caption;
+            name = caption;
             localPath = FolderPrefix() + name;
         }
         QMessageBox::StandardButton answer = QMessageBox::Yes;
@@ -173,12 +276,14 @@ void TFormMain::UploadFile1Click()
         }
         if (CancelTransfer)
             break;
-        if (!name.isEmpty() && !localPath.isEmpty())
-            SendAFile(localPath, name);
+        if (name.isEmpty() || localPath.isEmpty())
+            continue;
+        const TTarget target = ResolveSameName(batch, QString(), name, QFileInfo(localPath).size(), true);
+        if (!target.Skip)
+            SendAFile(localPath, target.Name, target.ResumeAt);
     }
     CancelTransfer = false;
     RequestRemoteListing();
-    DefaultCursor();
 }
 
 void TFormMain::DownloadFile1Click()
@@ -190,13 +295,19 @@ void TFormMain::DownloadFile1Click()
                        0);
         return;
     }
-    // The names first: the loop runs the event loop and the list may change.
+    // The names and sizes first: the loop runs the event loop and the list
+    // may change.
     QStringList names;
-    for (const int row : selected)
+    QList<qint64> sizes;
+    for (const int row : selected) {
         names.append(ItemName(RemoteFiles, row));
+        sizes.append(RemoteFiles->Items()->Item(row).Size);
+    }
 
     bool ask = true;
-    for (const QString& name : names) {
+    TSameNameBatch batch;
+    for (qsizetype i = 0; i < names.size(); ++i) {
+        const QString& name = names[i];
         if (ask) {
             Prompts().Beep();
             const QMessageBox::StandardButton answer = Prompts().Question(
@@ -222,13 +333,29 @@ void TFormMain::DownloadFile1Click()
             break;
         if (target.isEmpty())
             continue;
-        QString localPath;
-        if (SafeLocalPath(target, name, localPath))
-            ReceiveAFile(name, localPath);
+        ReceiveInto(batch, target, name, sizes[i]);
     }
     Dir1->viewport()->update();
     CancelTransfer = false;
     SetLocalFiles();
+}
+
+void TFormMain::ReceiveInto(TSameNameBatch& batch, const QString& folder, const QString& name, qint64 remoteSize)
+{
+    QString localPath;
+    if (!SafeLocalPath(folder, name, localPath))
+        return;
+    const TTarget target = ResolveSameName(batch, folder, name, remoteSize, false);
+    if (target.Skip)
+        return;
+    if (target.Name != name && !SafeLocalPath(folder, target.Name, localPath))
+        return;
+    if (target.ResumeAt > 0) {
+        ResumeOffset = target.ResumeAt;
+        ResumeAFile(name, localPath);
+        return;
+    }
+    ReceiveAFile(name, localPath);
 }
 
 void TFormMain::ResumeDownload1Click()
@@ -245,15 +372,18 @@ void TFormMain::ResumeDownload1Click()
         return;
     }
     const QString name = ItemName(RemoteFiles, selected.front());
+    const QString notFound = QStringLiteral("Tarvik can not find the file on your local drive.\n"
+                                            "Make sure it is in the selected directory");
+    if (folder.isEmpty()) {
+        ShowMessageBox(QStringLiteral("Resume Error"), notFound, 0);
+        return;
+    }
     QString localPath;
     if (!SafeLocalPath(folder, name, localPath))
         return;
     struct stat info {};
     if (stat(QFile::encodeName(localPath).constData(), &info) != 0) {
-        ShowMessageBox(QStringLiteral("Resume Error"),
-                       QStringLiteral("Tarvik can not find the file on your local drive.\n"
-                                      "Make sure it is in the selected directory"),
-                       0);
+        ShowMessageBox(QStringLiteral("Resume Error"), notFound, 0);
         return;
     }
     if (info.st_size != 0)
@@ -275,31 +405,32 @@ void TFormMain::SendDirectory1Click()
 
 void TFormMain::SendDragDir()
 {
-    std::unique_ptr<DIR, DirCloser> dir(opendir(QFile::encodeName(UploadDirPath).constData()));
-    if (!dir)
-        return;
     // The names first: each upload runs the event loop, and the folder may
     // change meanwhile.
     QStringList names;
-    const int dirFd = dirfd(dir.get());
-    while (const dirent* entry = readdir(dir.get())) {
-        struct stat info {};
-        if (fstatat(dirFd, entry->d_name, &info, 0) != 0 &&
-            fstatat(dirFd, entry->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
-            continue;
-        // Folders are not entered, and a folder is no file to send, whatever
-        // its permissions.
-        if (S_ISDIR(info.st_mode))
-            continue;
-        names.append(QFile::decodeName(entry->d_name));
+    std::unique_ptr<DIR, DirCloser> dir(opendir(QFile::encodeName(UploadDirPath).constData()));
+    if (dir) {
+        const int dirFd = dirfd(dir.get());
+        while (const dirent* entry = readdir(dir.get())) {
+            struct stat info {};
+            if (fstatat(dirFd, entry->d_name, &info, 0) != 0)
+                continue;
+            // Plain files only: folders are not entered, and a pipe or a
+            // device would never end.
+            if (!S_ISREG(info.st_mode))
+                continue;
+            names.append(QFile::decodeName(entry->d_name));
+        }
     }
     dir.reset();
-    if (names.isEmpty())
-        return;
+    TSameNameBatch batch;
     for (const QString& name : names) {
         if (CancelTransfer)
             break;
-        SendAFile(UploadDirPath + name, name);
+        const QString path = UploadDirPath + name;
+        const TTarget target = ResolveSameName(batch, QString(), name, QFileInfo(path).size(), true);
+        if (!target.Skip)
+            SendAFile(path, target.Name, target.ResumeAt);
     }
     CancelTransfer = false;
     RequestRemoteListing();
@@ -338,7 +469,22 @@ void TFormMain::Dir1StartDrag()
 
 bool TFormMain::List1DragOver(bool sourceIsListView) const { return sourceIsListView; }
 
-bool TFormMain::RemoteFilesDragOver() const { return true; }
+bool TFormMain::RemoteFilesDragOver() const
+{
+    return IsConnected() && (DragSource == QLatin1String("list") || DragSource == QLatin1String("remoteDir"));
+}
+
+bool TFormMain::RemoteFilesDragOver(const QMimeData* data) const
+{
+    // Only what this window's local side started: local files, or a local
+    // folder from the tree. Anything else (another program's files) could
+    // otherwise replay an earlier drag that never ended.
+    if (!RemoteFilesDragOver() || !data)
+        return false;
+    if (data->hasFormat(TListModel::MimeType()))
+        return data->data(TListModel::MimeType()) == QByteArrayLiteral("List1") && DragSource == QLatin1String("list");
+    return data->hasFormat(FolderMimeType()) && DragSource == QLatin1String("remoteDir");
+}
 
 void TFormMain::RemoteFilesDragDrop()
 {
@@ -352,48 +498,53 @@ void TFormMain::SendDragFiles()
 {
     if (SelectionList.isEmpty())
         return;
-    HourglassCursor();
+    const TBusyCursor busy;
     const QStringList files = SelectionList;
+    TSameNameBatch batch;
     for (const QString& path : files) {
         if (CancelTransfer)
             break;
-        SendAFile(path, path.mid(path.lastIndexOf(QLatin1Char('/')) + 1));
+        const QString name = path.mid(path.lastIndexOf(QLatin1Char('/')) + 1);
+        const TTarget target = ResolveSameName(batch, QString(), name, QFileInfo(path).size(), true);
+        if (!target.Skip)
+            SendAFile(path, target.Name, target.ResumeAt);
     }
     CancelTransfer = false;
     SelectionList.clear();
     RequestRemoteListing();
-    DefaultCursor();
 }
 
 void TFormMain::List1DragDrop()
 {
     if (DragSource == QLatin1String("list"))
         return;
+    DragSource.clear();
     if (!SelectionList.isEmpty()) {
-        HourglassCursor();
+        const TBusyCursor busy;
         const QStringList names = SelectionList;
+        TSameNameBatch batch;
         for (const QString& name : names) {
             if (CancelTransfer)
                 break;
             if (!HasSelectedFolder())
                 continue;
-            QString localPath;
-            if (SafeLocalPath(FolderPrefix(), name, localPath))
-                ReceiveAFile(name, localPath);
+            ReceiveInto(batch, FolderPrefix(), name, RemoteFileSize(name));
         }
     }
     CancelTransfer = false;
     SelectionList.clear();
     SetLocalFiles();
-    DefaultCursor();
 }
 
 void TFormMain::ConnectDragAndDrop()
 {
     List1->Items()->OnStartDrag = [this] { List1StartDrag(); };
     RemoteFiles->Items()->OnStartDrag = [this] { RemoteFilesStartDrag(); };
-    List1->SetDropFilter([this](const QMimeData* data) { return List1DragOver(data->hasFormat(TListModel::MimeType())); });
-    RemoteFiles->SetDropFilter([this](const QMimeData*) { return RemoteFilesDragOver(); });
+    List1->SetDropFilter([this](const QMimeData* data) {
+        return List1DragOver(data->hasFormat(TListModel::MimeType()) &&
+                             data->data(TListModel::MimeType()) == QByteArrayLiteral("RemoteFiles"));
+    });
+    RemoteFiles->SetDropFilter([this](const QMimeData* data) { return RemoteFilesDragOver(data); });
     connect(List1, &TListView::Dropped, this, &TFormMain::List1DragDrop);
     connect(RemoteFiles, &TListView::Dropped, this, &TFormMain::RemoteFilesDragDrop);
 }

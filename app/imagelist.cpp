@@ -70,6 +70,8 @@ const TImageList& RemoteImages()
         list.Add(QIcon::fromTheme(QStringLiteral("text-html"),
                                   style->standardIcon(QStyle::SP_FileDialogContentsView)));
         list.Add(style->standardIcon(QStyle::SP_DirIcon));
+        list.Add(QIcon::fromTheme(QStringLiteral("emblem-symbolic-link"),
+                                  style->standardIcon(QStyle::SP_FileLinkIcon)));
         return list;
     }();
     return images;

@@ -50,3 +50,6 @@ private:
 // The pictures of the remote lists: 0 plain file, 1 web or text file,
 // 2 folder (the same order in both sizes).
 const TImageList& RemoteImages();
+// The remote lists' picture of a symbolic link, after the plain file (0),
+// the web or text file (1) and the folder (2).
+constexpr int kRemoteLinkImage = 3;

@@ -61,14 +61,15 @@ bool ParseListingLine(std::string_view line, TListingEntry& entry)
 
     entry.Name.assign(name);
     entry.IsDirectory = perm.find_first_of("dl") != std::string_view::npos;
-    if (entry.IsDirectory) {
+    entry.IsLink = !perm.empty() && perm[0] == 'l';
+    if (entry.IsDirectory && !entry.IsLink) {
         entry.ImageIndex = 2;
         entry.Size.clear();
         entry.Date.clear();
         entry.Perm.clear();
         return true;
     }
-    entry.ImageIndex = RemoteFileImageIndex(name);
+    entry.ImageIndex = entry.IsLink ? 2 : RemoteFileImageIndex(name);
     entry.Size.assign(size);
     entry.Date.clear();
     entry.Date.reserve(month.size() + day.size() + time.size() + 3);

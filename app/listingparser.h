@@ -14,6 +14,8 @@ struct TListingEntry {
     std::string Date;     // month, day and time, each followed by two spaces
     std::string Perm;     // with its trailing space
     bool IsDirectory = false; // a directory or a link
+    bool IsLink = false;      // a symbolic link ("name -> target"); its size, date and
+                              // permissions are read as a file's
     int ImageIndex = 0;   // 0 plain file, 1 web or text file, 2 folder
 };
 

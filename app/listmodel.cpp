@@ -3,6 +3,9 @@
 #include <QMimeData>
 
 #include "app/imagelist.h"
+#include "app/listformat.h"
+
+#include <algorithm>
 
 TListModel::TListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
@@ -40,13 +43,124 @@ void TListModel::EndUpdate()
 {
     if (updating_ == 0)
         return;
-    if (--updating_ == 0)
+    if (--updating_ == 0) {
+        SortItems();
         endResetModel();
+    }
+}
+
+TColumnKind TListModel::Kind(int column) const
+{
+    if (column >= 0 && std::size_t(column) < kinds_.size())
+        return kinds_[std::size_t(column)];
+    return column == 0 ? TColumnKind::Name : TColumnKind::Text;
+}
+
+void TListModel::sort(int column, Qt::SortOrder order)
+{
+    sortColumn_ = column;
+    sortOrder_ = order;
+    if (updating_ > 0)
+        return;
+    beginResetModel();
+    SortItems();
+    endResetModel();
+}
+
+namespace {
+
+// A name's natural-order key: case folded, each run of digits as a "0",
+// its length without leading zeros and its significant digits, so that
+// plain comparison of keys gives NaturalCompare's order.
+QString NaturalKey(const QString& name)
+{
+    QString key;
+    key.reserve(name.size() + 8);
+    const qsizetype n = name.size();
+    for (qsizetype i = 0; i < n;) {
+        const char16_t c = name[i].unicode();
+        if (c < u'0' || c > u'9') {
+            key.append(QChar(char16_t(QChar::toCaseFolded(char32_t(c)) & 0xFFFF)));
+            ++i;
+            continue;
+        }
+        qsizetype start = i;
+        while (i < n && name[i].unicode() >= u'0' && name[i].unicode() <= u'9')
+            ++i;
+        while (start + 1 < i && name[start].unicode() == u'0')
+            ++start;
+        key.append(QLatin1Char('0'));
+        key.append(QChar(char16_t(0x30 + std::min<qsizetype>(i - start, 0xFF00))));
+        key.append(QStringView(name).mid(start, i - start));
+    }
+    return key;
+}
+
+} // namespace
+
+int NaturalCompare(const QString& a, const QString& b)
+{
+    int c = NaturalKey(a).compare(NaturalKey(b));
+    // Equal but for case or leading zeros: a stable, exact tie-break.
+    if (c == 0)
+        c = a.compare(b);
+    return c < 0 ? -1 : (c > 0 ? 1 : 0);
+}
+
+void TListModel::SortItems()
+{
+    if (sortColumn_ < 0 || items_.size() < 2)
+        return;
+    const int column = sortColumn_;
+    const TColumnKind kind = Kind(column);
+    const bool descending = sortOrder_ == Qt::DescendingOrder;
+    // Keys once per item, not once per comparison.
+    std::vector<QString> keys;
+    keys.reserve(items_.size());
+    for (const TListItem& item : items_)
+        keys.push_back(NaturalKey(item.Caption));
+    std::vector<std::size_t> order(items_.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    const auto text = [this, column](std::size_t i) {
+        return column == 0 ? items_[i].Caption : items_[i].SubItems.value(column - 1);
+    };
+    // Folders first whichever way the rest goes; then the column's own
+    // order, with the names deciding ties.
+    std::stable_sort(order.begin(), order.end(), [&](std::size_t x, std::size_t y) {
+        const TListItem& a = items_[x];
+        const TListItem& b = items_[y];
+        if (a.IsFolder != b.IsFolder)
+            return a.IsFolder;
+        int c = 0;
+        switch (kind) {
+        case TColumnKind::Size:
+            c = a.Size < b.Size ? -1 : (a.Size > b.Size ? 1 : 0);
+            break;
+        case TColumnKind::Date:
+            c = a.Time < b.Time ? -1 : (a.Time > b.Time ? 1 : 0);
+            break;
+        case TColumnKind::Text:
+            c = text(x).compare(text(y), Qt::CaseInsensitive);
+            break;
+        case TColumnKind::Name:
+            break;
+        }
+        if (c == 0)
+            c = keys[x].compare(keys[y]);
+        if (c == 0)
+            c = a.Caption.compare(b.Caption);
+        return descending ? c > 0 : c < 0;
+    });
+    std::vector<TListItem> sorted;
+    sorted.reserve(items_.size());
+    for (const std::size_t i : order)
+        sorted.push_back(std::move(items_[i]));
+    items_ = std::move(sorted);
 }
 
 void TListModel::Clear()
 {
-    names_.clear();
     if (updating_ > 0) {
         items_.clear();
         return;
@@ -64,19 +178,16 @@ void TListModel::Reserve(int count)
 
 int TListModel::Add(TListItem item, const QString& name)
 {
-    const int row = Add(std::move(item));
-    names_.insert(row, name);
-    return row;
+    item.Name = name;
+    return Add(std::move(item));
 }
 
 QString TListModel::Name(int row) const
 {
-    const auto found = names_.constFind(row);
-    if (found != names_.constEnd())
-        return found.value();
     if (row < 0 || row >= Count())
         return {};
-    return items_[std::size_t(row)].Caption;
+    const TListItem& item = items_[std::size_t(row)];
+    return item.Name.isEmpty() ? item.Caption : item.Name;
 }
 
 int TListModel::Add(TListItem item)
@@ -111,10 +222,19 @@ QVariant TListModel::data(const QModelIndex& index, int role) const
     if (role == Qt::DisplayRole || role == Qt::ToolTipRole) {
         if (column == 0)
             return item.Caption;
+        if (role == Qt::DisplayRole) {
+            const TColumnKind kind = Kind(column);
+            if (kind == TColumnKind::Size && item.Size >= 0)
+                return SizeText(item.Size);
+            if (kind == TColumnKind::Date && item.Time != TListItem::kNoTime)
+                return DateText(item.Time);
+        }
         if (column - 1 < item.SubItems.size())
             return item.SubItems.at(column - 1);
         return {};
     }
+    if (role == Qt::TextAlignmentRole && Kind(column) == TColumnKind::Size)
+        return QVariant(Qt::AlignRight | Qt::AlignVCenter);
     if (role == Qt::DecorationRole && column == 0) {
         const TImageList* images = useLarge_ ? large_ : small_;
         if (!images)

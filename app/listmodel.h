@@ -5,7 +5,6 @@
 // a hundred thousand items cost one model reset instead of one signal each.
 
 #include <QAbstractTableModel>
-#include <QHash>
 #include <QStringList>
 
 #include <vector>
@@ -15,11 +14,28 @@
 class QMimeData;
 class TImageList;
 
+#include <limits>
+
 struct TListItem {
     QString Caption;
     int ImageIndex = -1;
     QStringList SubItems;
+    // Sort keys and the values the list shows in the user's formats; a
+    // size of -1 or a time of kNoTime shows the sub-item's text as it is.
+    qint64 Size = -1;
+    qint64 Time = kNoTime;     // seconds since the epoch
+    bool IsFolder = false;     // listed before the files
+    QString Name = {};         // the name the item stands for, when its caption only shows it
+
+    static constexpr qint64 kNoTime = std::numeric_limits<qint64>::min();
 };
+
+// What a column holds, for sorting and showing it.
+enum class TColumnKind { Name, Size, Date, Text };
+
+// Natural order of names: case ignored, runs of digits compared as
+// numbers ("file_2" before "file_10").
+int NaturalCompare(const QString& a, const QString& b);
 
 class TListModel final : public QAbstractTableModel {
     Q_OBJECT
@@ -27,6 +43,12 @@ public:
     explicit TListModel(QObject* parent = nullptr);
 
     void SetColumns(const QStringList& headers);
+    void SetColumnKinds(const std::vector<TColumnKind>& kinds) { kinds_ = kinds; }
+    // Sorts by `column` (-1: the order the items were added in) now and
+    // after every fill.
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+    int SortColumn() const { return sortColumn_; }
+    Qt::SortOrder SortOrder() const { return sortOrder_; }
     // Not owned; both may be the same list.
     void SetImages(const TImageList* small, const TImageList* large);
     void SetLargeImages(bool large);
@@ -58,8 +80,13 @@ public:
     static QString MimeType() { return QStringLiteral("application/x-tarvik-listview"); }
 
 private:
+    void SortItems();
+    TColumnKind Kind(int column) const;
+
     std::vector<TListItem> items_;
-    QHash<int, QString> names_;
+    std::vector<TColumnKind> kinds_;
+    int sortColumn_ = -1;
+    Qt::SortOrder sortOrder_ = Qt::AscendingOrder;
     QStringList headers_;
     const TImageList* small_ = nullptr;
     const TImageList* large_ = nullptr;

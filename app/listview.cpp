@@ -40,8 +40,13 @@ TListView::TListView(QWidget* parent) : QWidget(parent)
     report_->setUniformRowHeights(true);
     report_->setAllColumnsShowFocus(true);
     report_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    report_->setSortingEnabled(false);
     report_->header()->setStretchLastSection(true);
+    // A click on a column's header sorts by it; nothing is sorted until
+    // then (the owner may choose a column).
+    report_->header()->setSortIndicator(-1, Qt::AscendingOrder);
+    report_->header()->setSortIndicatorShown(true);
+    report_->header()->setSectionsClickable(true);
+    report_->setSortingEnabled(true);
     report_->header()->setSectionsMovable(false);
     report_->setIconSize(QSize(16, 16));
     report_->setModel(model_);
@@ -88,6 +93,47 @@ void TListView::SetColumns(const QStringList& headers, const std::vector<int>& w
     model_->SetColumns(headers);
     for (size_t i = 0; i < widths.size() && i < static_cast<size_t>(headers.size()); ++i)
         report_->setColumnWidth(static_cast<int>(i), widths[i]);
+}
+
+void TListView::SetNameColumnStretches()
+{
+    QHeaderView* header = report_->header();
+    header->setStretchLastSection(false);
+    header->setSectionResizeMode(0, QHeaderView::Stretch);
+    for (int column = 1; column < header->count(); ++column)
+        header->setSectionResizeMode(column, QHeaderView::Interactive);
+}
+
+void TListView::SetDragEnabled(bool enabled)
+{
+    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(report_), static_cast<QAbstractItemView*>(icons_)}) {
+        view->setDragEnabled(enabled);
+        view->setDragDropMode(enabled ? QAbstractItemView::DragOnly : QAbstractItemView::NoDragDrop);
+    }
+}
+
+QByteArray TListView::SaveLayout() const { return report_->header()->saveState(); }
+
+void TListView::RestoreLayout(const QByteArray& layout)
+{
+    if (layout.isEmpty())
+        return;
+    QHeaderView* header = report_->header();
+    const std::vector<QHeaderView::ResizeMode> modes = [header] {
+        std::vector<QHeaderView::ResizeMode> list;
+        for (int column = 0; column < header->count(); ++column)
+            list.push_back(header->sectionResizeMode(column));
+        return list;
+    }();
+    const bool stretchLast = header->stretchLastSection();
+    if (!header->restoreState(layout))
+        return;
+    // The stored state carries widths and sorting; how the columns give and
+    // take room stays as this program sets it.
+    header->setStretchLastSection(stretchLast);
+    for (int column = 0; column < header->count() && std::size_t(column) < modes.size(); ++column)
+        header->setSectionResizeMode(column, modes[std::size_t(column)]);
+    model_->sort(header->sortIndicatorSection(), header->sortIndicatorOrder());
 }
 
 void TListView::SetImages(const TImageList* small, const TImageList* large)

@@ -40,6 +40,13 @@ public:
     // emitted after the drag has finished (never inside the drag loop).
     void SetDropFilter(std::function<bool(const QMimeData*)> accept);
 
+    // The first column takes the width the others leave.
+    void SetNameColumnStretches();
+    void SetDragEnabled(bool enabled);
+    // Column widths and the sorted column, for keeping between runs.
+    QByteArray SaveLayout() const;
+    void RestoreLayout(const QByteArray& layout);
+
     void SetViewStyle(TViewStyle style);
     TViewStyle ViewStyle() const { return style_; }
 

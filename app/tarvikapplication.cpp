@@ -8,7 +8,8 @@ TTarvikApplication::TTarvikApplication(int& argc, char** argv) : QApplication(ar
 {
     setApplicationName(QStringLiteral("Tarvik"));
     setOrganizationName(QStringLiteral("Veltrane"));
-    setApplicationDisplayName(QStringLiteral("Tarvik"));
+    // No display name: the desktop would append it to every caption, which
+    // already begins with the program's name.
     setDesktopFileName(QStringLiteral("tarvik"));
 }
 

@@ -1,9 +1,66 @@
 #include "dialogs/prompts.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QPushButton>
 #include <QDesktopServices>
 #include <QFileDialog>
 #include <QInputDialog>
+#include <QLineEdit>
+
+#include <algorithm>
+
+TSameNameAnswer TPrompts::SameName(QWidget* parent, const QString& caption, const QString& text, bool canResume,
+                                   bool& applyToAll)
+{
+    QMessageBox box(QMessageBox::Question, caption, text, QMessageBox::NoButton, parent);
+    QPushButton* overwrite = box.addButton(QStringLiteral("&Overwrite"), QMessageBox::AcceptRole);
+    QPushButton* resume = canResume ? box.addButton(QStringLiteral("R&esume"), QMessageBox::AcceptRole) : nullptr;
+    QPushButton* rename = box.addButton(QStringLiteral("&Rename"), QMessageBox::AcceptRole);
+    QPushButton* skip = box.addButton(QStringLiteral("&Skip"), QMessageBox::RejectRole);
+    box.setDefaultButton(skip);
+    box.setEscapeButton(skip);
+    auto* all = new QCheckBox(QStringLiteral("&Apply to all files of this batch"), &box);
+    box.setCheckBox(all);
+    box.exec();
+    applyToAll = all->isChecked();
+    const QAbstractButton* chosen = box.clickedButton();
+    if (chosen == overwrite)
+        return TSameNameAnswer::Overwrite;
+    if (resume && chosen == resume)
+        return TSameNameAnswer::Resume;
+    if (chosen == rename)
+        return TSameNameAnswer::Rename;
+    applyToAll = applyToAll && chosen == skip;
+    return TSameNameAnswer::Skip;
+}
+
+namespace {
+
+// An input box wide enough for its caption.
+bool AskText(QWidget* parent, const QString& caption, const QString& prompt, QLineEdit::EchoMode echo, QString& value)
+{
+    QInputDialog dialog(parent);
+    dialog.setWindowTitle(caption);
+    dialog.setLabelText(prompt);
+    dialog.setTextEchoMode(echo);
+    dialog.setTextValue(value);
+    // The dialog's own layout sizes it to its contents: the text field is
+    // what makes it wide enough for the caption to show whole.
+    if (auto* field = dialog.findChild<QLineEdit*>())
+        field->setMinimumWidth(std::max(300, dialog.fontMetrics().horizontalAdvance(caption) + 140));
+    if (dialog.exec() != QDialog::Accepted)
+        return false;
+    value = dialog.textValue();
+    return true;
+}
+
+} // namespace
+
+bool TPrompts::Password(QWidget* parent, const QString& caption, const QString& prompt, QString& value)
+{
+    return AskText(parent, caption, prompt, QLineEdit::Password, value);
+}
 
 namespace {
 
@@ -38,12 +95,7 @@ public:
 
     bool Input(QWidget* parent, const QString& caption, const QString& prompt, QString& value) override
     {
-        bool ok = false;
-        const QString answer = QInputDialog::getText(parent, caption, prompt, QLineEdit::Normal, value, &ok);
-        if (!ok)
-            return false;
-        value = answer;
-        return true;
+        return AskText(parent, caption, prompt, QLineEdit::Normal, value);
     }
 
     QString SelectFolder(QWidget* parent, const QString& caption, const QString& start) override

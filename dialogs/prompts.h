@@ -11,6 +11,9 @@
 
 class QWidget;
 
+// What to do with a file whose name is already taken at the destination.
+enum class TSameNameAnswer { Overwrite, Resume, Rename, Skip };
+
 class TPrompts {
 public:
     virtual ~TPrompts() = default;
@@ -47,6 +50,16 @@ public:
 
     // Audible signal before questions and refusals.
     virtual void Beep() = 0;
+
+    // The same-name question of a transfer: Overwrite, Resume (offered
+    // only when `canResume`), Rename or Skip, with a box to apply the
+    // answer to the rest of the batch. Closing the question skips the file.
+    virtual TSameNameAnswer SameName(QWidget* parent, const QString& caption, const QString& text, bool canResume,
+                                     bool& applyToAll);
+
+    // An input box whose text is masked (a password). Returns false when
+    // cancelled; `value` holds the answer on return.
+    virtual bool Password(QWidget* parent, const QString& caption, const QString& prompt, QString& value);
 };
 
 class TShell {

@@ -39,6 +39,9 @@ bool TDigitsOnlyFilter::Refuses(const QKeyEvent& event)
     case Qt::Key_Tab:
     case Qt::Key_Backtab:
     case Qt::Key_Escape:
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        // Keys that act on the form, not characters typed into the field.
         return false;
     default:
         break;

@@ -66,7 +66,22 @@ void LoadProfileFields(const QString& folder, const QString& name, const TProfil
     fields.ProxyName->setText(text(2));
     fields.Host->setText(text(3));
     fields.User->setText(text(4));
-    fields.Password->setText(text(5));
+    fields.Password->setText(AccountPassword(AccountStore(folder), name, text(5)));
     fields.Port->setText(text(6));
     fields.Anonymous->setChecked(profile[7] == "true");
+    fields.Passive->setChecked(AccountStore(folder).LoadPassiveMode(name.toStdString()));
+}
+
+QCheckBox* MakePassiveCheck(QWidget* parent)
+{
+    QCheckBox* box = MakeCheck(parent, "PassiveBox", QStringLiteral("Passive mode"));
+    box->setChecked(true);
+    box->setToolTip(QStringLiteral("The client opens the data connections (works behind NAT and firewalls)"));
+    return box;
+}
+
+void MaskPassword(QLineEdit& field)
+{
+    field.setEchoMode(QLineEdit::Password);
+    field.setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
 }

@@ -30,7 +30,13 @@ struct TProfileFields {
     QLineEdit* Password;
     QLineEdit* Port;
     QCheckBox* Anonymous;
+    QCheckBox* Passive;
 };
+
+// The "Passive mode" box: on unless a profile says otherwise.
+QCheckBox* MakePassiveCheck(QWidget* parent);
+// Masks a password field's text.
+void MaskPassword(QLineEdit& field);
 
 // Loads the named profile from the store in `folder` into the fields; an
 // empty name or an incomplete profile leaves them as they are.

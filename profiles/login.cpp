@@ -46,10 +46,10 @@ void TLogForm::BuildControls()
     Host_Edit = MakeEdit(group, "Host_Edit");
     User_Edit = MakeEdit(group, "User_Edit");
     Pass_Edit = MakeEdit(group, "Pass_Edit");
-    Pass_Edit->setEchoMode(QLineEdit::Password);
-    Pass_Edit->setStyleSheet(QStringLiteral("QLineEdit { lineedit-password-character: 42; }"));
+    MaskPassword(*Pass_Edit);
     AnonBox = MakeCheck(group, "AnonBox", QStringLiteral("Anonymous Login"));
     CheckProxy = MakeCheck(group, "CheckProxy", QStringLiteral("Use Proxy"));
+    PassiveBox = MakePassiveCheck(group);
     Proxy_Edit = MakeEdit(group, "Proxy_Edit");
     Port_Edit = MakePortEdit(group);
     List_Prof = MakeProfileList(group, QStringLiteral("List_Prof"));
@@ -62,6 +62,7 @@ void TLogForm::BuildControls()
     auto* boxes = new QHBoxLayout;
     boxes->addWidget(AnonBox);
     boxes->addWidget(CheckProxy);
+    boxes->addWidget(PassiveBox);
     boxes->addStretch(1);
     form->addRow(boxes);
     auto* proxyRow = new QHBoxLayout;
@@ -97,7 +98,8 @@ void TLogForm::BuildControls()
     setTabOrder(Proxy_Edit, Port_Edit);
     setTabOrder(Port_Edit, CheckProxy);
     setTabOrder(CheckProxy, AnonBox);
-    setTabOrder(AnonBox, List_Prof);
+    setTabOrder(AnonBox, PassiveBox);
+    setTabOrder(PassiveBox, List_Prof);
     setTabOrder(List_Prof, Edit_Name);
     setTabOrder(Edit_Name, Button1);
     setTabOrder(Button1, Button2);
@@ -151,7 +153,8 @@ void TLogForm::Button1Click()
                              : User_Edit->text().toStdString();
     fields_.SitePassword = Pass_Edit->text().toStdString();
     fields_.SitePort = port.toStdString();
-    fields_.SitePassive = proxy;
+    // A proxy only works passive; without one the box decides.
+    fields_.SitePassive = proxy || PassiveBox->isChecked();
     close();
 }
 
@@ -203,7 +206,7 @@ void TLogForm::ButHelpClick() { THelpFile::ShowTopic(QStringLiteral("IDH_login")
 void TLogForm::List_ProfClick()
 {
     LoadProfileFields(hooks_.Folder, SelectedProfileName(*List_Prof),
-                      {Edit_Name, CheckProxy, Proxy_Edit, Host_Edit, User_Edit, Pass_Edit, Port_Edit, AnonBox});
+                      {Edit_Name, CheckProxy, Proxy_Edit, Host_Edit, User_Edit, Pass_Edit, Port_Edit, AnonBox, PassiveBox});
 }
 
 void TLogForm::List_ProfDblClick()

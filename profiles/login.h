@@ -65,6 +65,7 @@ private:
     QLineEdit* Pass_Edit = nullptr;
     QCheckBox* AnonBox = nullptr;
     QCheckBox* CheckProxy = nullptr;
+    QCheckBox* PassiveBox = nullptr;
     QLineEdit* Proxy_Edit = nullptr;
     QLineEdit* Port_Edit = nullptr;
     QListWidget* List_Prof = nullptr;

@@ -7,6 +7,14 @@ namespace {
 
 const char* const kFileName = "Accounts.dat";
 const char* const kDefaultPort = "21";
+const char* const kPassiveMode = "PassiveMode";
+
+bool PassiveModeOf(const TIniFile& file, const std::string& name)
+{
+    if (!file.HasSection(name))
+        return false;
+    return file.ReadBool(name, kPassiveMode, !file.Read(name, kPassiveMode).has_value());
+}
 
 const char* BoolText(bool value) { return value ? "true" : "false"; }
 
@@ -93,13 +101,28 @@ void TRegistrySet::LoadQuickConnect(const std::string& name, TSiteFields& fields
     fields.SitePort = file.ReadString(name, "Port", kDefaultPort);
     if (fields.SitePort.empty())
         fields.SitePort = kDefaultPort;
-    fields.SitePassive = file.ReadBool(name, "Passive", false);
+    fields.SitePassive = file.ReadBool(name, "Passive", false) || PassiveModeOf(file, name);
+}
+
+bool TRegistrySet::LoadPassiveMode(const std::string& name) const
+{
+    TIniFile file(FileName());
+    file.Load();
+    return PassiveModeOf(file, name);
 }
 
 void TRegistrySet::SaveProfile(const std::string& name, bool proxy, const std::string& proxyName,
                                const std::string& hostName, const std::string& userName,
                                const std::string& password, const std::string& port, bool anonymous,
                                bool passive) const
+{
+    SaveProfile(name, proxy, proxyName, hostName, userName, password, port, anonymous, passive, passive);
+}
+
+void TRegistrySet::SaveProfile(const std::string& name, bool proxy, const std::string& proxyName,
+                               const std::string& hostName, const std::string& userName,
+                               const std::string& password, const std::string& port, bool anonymous,
+                               bool passive, bool passiveMode) const
 {
     if (IsBlankName(name)) {
         Notify("No Account Name", "You must provide a name for an account!");
@@ -116,6 +139,18 @@ void TRegistrySet::SaveProfile(const std::string& name, bool proxy, const std::s
     file.WriteString(name, "Port", port);
     file.WriteBool(name, "Anonymous", anonymous);
     file.WriteBool(name, "Passive", passive);
+    file.WriteBool(name, kPassiveMode, passiveMode);
+    file.Save();
+}
+
+void TRegistrySet::WritePassword(const std::string& name, const std::string& password) const
+{
+    const TFolderLock lock(folder_);
+    TIniFile file(FileName());
+    file.Load();
+    if (!file.HasSection(name))
+        return;
+    file.WriteString(name, "PassWord", password);
     file.Save();
 }
 

@@ -31,10 +31,17 @@ public:
     std::vector<std::string>& LoadProfile(std::vector<std::string>& list, const std::string& name) const;
 
     // Fills the connection fields from a profile. An empty name shows
-    // "Quick Connect" and leaves the fields as they were.
+    // "Quick Connect" and leaves the fields as they were. Passive when
+    // either "Passive" or the passive-mode choice says so.
     void LoadQuickConnect(const std::string& name, TSiteFields& fields) const;
 
-    // Writes all eight keys in one replacement of the file. An empty name
+    // Whether the profile connects in passive mode on its own account (the
+    // "PassiveMode" key; a profile written before that key existed has
+    // none and is passive). False for a name that is not stored.
+    bool LoadPassiveMode(const std::string& name) const;
+
+    // Writes all eight keys in one replacement of the file, and
+    // "PassiveMode" as `passive`. An empty name
     // shows "No Account Name" and writes nothing. Throws
     // Exception("Unable to write to <file>") when the file cannot be written;
     // the file is then as it was before.
@@ -42,6 +49,17 @@ public:
                      const std::string& hostName, const std::string& userName,
                      const std::string& password, const std::string& port, bool anonymous,
                      bool passive) const;
+    // The same with the passive-mode choice of its own: "Passive" keeps the
+    // value older readers connect with, "PassiveMode" holds `passiveMode`.
+    void SaveProfile(const std::string& name, bool proxy, const std::string& proxyName,
+                     const std::string& hostName, const std::string& userName,
+                     const std::string& password, const std::string& port, bool anonymous,
+                     bool passive, bool passiveMode) const;
+
+    // Rewrites only the password of a stored profile (an empty one when the
+    // keyring keeps it); a name that is not stored is left alone. Throws
+    // like SaveProfile.
+    void WritePassword(const std::string& name, const std::string& password) const;
 
     // Removes the profile; a name that is not there changes nothing. Throws
     // like SaveProfile.

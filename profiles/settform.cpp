@@ -39,9 +39,11 @@ void TSettForm::BuildControls()
     Edit_Name = MakeEdit(fieldsBox, "Edit_Name");
     Edit_User = MakeEdit(fieldsBox, "Edit_User");
     Edit_Pass = MakeEdit(fieldsBox, "Edit_Pass");
+    MaskPassword(*Edit_Pass);
     Edit_Host = MakeEdit(fieldsBox, "Edit_Host");
     AnonBox = MakeCheck(fieldsBox, "AnonBox", QStringLiteral("Anonymous Login"));
     CheckProxy = MakeCheck(fieldsBox, "CheckProxy", QStringLiteral("Use Proxy"));
+    PassiveBox = MakePassiveCheck(fieldsBox);
     Proxy_Edit = MakeEdit(fieldsBox, "Proxy_Edit");
     Port_Edit = MakePortEdit(fieldsBox);
 
@@ -53,6 +55,7 @@ void TSettForm::BuildControls()
     auto* boxes = new QHBoxLayout;
     boxes->addWidget(AnonBox);
     boxes->addWidget(CheckProxy);
+    boxes->addWidget(PassiveBox);
     boxes->addStretch(1);
     form->addRow(boxes);
     auto* proxyRow = new QHBoxLayout;
@@ -83,8 +86,12 @@ void TSettForm::BuildControls()
     buttons->addStretch(1);
     for (QPushButton* button : {Button1, ButSave, ButDel, ButHelp, ButCancel})
         buttons->addWidget(button);
+    // Where the passwords go, so that nobody has to guess.
+    StorageLabel = new QLabel(PasswordStorageText(), this);
+    StorageLabel->setObjectName(QStringLiteral("StorageLabel"));
     auto* root = new QVBoxLayout(this);
     root->addLayout(top);
+    root->addWidget(StorageLabel);
     root->addLayout(buttons);
     root->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -93,7 +100,8 @@ void TSettForm::BuildControls()
     setTabOrder(Edit_Pass, Edit_Host);
     setTabOrder(Edit_Host, AnonBox);
     setTabOrder(AnonBox, CheckProxy);
-    setTabOrder(CheckProxy, Proxy_Edit);
+    setTabOrder(CheckProxy, PassiveBox);
+    setTabOrder(PassiveBox, Proxy_Edit);
     setTabOrder(Proxy_Edit, Port_Edit);
     setTabOrder(Port_Edit, List_Prof);
     setTabOrder(List_Prof, Button1);
@@ -132,6 +140,7 @@ void TSettForm::ClearEntries()
     CheckProxy->setChecked(false);
     SetProxy();
     AnonBox->setChecked(false);
+    PassiveBox->setChecked(true);
     Edit_Name->setFocus();
 }
 
@@ -155,6 +164,7 @@ void TSettForm::ButSaveClick()
     const QString password = Edit_Pass->text();
     const QString port = Port_Edit->text();
     const bool anonymous = AnonBox->isChecked();
+    const bool passiveMode = PassiveBox->isChecked();
 
     bool valid = true;
     if (name.isEmpty() || host.isEmpty() || user.isEmpty() || password.isEmpty()) {
@@ -171,10 +181,10 @@ void TSettForm::ButSaveClick()
         return;
 
     try {
-        // A profile is passive exactly when it goes through a proxy.
-        AccountStore(hooks_.Folder)
-            .SaveProfile(name.toStdString(), proxy, proxyName.toStdString(), host.toStdString(), user.toStdString(),
-                         password.toStdString(), port.toStdString(), anonymous, proxy);
+        // "Passive" follows the proxy (a proxy only works passive), as older
+        // readers of the file expect; the box has a key of its own.
+        SaveAccount(AccountStore(hooks_.Folder), name, proxy, proxyName, host, user, password, port, anonymous, proxy,
+                    passiveMode);
     } catch (const std::exception& error) {
         Application::HandleException(error);
         return;
@@ -191,7 +201,7 @@ void TSettForm::ButDelClick()
         return;
     }
     try {
-        AccountStore(hooks_.Folder).DeleteProfile(name.toStdString());
+        DeleteAccount(AccountStore(hooks_.Folder), name);
     } catch (const std::exception& error) {
         Application::HandleException(error);
         return;
@@ -207,5 +217,5 @@ void TSettForm::ButCancelClick() { close(); }
 void TSettForm::List_ProfClick()
 {
     LoadProfileFields(hooks_.Folder, SelectedProfileName(*List_Prof),
-                      {Edit_Name, CheckProxy, Proxy_Edit, Edit_Host, Edit_User, Edit_Pass, Port_Edit, AnonBox});
+                      {Edit_Name, CheckProxy, Proxy_Edit, Edit_Host, Edit_User, Edit_Pass, Port_Edit, AnonBox, PassiveBox});
 }

@@ -5,6 +5,7 @@
 #include <QDialog>
 
 class QCheckBox;
+class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
@@ -42,6 +43,7 @@ private:
     QLineEdit* Edit_Host = nullptr;
     QCheckBox* AnonBox = nullptr;
     QCheckBox* CheckProxy = nullptr;
+    QCheckBox* PassiveBox = nullptr;
     QLineEdit* Proxy_Edit = nullptr;
     QLineEdit* Port_Edit = nullptr;
     QListWidget* List_Prof = nullptr;
@@ -50,4 +52,5 @@ private:
     QPushButton* ButDel = nullptr;
     QPushButton* ButHelp = nullptr;
     QPushButton* ButCancel = nullptr;
+    QLabel* StorageLabel = nullptr;
 };

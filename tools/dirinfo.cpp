@@ -94,7 +94,9 @@ void TFormDir::BuildControls()
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(Memo1, 1);
     layout->addLayout(buttons);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+    // The listing grows with the window.
+    layout->setSizeConstraint(QLayout::SetMinimumSize);
+    setSizeGripEnabled(true);
 
     setTabOrder(Button1, Button2);
     setTabOrder(Button2, Button3);

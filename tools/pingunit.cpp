@@ -133,7 +133,9 @@ void TFormPing::BuildControls()
     layout->addLayout(fields);
     layout->addSpacing(4);
     layout->addLayout(buttons);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+    // The report grows with the window.
+    layout->setSizeConstraint(QLayout::SetMinimumSize);
+    setSizeGripEnabled(true);
 
     setTabOrder(EditAdd, EditSize);
     setTabOrder(EditSize, EditTime);
@@ -176,7 +178,9 @@ void TFormPing::ButPingClick()
     }
 
     SetRunning(true);
-    FReturned[0] = FReturned[1] = FReturned[2] = true;
+    // A packet counts as returned only once its reply arrives: a host that
+    // was never reached has no average.
+    FReturned[0] = FReturned[1] = FReturned[2] = false;
     FPacket = 1;
     FSum = 0;
     FTimeoutText = EditTime->text();
@@ -253,6 +257,7 @@ void TFormPing::Ping1EchoReply(const TEchoResult& result)
         Add(QStringLiteral("Return Time: ") + Number(result.RoundTripTime) + QStringLiteral(" milliseconds\n") +
             kStars);
         FSum += result.RoundTripTime;
+        FReturned[FPacket - 1] = true;
         return;
     }
     Add(QStringLiteral("Packet ") + Number(FPacket) + QLatin1Char(' ') + QString::fromStdString(result.ErrorString) +

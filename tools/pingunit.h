@@ -92,7 +92,7 @@ private:
     int FPacket = 1;
     // Three round-trip times of up to 2^31 ms would overflow 32 bits.
     std::int64_t FSum = 0;
-    bool FReturned[3] = {true, true, true};
+    bool FReturned[3] = {false, false, false};
     QString FTimeoutText; // the time-out as typed when the run started
     bool FCloseRequested = false;
     bool FCentred = false;

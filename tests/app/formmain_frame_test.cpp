@@ -2,6 +2,7 @@
 // the error display, help and the web-site command.
 #include "app/appfolder.h"
 #include "app/formmain.h"
+#include "app/listview.h"
 #include "dialogs/about.h"
 #include "dialogs/helpfile.h"
 #include "support/gui/scriptedprompts.h"
@@ -16,6 +17,8 @@
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QToolBar>
+#include <QSplitter>
+#include <QTreeView>
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -48,13 +51,14 @@ protected:
     testsupport::RecordingShell shell;
 };
 
-TEST_F(FormMainFrame, FirstStartIsCentred640By455OnTheApplicationFolder)
+TEST_F(FormMainFrame, FirstStartIsCentred640By455OnTheHomeFolder)
 {
     TFormMain form;
     EXPECT_EQ(form.windowTitle(), QStringLiteral("Tarvik"));
     EXPECT_EQ(form.size(), QSize(640, 455));
     EXPECT_EQ(form.minimumSize(), QSize(640, 440));
-    EXPECT_EQ(form.SelectedFolder(), appfolder::ApplicationFolder());
+    // The user's own files, not the program's folder.
+    EXPECT_EQ(form.SelectedFolder(), QDir::homePath());
     EXPECT_EQ(form.ListingFile, appfolder::ApplicationFolder() + QStringLiteral("/FTPDIR.TXT"));
     EXPECT_EQ(FormMain, &form);
     EXPECT_TRUE(prompts.Records().isEmpty());
@@ -123,11 +127,11 @@ TEST_F(FormMainFrame, MaximisedKeepsTheLastNormalPlacement)
     EXPECT_FALSE(store.value(QStringLiteral("Settings/Path")).toString().isEmpty());
 }
 
-TEST_F(FormMainFrame, MissingOrEmptyPathStaysOnTheApplicationFolder)
+TEST_F(FormMainFrame, MissingOrEmptyPathStaysOnTheHomeFolder)
 {
     Store().setValue(QStringLiteral("Settings/Path"), QString());
     TFormMain form;
-    EXPECT_EQ(form.SelectedFolder(), appfolder::ApplicationFolder());
+    EXPECT_EQ(form.SelectedFolder(), QDir::homePath());
     EXPECT_EQ(form.size(), QSize(640, 455)); // no "State": the layout's size stays
 }
 
@@ -292,6 +296,34 @@ TEST_F(FormMainFrame, ResizingSharesTheHeightBetweenThePanes)
     testsupport::RunFor(50);
     EXPECT_EQ(form.RemoteMain->height(), 700 / 2 - 60);
     EXPECT_GT(form.Memo1->height(), 60);
+}
+
+TEST_F(FormMainFrame, PanesColumnsAndTheLastFolderAreKeptWithTheWindow)
+{
+    QTemporaryDir last;
+    QList<int> local;
+    int nameWidth = 0;
+    {
+        TFormMain form;
+        form.show();
+        form.resize(900, 700);
+        testsupport::RunFor(50);
+        // The name column takes the width the others leave.
+        EXPECT_GT(form.List1->ReportView()->columnWidth(0), 140);
+        form.Splitter1->setSizes({300, 600});
+        local = form.Splitter1->sizes();
+        form.RemoteFiles->ReportView()->setColumnWidth(2, 171);
+        ASSERT_TRUE(form.SelectFolder(last.path()));
+        form.close();
+        nameWidth = form.RemoteFiles->ReportView()->columnWidth(2);
+    }
+    TFormMain again;
+    again.show();
+    again.resize(900, 700);
+    testsupport::RunFor(50);
+    EXPECT_EQ(again.Splitter1->sizes(), local);
+    EXPECT_EQ(again.RemoteFiles->ReportView()->columnWidth(2), nameWidth);
+    EXPECT_EQ(again.SelectedFolder(), last.path());
 }
 
 } // namespace

@@ -20,6 +20,7 @@ int main(int argc, char** argv)
     setenv("XDG_CONFIG_HOME", config.constData(), 1);
     setenv("TARVIK_HOME", home.constData(), 1);
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    setenv("TARVIK_NO_KEYRING", "1", 0);
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromLocal8Bit(config));
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString::fromLocal8Bit(config));
 

@@ -100,9 +100,9 @@ TEST_F(CommandTest, RenameCreateChangeAndRemoveRemoteEntries)
     Select(form->RemoteDirs, {QStringLiteral("made"), QStringLiteral("dir2")});
     prompts.AnswerQuestion(QMessageBox::Yes);
     form->RemoteDirectory1Click();
-    // The listing after the first removal ends the loop.
-    EXPECT_EQ(Sent(QStringLiteral("RMD")), 1);
-    EXPECT_EQ(Captions(form->RemoteDirs).size(), 1);
+    // Every selected directory goes, although each removal lists anew.
+    EXPECT_EQ(Sent(QStringLiteral("RMD")), 2);
+    EXPECT_EQ(Captions(form->RemoteDirs).size(), 0);
     EXPECT_EQ(prompts.Unexpected(), 0);
 }
 

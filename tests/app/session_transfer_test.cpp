@@ -251,6 +251,8 @@ TEST_F(TransferTest, DragFromLocalToRemoteAndBack)
     WriteFile(back.filePath(QStringLiteral("fromtree.bin")), Pattern(777, 9));
     form->Dir1StartDrag();
     EXPECT_EQ(form->DragSource, QStringLiteral("remoteDir"));
+    // drag2.bin is on the server already: the same-name question comes.
+    prompts.AnswerSameName(TSameNameAnswer::Overwrite);
     form->RemoteFilesDragDrop();
     EXPECT_EQ(ReadAll(Remote(QStringLiteral("fromtree.bin"))), ReadAll(back.filePath(QStringLiteral("fromtree.bin"))));
     EXPECT_EQ(prompts.Unexpected(), 0);
@@ -286,16 +288,21 @@ TEST_F(TransferTest, ViewOfAFileWithoutExtension)
     MakeRemote({QStringLiteral("readme")}, 1500);
     Select(form->RemoteFiles, {QStringLiteral("readme")});
     form->ViewRemoteFile1Click();
-    const QString temp = local.filePath(QStringLiteral("ftp_temp"));
-    EXPECT_EQ(ReadAll(temp), ReadAll(Remote(QStringLiteral("readme"))));
+    // The copy goes into the program's own temporary folder, never among
+    // the user's files.
     ASSERT_EQ(shell.opened.size(), 1);
-    EXPECT_EQ(shell.opened.front(), QUrl::fromLocalFile(temp));
-    EXPECT_TRUE(Captions(form->List1).contains(QStringLiteral("ftp_temp")));
+    const QString temp = shell.opened.front().toLocalFile();
+    EXPECT_EQ(QFileInfo(temp).fileName(), QStringLiteral("ftp_temp"));
+    EXPECT_NE(QFileInfo(temp).path(), local.path());
+    EXPECT_EQ(ReadAll(temp), ReadAll(Remote(QStringLiteral("readme"))));
+    EXPECT_FALSE(Captions(form->List1).contains(QStringLiteral("ftp_temp")));
 
     MakeRemote({QStringLiteral("page.html")}, 10);
     Select(form->RemoteFiles, {QStringLiteral("page.html")});
     form->ViewRemoteFile1Click();
-    EXPECT_EQ(ReadAll(local.filePath(QStringLiteral("ftp_temp.html"))), ReadAll(Remote(QStringLiteral("page.html"))));
+    ASSERT_EQ(shell.opened.size(), 2);
+    EXPECT_EQ(shell.opened.back().toLocalFile(), QFileInfo(temp).path() + QStringLiteral("/ftp_temp.html"));
+    EXPECT_EQ(ReadAll(shell.opened.back().toLocalFile()), ReadAll(Remote(QStringLiteral("page.html"))));
 }
 
 TEST(HostileServer, NamesLeavingTheFolderAreRefused)

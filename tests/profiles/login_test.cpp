@@ -92,7 +92,8 @@ TEST(ProfilesLogForm, DirectConnectUsesTheTypedPort)
     EXPECT_EQ(s.SiteUser, "ann");
     EXPECT_EQ(s.SitePassword, "secret");
     EXPECT_EQ(s.SitePort, "990");
-    EXPECT_FALSE(s.SitePassive);
+    // "Passive mode" is on unless the user turns it off.
+    EXPECT_TRUE(s.SitePassive);
     EXPECT_FALSE(s.SiteProxy);
     EXPECT_FALSE(form.isVisible());
     EXPECT_EQ(form.result(), QDialog::Accepted);
@@ -289,6 +290,29 @@ TEST(ProfilesLogForm, PortFieldTakesDigitsOnlyAndHelpOpensItsTopic)
     THelpFile::SetSearchFolders({});
     ASSERT_EQ(f.shell.opened.size(), 1);
     EXPECT_EQ(f.shell.opened.first().fragment(), QStringLiteral("IDH_login"));
+}
+
+} // namespace
+
+namespace {
+
+TEST(ProfilesLogForm, ThePassiveBoxDecidesWithoutAProxy)
+{
+    TLoginFixture f;
+    TLogForm form(f.hooks);
+    f.Attach(form);
+    ShowAndSettle(form);
+    auto* passive = Child<QCheckBox>(form, "PassiveBox");
+    EXPECT_TRUE(passive->isChecked());
+    f.Type(form, QStringLiteral("ftp.example.org"), QStringLiteral("ann"), QStringLiteral("secret"));
+    QTest::mouseClick(passive, Qt::LeftButton);
+    EXPECT_FALSE(passive->isChecked());
+    // Enter in the port field refuses nothing.
+    QTest::keyClick(Child<QLineEdit>(form, "Port_Edit"), Qt::Key_Return);
+    EXPECT_TRUE(f.prompts.Notices().isEmpty());
+    Click(form, "Button1");
+    ASSERT_EQ(f.sessions.size(), 1u);
+    EXPECT_FALSE(f.sessions.front().SitePassive);
 }
 
 } // namespace

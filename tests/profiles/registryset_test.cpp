@@ -47,7 +47,8 @@ TEST(ProfilesRegistrySet, FirstSaveCreatesThePrivateFileWithEightKeysInOrder)
 
     store.SaveProfile("Work", false, "", "ftp.work", "ann", "secret", "21", true, false);
     EXPECT_EQ(folder.Read(), QByteArray("[Work]\r\nProxy=0\r\nProxyName=\r\nHostName=ftp.work\r\nUserName=ann\r\n"
-                                        "PassWord=secret\r\nPort=21\r\nAnonymous=1\r\nPassive=0\r\n"));
+                                        "PassWord=secret\r\nPort=21\r\nAnonymous=1\r\nPassive=0\r\n"
+                                        "PassiveMode=0\r\n"));
     struct stat info {};
     ASSERT_EQ(::stat(folder.File().c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 07777, 0600u);
@@ -94,7 +95,7 @@ TEST(ProfilesRegistrySet, HandEditedValuesAndMissingKeys)
 {
     TTempFolder folder;
     folder.Write("[Hex]\r\nPassive=0x1\r\n"
-                 "[Word]\r\nPassive=true\r\n"
+                 "[Word]\r\nPassive=true\r\nPassiveMode=0\r\n"
                  "[NoPort]\r\nHostName=h\r\n"
                  "[EmptyPort]\r\nPort=\r\n");
     const TRegistrySet store(folder.Folder());
@@ -108,6 +109,33 @@ TEST(ProfilesRegistrySet, HandEditedValuesAndMissingKeys)
     // Connecting to no port at all cannot work; the FTP port can.
     store.LoadQuickConnect("EmptyPort", fields);
     EXPECT_EQ(fields.SitePort, "21");
+}
+
+TEST(ProfilesRegistrySet, PassiveModeHasAKeyOfItsOwnAndOlderProfilesArePassive)
+{
+    TTempFolder folder;
+    // Written before the key existed: "Passive" followed the proxy box.
+    folder.Write("[Old]\r\nHostName=h\r\nPassive=0\r\n"
+                 "[Active]\r\nHostName=h\r\nPassive=0\r\nPassiveMode=0\r\n");
+    const TRegistrySet store(folder.Folder());
+    TSiteFields fields;
+    store.LoadQuickConnect("Old", fields);
+    EXPECT_TRUE(fields.SitePassive);
+    EXPECT_TRUE(store.LoadPassiveMode("Old"));
+    store.LoadQuickConnect("Active", fields);
+    EXPECT_FALSE(fields.SitePassive);
+    EXPECT_FALSE(store.LoadPassiveMode("Active"));
+    EXPECT_FALSE(store.LoadPassiveMode("Missing"));
+
+    // A proxy forces passive whatever the choice.
+    store.SaveProfile("Proxied", true, "p", "h", "u", "pw", "21", false, true, false);
+    store.LoadQuickConnect("Proxied", fields);
+    EXPECT_TRUE(fields.SitePassive);
+    EXPECT_FALSE(store.LoadPassiveMode("Proxied"));
+    store.SaveProfile("Chosen", false, "", "h", "u", "pw", "21", false, false, true);
+    store.LoadQuickConnect("Chosen", fields);
+    EXPECT_TRUE(fields.SitePassive);
+    EXPECT_EQ(Load(store, "Chosen")[8], "false");  // "Passive" as older readers see it
 }
 
 TEST(ProfilesRegistrySet, UnknownNameGivesTheDefaults)

@@ -11,6 +11,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDir>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPalette>
 #include <QPushButton>
@@ -266,6 +267,44 @@ TEST(ProfilesSettForm, HelpOpensItsTopicInTheHelpFile)
     EXPECT_EQ(f.shell.opened.size(), 1);
     ASSERT_EQ(f.prompts.Notices().size(), 1);
     EXPECT_TRUE(f.prompts.Notices().first().startsWith(QStringLiteral("Help|")));
+}
+
+} // namespace
+
+namespace {
+
+TEST(ProfilesSettForm, PassiveModeIsOnForNewProfilesAndKeptUnderItsOwnKey)
+{
+    TSettFixture f;
+    TSettForm form(f.hooks);
+    ShowAndSettle(form);
+    auto* passive = Child<QCheckBox>(form, "PassiveBox");
+    auto* password = Child<QLineEdit>(form, "Edit_Pass");
+    EXPECT_TRUE(passive->isChecked());
+    EXPECT_EQ(password->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(Child<QLabel>(form, "StorageLabel")->text(),
+              QStringLiteral("Passwords are stored in Accounts.dat (readable only by you)"));
+
+    // Typed as a user types, the passive box clicked off, Enter in the port
+    // field pressing nothing and refusing nothing.
+    QTest::keyClicks(Child<QLineEdit>(form, "Edit_Name"), QStringLiteral("Active"));
+    QTest::keyClicks(Child<QLineEdit>(form, "Edit_User"), QStringLiteral("dan"));
+    QTest::keyClicks(password, QStringLiteral("pw"));
+    QTest::keyClicks(Child<QLineEdit>(form, "Edit_Host"), QStringLiteral("ftp.lan"));
+    auto* port = Child<QLineEdit>(form, "Port_Edit");
+    QTest::keyClick(port, Qt::Key_Return);
+    EXPECT_TRUE(f.prompts.Notices().isEmpty());
+    QTest::mouseClick(passive, Qt::LeftButton);
+    EXPECT_FALSE(passive->isChecked());
+    Click(form, "ButSave");
+    EXPECT_EQ(f.File().ReadString("Active", "PassiveMode", ""), "0");
+    EXPECT_EQ(f.File().ReadString("Active", "Passive", ""), "0");
+    EXPECT_EQ(f.File().ReadString("Active", "PassWord", ""), "pw");
+    EXPECT_TRUE(passive->isChecked());  // cleared for the next new profile
+
+    ClickItem(*Child<QListWidget>(form, "List_Prof"), QStringLiteral("Active"));
+    EXPECT_FALSE(passive->isChecked());
+    EXPECT_EQ(password->text(), QStringLiteral("pw"));
 }
 
 } // namespace

@@ -42,9 +42,34 @@ QMessageBox::StandardButton ScriptedPrompts::Question(QWidget*, const QString& c
     return answer;
 }
 
+bool ScriptedPrompts::Password(QWidget*, const QString& caption, const QString& prompt, QString& value)
+{
+    return Answer(QStringLiteral("password"), caption, prompt, value);
+}
+
 bool ScriptedPrompts::Input(QWidget*, const QString& caption, const QString& prompt, QString& value)
 {
-    records_.append({QStringLiteral("input"), caption, prompt});
+    return Answer(QStringLiteral("input"), caption, prompt, value);
+}
+
+TSameNameAnswer ScriptedPrompts::SameName(QWidget*, const QString& caption, const QString& text, bool canResume,
+                                          bool& applyToAll)
+{
+    records_.append({QStringLiteral("samename"), caption, text, canResume ? 1 : 0});
+    if (sameNames_.empty()) {
+        ++unexpected_;
+        applyToAll = false;
+        return TSameNameAnswer::Skip;
+    }
+    const auto [answer, all] = sameNames_.front();
+    sameNames_.pop_front();
+    applyToAll = all;
+    return answer;
+}
+
+bool ScriptedPrompts::Answer(const QString& kind, const QString& caption, const QString& prompt, QString& value)
+{
+    records_.append({kind, caption, prompt});
     if (inputs_.empty()) {
         ++unexpected_;
         return false;

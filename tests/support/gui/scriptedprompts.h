@@ -12,14 +12,15 @@
 #include <QUrl>
 
 #include <deque>
+#include <utility>
 
 namespace testsupport {
 
 struct PromptRecord {
-    QString kind;    // "notice", "question", "input", "folder", "save", "open"
+    QString kind;    // "notice", "question", "input", "password", "samename", "folder", "save", "open"
     QString caption;
     QString text;
-    int noticeKind = -1;
+    int noticeKind = -1;  // notices: the icon kind; same-name questions: 1 when Resume was offered
 };
 
 class ScriptedPrompts final : public TPrompts {
@@ -29,7 +30,9 @@ public:
 
     // Queue answers, consumed in order by prompts of the matching kind.
     void AnswerQuestion(QMessageBox::StandardButton button) { questions_.push_back(button); }
+    // Inputs and passwords share one queue, in the order they are asked.
     void AnswerInput(const QString& text) { inputs_.push_back({true, text}); }
+    void AnswerSameName(TSameNameAnswer answer, bool applyToAll = false) { sameNames_.push_back({answer, applyToAll}); }
     void CancelInput() { inputs_.push_back({false, {}}); }
     void AnswerFolder(const QString& folder) { folders_.push_back(folder); }
     void AnswerSaveFile(const QString& file) { saves_.push_back(file); }
@@ -54,14 +57,19 @@ public:
     QString OpenFileName(QWidget* parent, const QString& caption, const QString& start,
                          const QString& filter) override;
     void Beep() override { ++beeps_; }
+    TSameNameAnswer SameName(QWidget* parent, const QString& caption, const QString& text, bool canResume,
+                             bool& applyToAll) override;
+    bool Password(QWidget* parent, const QString& caption, const QString& prompt, QString& value) override;
 
 private:
+    bool Answer(const QString& kind, const QString& caption, const QString& prompt, QString& value);
     struct InputAnswer {
         bool ok;
         QString text;
     };
     std::deque<QMessageBox::StandardButton> questions_;
     std::deque<InputAnswer> inputs_;
+    std::deque<std::pair<TSameNameAnswer, bool>> sameNames_;
     std::deque<QString> folders_;
     std::deque<QString> saves_;
     std::deque<QString> opens_;
