@@ -411,6 +411,12 @@ void THttpCli::SocketDnsLookupDone(std::uint16_t Error)
         httpSocket_->SetSslServerName(targetHost_);
         httpSocket_->SetSslCAFile(SslCAFile);
         httpSocket_->SetSslVerifyPeer(SslVerifyPeer);
+        // The socket forgets its proxy settings at every close.
+        if (!SocksServer.empty()) {
+            httpSocket_->SetSocksServer(SocksServer);
+            httpSocket_->SetSocksPort(SocksPort);
+            httpSocket_->SetSocksLevel(SocksLevel);
+        }
         httpSocket_->Connect();
     } catch (const Exception& e) {
         const int error = httpSocket_->LastError();

@@ -139,8 +139,9 @@ void THttpCli::HeaderLine(const std::string& Line, const std::string& LineEnd)
     ++headerLineCount_;
     // A server may send header lines without end; what is kept of them
     // (RcvdHeader) must stay small.
+    // The empty line that ends the header is not counted.
     headerBytes_ += static_cast<std::int64_t>(Line.size() + LineEnd.size());
-    if (headerLineCount_ > MaxHeaderLines || headerBytes_ > MaxHeaderBytes)
+    if (!Line.empty() && (headerLineCount_ > MaxHeaderLines || headerBytes_ > MaxHeaderBytes))
         throw EHttpException("Too large response headers", httperrHeadersTooLarge);
 
     if (UpperCase(Line.substr(0, 6)) == "<HTML>") {
@@ -222,7 +223,7 @@ void THttpCli::HeaderField(const std::string& Name, const std::string& Value)
 void THttpCli::HeaderEnd()
 {
     if (redirectPending_ && socketConnected_ && !requestEnded_) {
-        if (redirectCount_ >= MaxRedirections) {
+        if (redirectCount_ >= MaxRedirects) {
             TriggerHeaderEnd();
             FailRequest(httperrTooManyRedirections, "Too many redirections");
             return;

@@ -108,6 +108,14 @@ public:
     std::string SslCAFile;
     bool SslVerifyPeer = true;
     bool SslUseTrustStore = true;
+    // A SOCKS proxy for the connection (empty: none), as the socket layer
+    // takes it: server, port and level "4", "4A" or "5".
+    std::string SocksServer;
+    std::string SocksPort = "1080";
+    std::string SocksLevel = "5";
+    // Redirections followed for one request before it ends with "Too many
+    // redirections".
+    int MaxRedirects = MaxRedirections;
 
     const std::string& AcceptRanges() const { return acceptRanges_; }
     bool MultiThreaded() const { return multiThreaded_; }
