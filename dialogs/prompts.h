@@ -11,6 +11,22 @@
 
 class QWidget;
 
+// A server certificate that failed verification, as the user is asked
+// about it. StoredFingerprint is set only when another certificate was
+// trusted for this host before: the certificate changed.
+struct TCertificatePrompt {
+    QString Host;        // "host:port"
+    QString Reason;      // why the verification failed
+    QString Subject;
+    QString Issuer;
+    QString ValidFrom;
+    QString ValidTo;
+    QString Fingerprint; // SHA-256
+    QString StoredFingerprint;
+};
+
+enum class TCertificateAnswer { Cancel, TrustOnce, TrustAlways };
+
 class TPrompts {
 public:
     virtual ~TPrompts() = default;
@@ -47,6 +63,11 @@ public:
 
     // Audible signal before questions and refusals.
     virtual void Beep() = 0;
+
+    // The certificate dialog: "Trust once", "Always trust this certificate
+    // for this host" or "Cancel". Unless an implementation shows it, the
+    // certificate is refused.
+    virtual TCertificateAnswer Certificate(QWidget* parent, const TCertificatePrompt& prompt);
 };
 
 class TShell {

@@ -219,9 +219,25 @@ bool THttpCli::SetTarget(const std::string& Url)
     return true;
 }
 
-const std::string& THttpCli::SslVersion() const { return httpSocket_->SslVersion(); }
-const std::string& THttpCli::SslCipher() const { return httpSocket_->SslCipher(); }
-const TSslCertInfo& THttpCli::SslPeerCert() const { return httpSocket_->SslPeerCert(); }
+// What the socket found in its last handshake, as long as the current hop
+// is an https one (a later plain connection keeps nothing of it).
+const std::string& THttpCli::SslVersion() const
+{
+    static const std::string none;
+    return scheme_ == "https" ? httpSocket_->SslVersion() : none;
+}
+
+const std::string& THttpCli::SslCipher() const
+{
+    static const std::string none;
+    return scheme_ == "https" ? httpSocket_->SslCipher() : none;
+}
+
+const TSslCertInfo& THttpCli::SslPeerCert() const
+{
+    static const TSslCertInfo none;
+    return scheme_ == "https" ? httpSocket_->SslPeerCert() : none;
+}
 
 bool THttpCli::CertificateTrusted(const TSslCertInfo& Cert)
 {

@@ -34,6 +34,9 @@ public:
     void AnswerFolder(const QString& folder) { folders_.push_back(folder); }
     void AnswerSaveFile(const QString& file) { saves_.push_back(file); }
     void AnswerOpenFile(const QString& file) { opens_.push_back(file); }
+    void AnswerCertificate(TCertificateAnswer answer) { certificates_.push_back(answer); }
+    // The certificate prompts shown, in order.
+    const QList<TCertificatePrompt>& CertificatePrompts() const { return certificatePrompts_; }
 
     const QList<PromptRecord>& Records() const { return records_; }
     QStringList Notices() const;        // "caption|text" of every notice
@@ -54,6 +57,7 @@ public:
     QString OpenFileName(QWidget* parent, const QString& caption, const QString& start,
                          const QString& filter) override;
     void Beep() override { ++beeps_; }
+    TCertificateAnswer Certificate(QWidget* parent, const TCertificatePrompt& prompt) override;
 
 private:
     struct InputAnswer {
@@ -65,6 +69,8 @@ private:
     std::deque<QString> folders_;
     std::deque<QString> saves_;
     std::deque<QString> opens_;
+    std::deque<TCertificateAnswer> certificates_;
+    QList<TCertificatePrompt> certificatePrompts_;
     QList<PromptRecord> records_;
     int unexpected_ = 0;
     int beeps_ = 0;
