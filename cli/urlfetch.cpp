@@ -5,6 +5,7 @@
 
 #include <QEventLoop>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -73,8 +74,13 @@ int TUrlFetch::Run()
 
     // The document goes to a temporary file beside the target, which takes
     // the target's name only once the whole document has arrived.
+    // Only a regular file (or a new one) is replaced that way; a device or
+    // a pipe (/dev/null, /dev/stdout) is written directly.
+    struct stat target {};
+    const bool special = !args_.output.empty() && ::stat(args_.output.c_str(), &target) == 0 &&
+                         !S_ISREG(target.st_mode);
     const bool toFile = !args_.output.empty();
-    const std::string partName = args_.output + ".tarvik-part";
+    const std::string partName = special ? args_.output : args_.output + ".tarvik-part";
     TFilePtr file;
     std::FILE* out = stdout;
     if (toFile) {
@@ -157,11 +163,11 @@ int TUrlFetch::Run()
             ok = false;
         }
         file.reset();
-        if (ok && std::rename(partName.c_str(), args_.output.c_str()) != 0) {
+        if (!special && ok && std::rename(partName.c_str(), args_.output.c_str()) != 0) {
             writeError = std::strerror(errno);
             ok = false;
         }
-        if (!ok)
+        if (!special && !ok)
             std::remove(partName.c_str());
     } else {
         std::fflush(stdout);

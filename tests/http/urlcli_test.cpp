@@ -5,6 +5,7 @@
 #include "tls/tlstestpeer.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QProcessEnvironment>
 #include <QTemporaryDir>
@@ -114,6 +115,12 @@ TEST_F(UrlCli, GetOverHttpsToAFileAndToStandardOutput)
     // The password came from TARVIK_PASSWORD.
     EXPECT_NE(doc.find("Authorization: Basic YWxpY2U6czNjcmV0\r\n"), std::string::npos) << doc;
     EXPECT_FALSE(QFile::exists(file + QStringLiteral(".tarvik-part")));
+
+    // A device is written to, never replaced.
+    const TResult toNull = RunUrl({"--cacert", tlstest::CertFile("ca"), "--output", "/dev/null", Secure("/echo/n")});
+    EXPECT_EQ(toNull.exitCode, 0) << toNull.err;
+    EXPECT_FALSE(QFile::exists(QStringLiteral("/dev/null.tarvik-part")));
+    EXPECT_FALSE(QFileInfo(QStringLiteral("/dev/null")).isFile());
 
     const TResult toStdout = RunUrl({"--cacert", tlstest::CertFile("ca"), "--verbose", Secure("/echo/out")});
     EXPECT_EQ(toStdout.exitCode, 0) << toStdout.err;
