@@ -67,6 +67,17 @@ void THttpCli::SocketDataAvailable(std::uint16_t)
 
 void THttpCli::ReceiveData()
 {
+    if (state_ == httpWaitingBody && receiveCount_ == 0) {
+        // The document passes through in the chunks it comes in; a larger
+        // block than a header line needs saves calls on bulk data.
+        if (bodyBuffer_.empty())
+            bodyBuffer_.resize(BodyBufferSize);
+        const int count = httpSocket_->Receive(bodyBuffer_.data(), BodyBufferSize);
+        if (requestType_ == httpAbort || count <= 0)
+            return;
+        BodyData(bodyBuffer_.data(), count);
+        return;
+    }
     const int freeSpace = ReceiveBufferSize - receiveCount_;
     if (freeSpace < 1)
         throw EHttpException("HTTP line too long", httperrLineTooLong);

@@ -256,6 +256,8 @@ private:
     static constexpr int ReceiveBufferSize = 8192;
     std::vector<char> receiveBuffer_;
     int receiveCount_ = 0;
+    static constexpr int BodyBufferSize = 64 * 1024;
+    std::vector<char> bodyBuffer_;
     static constexpr int PostBufferSize = 8193;
     std::vector<char> postBuffer_;
     std::string requestBuffer_;

@@ -78,6 +78,8 @@ bool IsNumericAddress(const std::string& name)
     return inet_pton(AF_INET, name.c_str(), buf) == 1 || inet_pton(AF_INET6, name.c_str(), buf) == 1;
 }
 
+constexpr std::size_t ReadAheadSize = 128 * 1024;
+
 int ProtocolVersion(TSslVersion v)
 {
     return v == sslTls13 ? TLS1_3_VERSION : TLS1_2_VERSION;
@@ -164,6 +166,7 @@ bool TCustomSslWSocket::SslBegin()
     SSL_CTX_set_min_proto_version(ctx, ProtocolVersion(FSslMinVersion));
     SSL_CTX_set_max_proto_version(ctx, FSslMaxVersion == sslTls12 ? TLS1_2_VERSION : 0);
     SSL_CTX_set_options(ctx, SSL_OP_NO_RENEGOTIATION | SSL_OP_NO_COMPRESSION);
+    SSL_CTX_set_default_read_buffer_len(ctx, ReadAheadSize);
     // The handshake always completes; its verification result is judged
     // afterwards (SslCheckPeer), so a program can ask its user about it.
     SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
@@ -198,6 +201,9 @@ bool TCustomSslWSocket::SslBegin()
     }
     if (FSslResumeSession)
         SSL_set_session(ssl, FSslResumeSession.get());
+    // Records are read from the socket in large blocks rather than header
+    // and body apart: fewer system calls for bulk data.
+    SSL_set_read_ahead(ssl, 1);
     SSL_set_connect_state(ssl);
     SslDriveHandshake();
     return true;
@@ -438,11 +444,15 @@ int TCustomSslWSocket::DoRecv(void* Buffer, int BufferSize, int Flags)
     const bool peek = (Flags & MSG_PEEK) != 0;
     const int rc = peek ? SSL_peek(FSsl.get(), Buffer, BufferSize) : SSL_read(FSsl.get(), Buffer, BufferSize);
     if (rc > 0) {
-        if (!peek && SSL_pending(FSsl.get()) > 0) {
-            // The rest of this record is held by OpenSSL, not the socket:
-            // nothing below would announce it.
-            FLastRecvDrained = false;
-            SslPostRead();
+        if (!peek) {
+            ++FSslPlainReads;
+            if (SSL_has_pending(FSsl.get()) == 1) {
+                // What OpenSSL holds (the rest of a record, records read
+                // ahead) is not in the socket: nothing below announces it.
+                FLastRecvDrained = false;
+                if (!FSslDelivering)
+                    SslPostRead();
+            }
         }
         return rc;
     }
@@ -587,6 +597,16 @@ void TCustomSslWSocket::SslReadNotification(std::uint16_t)
         return;
     const TAliveToken alive = AliveToken();
     const SOCKET handle = FSocketHandle;
+    FSslDelivering = true;
+    struct TDelivering {
+        const TAliveToken& alive;
+        bool& flag;
+        ~TDelivering()
+        {
+            if (*alive)
+                flag = false;
+        }
+    } delivering{alive, FSslDelivering};
     // Only plain text reaches the layers above: a record that carried none
     // (a session ticket, a partial record) is this layer's alone.
     for (;;) {
@@ -611,7 +631,7 @@ void TCustomSslWSocket::SslReadNotification(std::uint16_t)
             SslFail(WSocketErrSsl, SslTakeErrors("TLS connection failed"));
             return;
         }
-        const int before = SSL_pending(FSsl.get());
+        const std::uint64_t before = FSslPlainReads;
         TMessage read{};
         read.Msg = WM_ASYNCSELECT;
         read.WParam = WPARAM(handle);
@@ -619,10 +639,10 @@ void TCustomSslWSocket::SslReadNotification(std::uint16_t)
         TCustomSocksWSocket::WndProc(read);
         if (!*alive || FSocketHandle != handle || FSslState != sslEstablished)
             return;
-        const int after = SSL_pending(FSsl.get());
-        // Held plain text goes up while the reader takes it; bytes still in
-        // the socket bring their own notification.
-        if (after == 0 || after == before)
+        // What OpenSSL holds goes up while the reader takes it; bytes still
+        // in the socket bring their own notification. A reader that took
+        // nothing gets the rest with its next Receive.
+        if (FSslPlainReads == before || SSL_has_pending(FSsl.get()) != 1)
             return;
     }
 }

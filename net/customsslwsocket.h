@@ -161,6 +161,10 @@ private:
     // OnSessionConnected waits for the handshake (TLS from the first byte).
     bool FSslConnectPending = false;
     bool FSslReadPosted = false;
+    // Plain-text reads so far, and whether this layer is handing records up
+    // itself (then a read needs no notification for what OpenSSL holds).
+    std::uint64_t FSslPlainReads = 0;
+    bool FSslDelivering = false;
     int FSslBioError = 0;
     bool FSslEofSeen = false;
     // Encrypted bytes made by OpenSSL, not yet handed to the layer below.

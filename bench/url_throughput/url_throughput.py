@@ -84,6 +84,8 @@ def main():
         sys.exit("no tarvik-url at %s (build the release preset)" % args.tarvik_url)
 
     work = tempfile.mkdtemp(prefix="tarvik-url-bench-")
+    # nginx's workers may run as another user (nobody, when started as root).
+    os.chmod(work, 0o755)
     nginx = None
     try:
         certs = os.path.join(work, "certs")
@@ -95,6 +97,7 @@ def main():
         with open(source, "wb") as f:
             for _ in range(args.size_mib):
                 f.write(os.urandom(1024 * 1024))
+        os.chmod(source, 0o644)
         digest = sha256_file(source)
 
         port = free_port()
