@@ -164,6 +164,48 @@ TEST_F(TlsSocket, Tls13CarriesDataBothWaysAndHoldsTheConnectionReportBack)
     EXPECT_TRUE(peer.WaitForReport("END notify"));
 }
 
+TEST_F(TlsSocket, SmallAndPausedReadsGetEverythingOpenSslHolds)
+{
+    // A reader that takes 100 bytes per notification, and one that stops
+    // reading for a while: what OpenSSL read ahead must still reach them,
+    // although the socket below has nothing left to announce.
+    TTlsPeer peer;
+    ASSERT_TRUE(peer.Start("good"));
+    Client c(peer.PortText());
+    bool paused = false;
+    bool pauseAt1000 = false;
+    c.socket.OnDataAvailable = [&](TCustomWSocket* s, std::uint16_t) {
+        if (pauseAt1000 && c.data.size() >= 1000) {
+            pauseAt1000 = false;
+            paused = true;
+        }
+        if (paused)
+            return;
+        char buf[100];
+        const int got = s->Receive(buf, sizeof buf);
+        if (got > 0)
+            c.data.append(buf, static_cast<std::size_t>(got));
+    };
+    ASSERT_TRUE(c.Implicit());
+    std::string line;
+    ASSERT_TRUE(c.Line(line));
+    pauseAt1000 = true;
+    c.socket.SendStr("BIG 300000\r\n");
+    ASSERT_TRUE(WaitFor([&] { return paused; }, 10000));
+    testsupport::RunFor(300);
+    const std::size_t held = c.data.size();
+    EXPECT_LT(held, 300005u);
+    // Reading again (as a reader does when it is ready) brings the rest.
+    paused = false;
+    char buf[100];
+    const int got = c.socket.Receive(buf, sizeof buf);
+    ASSERT_GT(got, 0);
+    c.data.append(buf, static_cast<std::size_t>(got));
+    ASSERT_TRUE(WaitFor([&] { return c.data.size() >= 300005; }, 20000)) << c.data.size();
+    EXPECT_EQ(c.data.substr(0, 300000), Pattern(300000));
+    EXPECT_EQ(c.data.substr(300000), "END\r\n");
+}
+
 TEST_F(TlsSocket, Tls12WhenForcedEitherSide)
 {
     TTlsPeer peer;
