@@ -1,5 +1,7 @@
 #include "dialogs/prompts.h"
 
+#include "dialogs/certificatedialog.h"
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QPushButton>
@@ -121,6 +123,13 @@ public:
     }
 
     void Beep() override { QApplication::beep(); }
+
+    TCertificateAnswer Certificate(QWidget* parent, const TCertificatePrompt& prompt) override
+    {
+        TCertificateDialog dialog(prompt, parent);
+        dialog.exec();
+        return dialog.Answer();
+    }
 };
 
 class TDesktopShell final : public TShell {
@@ -132,6 +141,11 @@ TPrompts* installedPrompts = nullptr;
 TShell* installedShell = nullptr;
 
 } // namespace
+
+TCertificateAnswer TPrompts::Certificate(QWidget*, const TCertificatePrompt&)
+{
+    return TCertificateAnswer::Cancel;
+}
 
 TPrompts& Prompts()
 {

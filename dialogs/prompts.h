@@ -14,6 +14,22 @@ class QWidget;
 // What to do with a file whose name is already taken at the destination.
 enum class TSameNameAnswer { Overwrite, Resume, Rename, Skip };
 
+// A server certificate that failed verification, as the user is asked
+// about it. StoredFingerprint is set only when another certificate was
+// trusted for this host before: the certificate changed.
+struct TCertificatePrompt {
+    QString Host;        // "host:port"
+    QString Reason;      // why the verification failed
+    QString Subject;
+    QString Issuer;
+    QString ValidFrom;
+    QString ValidTo;
+    QString Fingerprint; // SHA-256
+    QString StoredFingerprint;
+};
+
+enum class TCertificateAnswer { Cancel, TrustOnce, TrustAlways };
+
 class TPrompts {
 public:
     virtual ~TPrompts() = default;
@@ -60,6 +76,11 @@ public:
     // An input box whose text is masked (a password). Returns false when
     // cancelled; `value` holds the answer on return.
     virtual bool Password(QWidget* parent, const QString& caption, const QString& prompt, QString& value);
+
+    // The certificate dialog: "Trust once", "Always trust this certificate
+    // for this host" or "Cancel". Unless an implementation shows it, the
+    // certificate is refused.
+    virtual TCertificateAnswer Certificate(QWidget* parent, const TCertificatePrompt& prompt);
 };
 
 class TShell {

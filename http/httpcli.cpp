@@ -3,11 +3,25 @@
 #include "net/wsocket.h"
 #include "platform/application.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace {
 
 std::string ErrorText(std::uint16_t error)
 {
     return WSocketErrorDesc(error) + " (Error #" + std::to_string(error) + ")";
+}
+
+std::string Lower(std::string s)
+{
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return s;
+}
+
+bool IsTlsError(std::uint16_t error)
+{
+    return error == WSocketErrSsl || error == WSocketErrSslCertificate;
 }
 
 } // namespace
@@ -30,6 +44,10 @@ THttpCli::THttpCli()
     httpSocket_->OnSessionConnected = [this](TCustomWSocket*, std::uint16_t error) { SocketSessionConnected(error); };
     httpSocket_->OnDataAvailable = [this](TCustomWSocket*, std::uint16_t error) { SocketDataAvailable(error); };
     httpSocket_->OnDataSent = [this](TCustomWSocket*, std::uint16_t error) { SocketDataSent(error); };
+    httpSocket_->OnSslHandshakeDone = [this](TCustomWSocket*, std::uint16_t error) { SocketSslHandshakeDone(error); };
+    httpSocket_->OnSslVerifyPeer = [this](TCustomWSocket*, const TSslCertInfo& cert, bool& accept) {
+        accept = CertificateTrusted(cert);
+    };
     RouteSessionClosed(false);
 }
 
@@ -41,6 +59,8 @@ THttpCli::~THttpCli()
     httpSocket_->OnDataAvailable = nullptr;
     httpSocket_->OnDataSent = nullptr;
     httpSocket_->OnSessionClosed = nullptr;
+    httpSocket_->OnSslHandshakeDone = nullptr;
+    httpSocket_->OnSslVerifyPeer = nullptr;
     // Destroying the window from one of its own messages (an OnRequestDone
     // handler freeing the component) is allowed by the window.
     window_->SetHandler({});
@@ -92,29 +112,27 @@ void THttpCli::DoRequestAsync(THttpRequest RqType)
     contentType_.clear();
     postPending_ = false;
     location_ = URL;
+    tunnelHeader_.clear();
+    acceptedCertificates_.clear();
+    certificatePending_ = false;
+    certificateAsked_ = false;
+    headerBytes_ = 0;
+    sendMethod_ = RqType;
+    postStart_ = SendStream != nullptr ? SendStream->tellg() : std::streampos(0);
 
     std::string proto, user, pass, host, port, path;
     ParseURL(URL, proto, user, pass, host, port, path);
-    hostHeader_ = host;
     docName_ = path;
-    if (!user.empty())
-        Username = user;
-    if (!pass.empty())
-        Password = pass;
-    if (Proxy.empty()) {
-        requestTarget_ = path;
-        serverHost_ = host;
-        serverPort_ = port.empty() ? "80" : port;
-    } else {
-        requestTarget_ = (proto.empty() ? std::string("http") : proto) + "://" + host +
-                         (port.empty() ? std::string() : ":" + port) + path;
-        std::string pProto, pUser, pPass, pHost, pPort, pPath;
-        ParseURL(Proxy, pProto, pUser, pPass, pHost, pPort, pPath);
-        serverHost_ = pHost;
-        serverPort_ = pPort.empty() ? ProxyPort : pPort;
+    // Credentials written in the URL are for this request only; the
+    // properties stay as the caller set them.
+    requestUser_ = user.empty() ? Username : user;
+    requestPass_ = user.empty() ? Password : pass;
+    if (!SetTarget(URL)) {
+        SocketSessionClosed(0);
+        return;
     }
-    if (requestTarget_.empty())
-        requestTarget_ = "/";
+    credentialOrigin_ = scheme_ + "://" + Lower(targetHost_) + ":" + targetPort_;
+    sendCredentials_ = true;
 
     if (docName_.empty() || docName_ == "/") {
         docName_ = "document.htm";
@@ -156,6 +174,109 @@ void THttpCli::DoRequestSync(THttpRequest RqType)
         throw EHttpException(reasonPhrase_, static_cast<std::uint16_t>(statusCode_));
 }
 
+bool THttpCli::SetTarget(const std::string& Url)
+{
+    std::string proto, user, pass, host, port, path;
+    ParseURL(Url, proto, user, pass, host, port, path);
+    const std::string scheme = proto.empty() ? std::string("http") : Lower(proto);
+    if (scheme != "http" && scheme != "https") {
+        // Never fetched as something else: an ftp:// address sent to port
+        // 80 as HTTP would even carry its credentials there.
+        statusCode_ = 404;
+        reasonPhrase_ = "Unsupported protocol: " + proto;
+        localErrorCode_ = httperrUnsupportedProtocol;
+        localErrorText_ = reasonPhrase_;
+        requestDoneError_ = httperrUnsupportedProtocol;
+        localClose_ = true;
+        return false;
+    }
+    scheme_ = scheme;
+    targetHost_ = host;
+    targetPort_ = port.empty() ? std::string(scheme == "https" ? "443" : "80") : port;
+    currentUrl_ = scheme + "://" + host + (port.empty() ? std::string() : ":" + port) + (path.empty() ? "/" : path);
+    hostHeader_ = host;
+    tunnel_ = false;
+    if (Proxy.empty()) {
+        requestTarget_ = path;
+        serverHost_ = host;
+        serverPort_ = targetPort_;
+    } else {
+        if (scheme == "https") {
+            // The proxy only opens a tunnel; the request inside it is the
+            // server's own.
+            tunnel_ = true;
+            requestTarget_ = path;
+        } else {
+            requestTarget_ = scheme + "://" + host + (port.empty() ? std::string() : ":" + port) + path;
+        }
+        std::string pProto, pUser, pPass, pHost, pPort, pPath;
+        ParseURL(Proxy, pProto, pUser, pPass, pHost, pPort, pPath);
+        serverHost_ = pHost;
+        serverPort_ = pPort.empty() ? ProxyPort : pPort;
+    }
+    if (requestTarget_.empty())
+        requestTarget_ = "/";
+    return true;
+}
+
+// What the socket found in its last handshake, as long as the current hop
+// is an https one (a later plain connection keeps nothing of it).
+const std::string& THttpCli::SslVersion() const
+{
+    static const std::string none;
+    return scheme_ == "https" ? httpSocket_->SslVersion() : none;
+}
+
+const std::string& THttpCli::SslCipher() const
+{
+    static const std::string none;
+    return scheme_ == "https" ? httpSocket_->SslCipher() : none;
+}
+
+const TSslCertInfo& THttpCli::SslPeerCert() const
+{
+    static const TSslCertInfo none;
+    return scheme_ == "https" ? httpSocket_->SslPeerCert() : none;
+}
+
+bool THttpCli::CertificateTrusted(const TSslCertInfo& Cert)
+{
+    if (Cert.Fingerprint.empty())
+        return false;
+    const auto accepted = acceptedCertificates_.find(TSslTrustStore::Key(targetHost_, targetPort_));
+    if (accepted != acceptedCertificates_.end() && accepted->second == Cert.Fingerprint)
+        return true;
+    return SslUseTrustStore &&
+           TSslTrustStore::Check(targetHost_, targetPort_, Cert.Fingerprint) == TSslTrustStore::trustMatches;
+}
+
+void THttpCli::AskCertificate()
+{
+    if (!certificatePending_)
+        return;
+    certificatePending_ = false;
+    const std::shared_ptr<bool> alive = alive_;
+    const std::uint32_t serial = requestSerial_;
+    const TSslTrustAnswer answer =
+        OnCertificateCheck ? OnCertificateCheck(this, certificateQuestion_) : sslTrustCancel;
+    if (!*alive || serial != requestSerial_ || state_ == httpReady || state_ == httpAborting || requestEnded_)
+        return; // aborted while the question was open
+    const std::string fingerprint = certificateQuestion_.Cert.Fingerprint;
+    if (answer == sslTrustCancel || fingerprint.empty()) {
+        requestDoneError_ = WSocketErrSslCertificate;
+        statusCode_ = 404;
+        reasonPhrase_ = "TLS error: certificate rejected: " + certificateQuestion_.Cert.VerifyReason;
+        localClose_ = true;
+        SocketSessionClosed(0);
+        return;
+    }
+    if (answer == sslTrustAlways)
+        TSslTrustStore::Trust(certificateQuestion_.Host, certificateQuestion_.Port, fingerprint);
+    acceptedCertificates_[TSslTrustStore::Key(certificateQuestion_.Host, certificateQuestion_.Port)] = fingerprint;
+    // A new connection, now with a certificate this request accepts.
+    Login();
+}
+
 void THttpCli::Abort()
 {
     if (state_ == httpReady) {
@@ -177,6 +298,7 @@ void THttpCli::Abort()
     requestDoneError_ = httperrAborted;
     localClose_ = true;
     redirectPending_ = false;
+    certificatePending_ = false;
     RouteSessionClosed(false);
     if (!lookupRunning)
         httpSocket_->Close();
@@ -205,6 +327,10 @@ void THttpCli::WndProc(TMessage& Msg)
         if (static_cast<std::uint32_t>(Msg.WParam) == requestSerial_ && state_ != httpReady &&
             state_ != httpAborting)
             Login();
+        break;
+    case CertificateMsg:
+        if (static_cast<std::uint32_t>(Msg.WParam) == requestSerial_)
+            AskCertificate();
         break;
     default:
         break;
@@ -244,7 +370,12 @@ void THttpCli::RouteSessionClosed(bool toLocation)
             LocationSessionClosed(s, error);
         };
     else
-        httpSocket_->OnSessionClosed = [this](TCustomWSocket*, std::uint16_t error) { SocketSessionClosed(error); };
+        httpSocket_->OnSessionClosed = [this](TCustomWSocket*, std::uint16_t error) {
+            // A connection given up while the user decides about its
+            // certificate does not end the request.
+            if (!certificatePending_)
+                SocketSessionClosed(error);
+        };
 }
 
 // --- Connection ---------------------------------------------------------------
@@ -291,6 +422,17 @@ void THttpCli::SocketDnsLookupDone(std::uint16_t Error)
         httpSocket_->SetAddr(resolvedAddr_);
         httpSocket_->SetPort(serverPort_);
         httpSocket_->SetProto("tcp");
+        // https: TLS from the first byte, unless a proxy tunnel comes first.
+        httpSocket_->SetSslEnable(scheme_ == "https" && !tunnel_);
+        httpSocket_->SetSslServerName(targetHost_);
+        httpSocket_->SetSslCAFile(SslCAFile);
+        httpSocket_->SetSslVerifyPeer(SslVerifyPeer);
+        // The socket forgets its proxy settings at every close.
+        if (!SocksServer.empty()) {
+            httpSocket_->SetSocksServer(SocksServer);
+            httpSocket_->SetSocksPort(SocksPort);
+            httpSocket_->SetSocksLevel(SocksLevel);
+        }
         httpSocket_->Connect();
     } catch (const Exception& e) {
         const int error = httpSocket_->LastError();
@@ -310,13 +452,57 @@ void THttpCli::SocketDnsLookupDone(std::uint16_t Error)
 void THttpCli::SocketSessionConnected(std::uint16_t Error)
 {
     if (Error != 0) {
-        requestDoneError_ = Error;
-        statusCode_ = 404;
-        reasonPhrase_ = ErrorText(Error);
-        localClose_ = true;
-        SocketSessionClosed(0);
+        ConnectionFailed(Error);
         return;
     }
+    socketConnected_ = true;
+    if (tunnel_) {
+        SendTunnelRequest();
+        return;
+    }
+    ConnectionReady();
+}
+
+void THttpCli::SocketSslHandshakeDone(std::uint16_t Error)
+{
+    // Only the TLS started inside a proxy tunnel is this client's to
+    // follow; TLS from the first byte reports through the connection.
+    if (!tunnel_ || state_ == httpReady || requestEnded_ || lineHandler_ != TLineHandler::Tunnel)
+        return;
+    if (Error != 0) {
+        ConnectionFailed(Error);
+        return;
+    }
+    ConnectionReady();
+}
+
+void THttpCli::ConnectionFailed(std::uint16_t Error)
+{
+    if (Error == WSocketErrSslCertificate && OnCertificateCheck && !certificateAsked_ &&
+        httpSocket_->SslPeerCert().Present && state_ != httpAborting) {
+        // Asked from the message loop: the socket is closing this
+        // connection, and the answer may need a new one.
+        certificateAsked_ = true;
+        certificatePending_ = true;
+        certificateQuestion_ = TSslTrustQuestion();
+        certificateQuestion_.Host = targetHost_;
+        certificateQuestion_.Port = targetPort_;
+        certificateQuestion_.Cert = httpSocket_->SslPeerCert();
+        const std::string stored = TSslTrustStore::Fingerprint(targetHost_, targetPort_);
+        if (stored != certificateQuestion_.Cert.Fingerprint)
+            certificateQuestion_.StoredFingerprint = stored;
+        PostToSelf(CertificateMsg);
+        return;
+    }
+    requestDoneError_ = Error;
+    statusCode_ = 404;
+    reasonPhrase_ = IsTlsError(Error) ? "TLS error: " + httpSocket_->SslErrorText() : ErrorText(Error);
+    localClose_ = true;
+    SocketSessionClosed(0);
+}
+
+void THttpCli::ConnectionReady()
+{
     socketConnected_ = true;
     SetState(httpConnected);
     TriggerSessionConnected();
@@ -325,7 +511,7 @@ void THttpCli::SocketSessionConnected(std::uint16_t Error)
     lineHandler_ = TLineHandler::Header;
     SetState(httpWaitingHeader);
     try {
-        switch (requestType_) {
+        switch (sendMethod_) {
         case httpGET:
             SendRequest("GET", "1.0");
             break;

@@ -52,9 +52,11 @@ void THttpCli::SendRequest(const std::string& Method, const std::string& Version
     }
     if (ModifiedSince != 0)
         SendCommand("If-Modified-Since: " + RFC1123_Date(ModifiedSince) + " GMT");
-    if (!Username.empty())
-        SendCommand("Authorization: Basic " + EncodeStr(encBase64, Username + ":" + Password));
-    if (!Proxy.empty() && !ProxyUsername.empty())
+    if (sendCredentials_ && !requestUser_.empty())
+        SendCommand("Authorization: Basic " + EncodeStr(encBase64, requestUser_ + ":" + requestPass_));
+    // Inside a tunnel the request goes to the server itself: the proxy's
+    // credentials must not travel with it.
+    if (!Proxy.empty() && !ProxyUsername.empty() && !tunnel_)
         SendCommand("Proxy-Authorization: Basic " + EncodeStr(encBase64, ProxyUsername + ":" + ProxyPassword));
     if (!Cookie.empty())
         SendCommand("Cookie: " + Cookie);
@@ -94,4 +96,22 @@ void THttpCli::SendNextPostChunk()
     sentCount_ += count;
     TriggerSendData(postBuffer_.data(), count);
     httpSocket_->Send(postBuffer_.data(), static_cast<int>(count));
+}
+
+void THttpCli::SendTunnelRequest()
+{
+    // The proxy's answer is read line by line like a header, but it is the
+    // proxy's: it goes to TunnelLine, not to the response.
+    const std::string authority = targetHost_ + ":" + targetPort_;
+    std::string request = "CONNECT " + authority + " HTTP/1.0\r\nHost: " + authority + "\r\n";
+    if (!Agent.empty())
+        request += "User-Agent: " + Agent + "\r\n";
+    if (!ProxyUsername.empty())
+        request += "Proxy-Authorization: Basic " + EncodeStr(encBase64, ProxyUsername + ":" + ProxyPassword) + "\r\n";
+    request += "\r\n";
+    tunnelStatus_ = 0;
+    tunnelReason_.clear();
+    lineHandler_ = TLineHandler::Tunnel;
+    SetState(httpWaitingHeader);
+    httpSocket_->Send(request.data(), static_cast<int>(request.size()));
 }

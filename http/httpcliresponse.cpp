@@ -1,5 +1,6 @@
 #include "http/httpprot.h"
 
+#include "http/httpuri.h"
 #include "net/wsocket.h"
 
 #include <algorithm>
@@ -51,15 +52,6 @@ bool ParseInt64(const std::string& text, std::int64_t& value)
     return true;
 }
 
-// "proto://host[:port]" of a full URL, without the path.
-std::string UrlAuthority(const std::string& url)
-{
-    const std::size_t scheme = url.find("://");
-    const std::size_t from = scheme == std::string::npos ? 0 : scheme + 3;
-    const std::size_t slash = url.find('/', from);
-    return slash == std::string::npos ? url : url.substr(0, slash);
-}
-
 } // namespace
 
 void THttpCli::SocketDataAvailable(std::uint16_t)
@@ -75,6 +67,17 @@ void THttpCli::SocketDataAvailable(std::uint16_t)
 
 void THttpCli::ReceiveData()
 {
+    if (state_ == httpWaitingBody && receiveCount_ == 0) {
+        // The document passes through in the chunks it comes in; a larger
+        // block than a header line needs saves calls on bulk data.
+        if (bodyBuffer_.empty())
+            bodyBuffer_.resize(BodyBufferSize);
+        const int count = httpSocket_->Receive(bodyBuffer_.data(), BodyBufferSize);
+        if (requestType_ == httpAbort || count <= 0)
+            return;
+        BodyData(bodyBuffer_.data(), count);
+        return;
+    }
     const int freeSpace = ReceiveBufferSize - receiveCount_;
     if (freeSpace < 1)
         throw EHttpException("HTTP line too long", httperrLineTooLong);
@@ -118,6 +121,10 @@ void THttpCli::ReceiveData()
 
 void THttpCli::HandleLine(const std::string& Line, const std::string& LineEnd)
 {
+    if (lineHandler_ == TLineHandler::Tunnel) {
+        TunnelLine(Line);
+        return;
+    }
     if (lineHandler_ == TLineHandler::Header) {
         HeaderLine(Line, LineEnd);
         return;
@@ -141,6 +148,12 @@ void THttpCli::HeaderLine(const std::string& Line, const std::string& LineEnd)
     if (headerLineCount_ == 0)
         TriggerHeaderBegin();
     ++headerLineCount_;
+    // A server may send header lines without end; what is kept of them
+    // (RcvdHeader) must stay small.
+    // The empty line that ends the header is not counted.
+    headerBytes_ += static_cast<std::int64_t>(Line.size() + LineEnd.size());
+    if (!Line.empty() && (headerLineCount_ > MaxHeaderLines || headerBytes_ > MaxHeaderBytes))
+        throw EHttpException("Too large response headers", httperrHeadersTooLarge);
 
     if (UpperCase(Line.substr(0, 6)) == "<HTML>") {
         // A document without a header. Its first line keeps its line end,
@@ -186,7 +199,9 @@ void THttpCli::HeaderLine(const std::string& Line, const std::string& LineEnd)
 void THttpCli::HeaderField(const std::string& Name, const std::string& Value)
 {
     if (Name == "location") {
-        LocationHeader(Value);
+        // Followed once the header is complete, when the status is known.
+        redirectPending_ = true;
+        pendingLocation_ = Value;
     } else if (Name == "content-length") {
         // A value that is no number is treated as absent: the body ends with
         // the connection anyway.
@@ -219,7 +234,7 @@ void THttpCli::HeaderField(const std::string& Name, const std::string& Value)
 void THttpCli::HeaderEnd()
 {
     if (redirectPending_ && socketConnected_ && !requestEnded_) {
-        if (redirectCount_ >= MaxRedirections) {
+        if (redirectCount_ >= MaxRedirects) {
             TriggerHeaderEnd();
             FailRequest(httperrTooManyRedirections, "Too many redirections");
             return;
@@ -230,7 +245,10 @@ void THttpCli::HeaderEnd()
             return; // aborted from the handler
         receiveCount_ = 0;
         headerLineCount_ = 0;
+        headerBytes_ = 0;
         bodyLineCount_ = 0;
+        if (!ApplyRedirect())
+            return;
         RouteSessionClosed(true);
         httpSocket_->Close();
         return;
@@ -255,68 +273,76 @@ void THttpCli::HeaderEnd()
         FlushHeldBody(std::string());
 }
 
-void THttpCli::LocationHeader(const std::string& Value)
+bool THttpCli::ApplyRedirect()
 {
-    redirectPending_ = true;
+    // The Location is resolved against the URL of this hop (RFC 3986):
+    // "x", "../x", "/x", "//host/x" and absolute URLs alike.
+    const std::string next = ResolveUrl(currentUrl_, pendingLocation_);
+    pendingLocation_.clear();
     std::string proto, user, pass, host, port, path;
+    ParseURL(next, proto, user, pass, host, port, path);
+    if (!SetTarget(next)) {
+        FailRequest(httperrUnsupportedProtocol, reasonPhrase_);
+        return false;
+    }
+    location_ = next;
+    if (!user.empty()) {
+        requestUser_ = user;
+        requestPass_ = pass;
+        credentialOrigin_ = scheme_ + "://" + LowerCase(targetHost_) + ":" + targetPort_;
+    }
+    // Credentials go only to where they were given: another scheme, host
+    // or port gets none.
+    sendCredentials_ = credentialOrigin_ == scheme_ + "://" + LowerCase(targetHost_) + ":" + targetPort_;
+    // 303 means "get it there"; 301 and 302 after a POST are taken the same
+    // way. 307 and 308 repeat the request as it was, body included.
+    if ((statusCode_ == 303 && sendMethod_ != httpHEAD) ||
+        ((statusCode_ == 301 || statusCode_ == 302) && sendMethod_ == httpPOST))
+        sendMethod_ = httpGET;
+    if (sendMethod_ == httpPOST && SendStream != nullptr && postStart_ != std::streampos(-1)) {
+        SendStream->clear();
+        SendStream->seekg(postStart_);
+    }
+    return true;
+}
 
-    if (!Proxy.empty()) {
-        // The proxy stays the peer; the new URL becomes the request target.
-        if (!Value.empty() && Value[0] == '/') {
-            location_ = UrlAuthority(requestTarget_) + Value;
-        } else {
-            ParseURL(Value, proto, user, pass, host, port, path);
-            if (!proto.empty() && !host.empty()) {
-                hostHeader_ = host;
-                location_ = proto + "://" + host + (port.empty() ? std::string() : ":" + port) +
-                            (path.empty() ? std::string("/") : path);
-            } else {
-                // A name without protocol, taken relative to the current
-                // server's root.
-                location_ = UrlAuthority(requestTarget_) + "/" + Value;
-            }
+void THttpCli::TunnelLine(const std::string& Line)
+{
+    if (tunnelHeader_.empty() && tunnelStatus_ == 0) {
+        if (!StartsWith(Line, "HTTP/1.")) {
+            FailRequest(httperrNoResponse, "The proxy did not answer the tunnel request");
+            return;
         }
-        requestTarget_ = location_;
+        std::int64_t code = 0;
+        tunnelStatus_ = ParseInt64(Line.size() > 9 ? Line.substr(9, 3) : std::string(), code)
+                            ? static_cast<std::int32_t>(code)
+                            : 0;
+        tunnelReason_ = Line.size() > 13 ? Line.substr(13) : std::string();
+    }
+    if (!Line.empty()) {
+        tunnelHeader_.push_back(Line);
+        if (static_cast<int>(tunnelHeader_.size()) > MaxHeaderLines)
+            throw EHttpException("Too large response headers", httperrHeadersTooLarge);
         return;
     }
-
-    if (!Value.empty() && Value[0] == '/') {
-        requestTarget_ = Value;
-        location_ = "http://" + serverHost_ + Value;
+    receiveCount_ = 0;
+    if (tunnelStatus_ >= 200 && tunnelStatus_ < 300) {
+        // The tunnel is open: TLS with the server runs inside it; the
+        // request follows once the handshake is done.
+        try {
+            httpSocket_->StartTLS();
+        } catch (const std::exception& e) {
+            FailRequest(WSocketErrSsl, std::string("TLS error: ") + e.what());
+        }
         return;
     }
-    ParseURL(Value, proto, user, pass, host, port, path);
-    serverHost_ = host;
-    requestTarget_ = path;
-    if (!port.empty())
-        serverPort_ = port;
-    if (!proto.empty() && !host.empty()) {
-        hostHeader_ = host;
-        // Another server named without a port is on the default port, not
-        // on the port of the server that redirected.
-        if (port.empty())
-            serverPort_ = "80";
-        if (path.empty()) {
-            requestTarget_ = "/";
-            location_ = proto + "://" + host;
-        } else {
-            location_ = proto + "://" + host + path;
-        }
-    } else if (proto.empty() && path.empty()) {
-        // A bare relative name ("page.htm") is taken relative to the root
-        // of the current server.
-        location_ = "http://" + hostHeader_ + "/" + host;
-        requestTarget_ = "/" + host;
-        serverHost_ = hostHeader_;
-    } else if (!host.empty()) {
-        hostHeader_ = host;
-        location_ = "http://" + host + path;
-    } else {
-        location_ = "http://" + hostHeader_ + path;
-        serverHost_ = hostHeader_;
-        if (requestTarget_.empty())
-            requestTarget_ = "/";
-    }
+    // The proxy refused: its answer is the outcome (a 407 raises like any
+    // status of 400 or more).
+    statusCode_ = tunnelStatus_ != 0 ? tunnelStatus_ : 404;
+    reasonPhrase_ = tunnelReason_;
+    rcvdHeader_ = tunnelHeader_;
+    localClose_ = true;
+    httpSocket_->Close();
 }
 
 void THttpCli::BodyData(const char* Data, std::int64_t Len)

@@ -17,6 +17,8 @@ enum THttpErrorCode : std::uint16_t {
     httperrTooManyRedirections = 5,
     httperrDocumentIncomplete = 6,
     httperrNoResponse = 7,
+    httperrHeadersTooLarge = 8,
+    httperrUnsupportedProtocol = 9,
 };
 
 class EHttpException : public Exception {

@@ -6,11 +6,14 @@
 
 #include "http/httpexception.h"
 #include "http/httpurl.h"
+#include "net/sslcertinfo.h"
+#include "net/ssltruststore.h"
 #include "platform/hiddenwindow.h"
 
 #include <cstdint>
 #include <functional>
 #include <istream>
+#include <map>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -43,6 +46,9 @@ using TOnCommand = std::function<void(THttpCli* Sender, std::string& S)>;
 using TDocDataEvent = std::function<void(THttpCli* Sender, const char* Buffer, std::int64_t Len)>;
 using TCookieRcvdEvent = std::function<void(THttpCli* Sender, const std::string& Data, bool& Accept)>;
 using THttpRequestDone = std::function<void(THttpCli* Sender, THttpRequest RqType, std::uint16_t Error)>;
+// Asked when a server's certificate failed verification and is not among
+// the trusted ones; the request goes on only with a "trust" answer.
+using TCertificateCheckEvent = std::function<TSslTrustAnswer(THttpCli* Sender, const TSslTrustQuestion& Question)>;
 
 class THttpCli {
 public:
@@ -52,9 +58,14 @@ public:
     static constexpr unsigned RequestDoneMsg = WM_USER + 1;
     static constexpr unsigned SetReadyMsg = WM_USER + 2;
     static constexpr unsigned LoginMsg = WM_USER + 3;
+    static constexpr unsigned CertificateMsg = WM_USER + 4;
 
     // Redirections followed for one request before it ends with an error.
     static constexpr int MaxRedirections = 20;
+    // Limits of one response's header: more ends the request with "Too
+    // large response headers".
+    static constexpr std::int64_t MaxHeaderBytes = 300 * 1024;
+    static constexpr int MaxHeaderLines = 1000;
 
     THttpCli();
     virtual ~THttpCli();
@@ -91,6 +102,20 @@ public:
     std::string ContentTypePost = "application/x-www-form-urlencoded";
     std::string ContentRangeBegin;
     std::string ContentRangeEnd;
+    // https: authorities trusted besides the system's (PEM file); whether
+    // certificates are verified at all; whether certificates the user chose
+    // to trust (the trust store in the settings) are accepted.
+    std::string SslCAFile;
+    bool SslVerifyPeer = true;
+    bool SslUseTrustStore = true;
+    // A SOCKS proxy for the connection (empty: none), as the socket layer
+    // takes it: server, port and level "4", "4A" or "5".
+    std::string SocksServer;
+    std::string SocksPort = "1080";
+    std::string SocksLevel = "5";
+    // Redirections followed for one request before it ends with "Too many
+    // redirections".
+    int MaxRedirects = MaxRedirections;
 
     const std::string& AcceptRanges() const { return acceptRanges_; }
     bool MultiThreaded() const { return multiThreaded_; }
@@ -110,6 +135,10 @@ public:
     std::int64_t RcvdCount() const { return rcvdCount_; }
     std::int64_t SentCount() const { return sentCount_; }
     const std::string& Location() const { return location_; }
+    // TLS of the current or last connection (empty version: none).
+    const std::string& SslVersion() const;
+    const std::string& SslCipher() const;
+    const TSslCertInfo& SslPeerCert() const;
 
     // Not owned: every body byte is written to RcvdStream when it is set; a
     // POST body is read from SendStream's current position.
@@ -134,6 +163,7 @@ public:
     TNotifyEvent OnDocEnd;
     TNotifyEvent OnLocationChange;
     THttpRequestDone OnRequestDone;
+    TCertificateCheckEvent OnCertificateCheck;
     // Kept for callers that assign it; the component never fires it.
     TNotifyEvent OnTrace;
 
@@ -159,7 +189,7 @@ protected:
     TWSocket& HttpSocket() { return *httpSocket_; }
 
 private:
-    enum class TLineHandler { Header, Body };
+    enum class TLineHandler { Header, Body, Tunnel };
 
     void DoRequestSync(THttpRequest RqType);
     void DoRequestAsync(THttpRequest RqType);
@@ -169,6 +199,15 @@ private:
 
     void SocketDnsLookupDone(std::uint16_t Error);
     void SocketSessionConnected(std::uint16_t Error);
+    void SocketSslHandshakeDone(std::uint16_t Error);
+    void ConnectionReady();
+    void ConnectionFailed(std::uint16_t Error);
+    bool CertificateTrusted(const TSslCertInfo& Cert);
+    void AskCertificate();
+    bool SetTarget(const std::string& Url);
+    void SendTunnelRequest();
+    void TunnelLine(const std::string& Line);
+    bool ApplyRedirect();
     void SocketDataAvailable(std::uint16_t Error);
     void SocketDataSent(std::uint16_t Error);
     void SocketSessionClosed(std::uint16_t Error);
@@ -180,7 +219,6 @@ private:
     void HeaderField(const std::string& Name, const std::string& Value);
     void HeaderEnd();
     void BodyData(const char* Data, std::int64_t Len);
-    void LocationHeader(const std::string& Value);
     void SendRequest(const std::string& Method, const std::string& Version);
     void SendNextPostChunk();
     void FlushHeldBody(const std::string& Prefix);
@@ -218,6 +256,8 @@ private:
     static constexpr int ReceiveBufferSize = 8192;
     std::vector<char> receiveBuffer_;
     int receiveCount_ = 0;
+    static constexpr int BodyBufferSize = 64 * 1024;
+    std::vector<char> bodyBuffer_;
     static constexpr int PostBufferSize = 8193;
     std::vector<char> postBuffer_;
     std::string requestBuffer_;
@@ -238,4 +278,36 @@ private:
     // raise with its own code instead of the status code.
     std::uint16_t localErrorCode_ = 0;
     std::string localErrorText_;
+
+    // Where the current hop goes (after redirections too).
+    std::string scheme_ = "http";
+    std::string targetHost_;
+    std::string targetPort_;
+    // The absolute URL of this hop, against which a Location is resolved.
+    std::string currentUrl_;
+    // The method sent on this hop: a 303 (or a 301/302 after a POST)
+    // continues as GET without a body.
+    THttpRequest sendMethod_ = httpAbort;
+    std::streampos postStart_ = 0;
+    // Credentials of this request (from its URL, else the properties) and
+    // whether this hop may carry them: only to the origin they were given
+    // for (scheme, host and port).
+    std::string requestUser_;
+    std::string requestPass_;
+    std::string credentialOrigin_;
+    bool sendCredentials_ = false;
+    std::string pendingLocation_;
+    // Limits of the response header being read.
+    std::int64_t headerBytes_ = 0;
+    // https through an HTTP proxy: CONNECT first, then TLS in the tunnel.
+    bool tunnel_ = false;
+    std::int32_t tunnelStatus_ = 0;
+    std::string tunnelReason_;
+    std::vector<std::string> tunnelHeader_;
+    // Certificates the user accepted for this request, by host:port; and a
+    // question waiting for its answer.
+    std::map<std::string, std::string> acceptedCertificates_;
+    bool certificatePending_ = false;
+    bool certificateAsked_ = false;
+    TSslTrustQuestion certificateQuestion_;
 };

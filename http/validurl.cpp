@@ -255,6 +255,37 @@ void TFormHttp::ConnectHttp()
     http1_->OnRequestDone = [this](THttpCli* sender, THttpRequest rqType, std::uint16_t error) {
         Http1RequestDone(sender, rqType, error);
     };
+    http1_->OnCertificateCheck = [this](THttpCli*, const TSslTrustQuestion& question) {
+        return Http1CertificateCheck(question);
+    };
+}
+
+TSslTrustAnswer TFormHttp::Http1CertificateCheck(const TSslTrustQuestion& Question)
+{
+    TCertificatePrompt prompt;
+    prompt.Host = QString::fromStdString(Question.Host + ":" + Question.Port);
+    prompt.Reason = DisplayText(Question.Cert.VerifyReason);
+    prompt.Subject = DisplayText(Question.Cert.Subject);
+    prompt.Issuer = DisplayText(Question.Cert.Issuer);
+    prompt.ValidFrom = QString::fromStdString(Question.Cert.ValidFrom);
+    prompt.ValidTo = QString::fromStdString(Question.Cert.ValidTo);
+    prompt.Fingerprint = QString::fromStdString(Question.Cert.Fingerprint);
+    prompt.StoredFingerprint = QString::fromStdString(Question.StoredFingerprint);
+    // The hourglass would sit over the dialog while the user reads it.
+    if (cursorShown_)
+        QGuiApplication::restoreOverrideCursor();
+    const TCertificateAnswer answer = Prompts().Certificate(this, prompt);
+    if (cursorShown_)
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    switch (answer) {
+    case TCertificateAnswer::TrustOnce:
+        return sslTrustOnce;
+    case TCertificateAnswer::TrustAlways:
+        return sslTrustAlways;
+    case TCertificateAnswer::Cancel:
+        break;
+    }
+    return sslTrustCancel;
 }
 
 // --- Buttons --------------------------------------------------------------------
@@ -388,6 +419,10 @@ void TFormHttp::SetRequesting(bool requesting)
 void TFormHttp::Http1SessionConnected(THttpCli*)
 {
     AppendLines(Memo2, {QStringLiteral("Attempting to retrieve information for:"), EditUrl->text(), Asterisks});
+    if (!http1_->SslVersion().empty())
+        AppendLines(Memo2, {QStringLiteral("Secure connection: %1, %2")
+                                .arg(QString::fromStdString(http1_->SslVersion()),
+                                     QString::fromStdString(http1_->SslCipher()))});
 }
 
 void TFormHttp::Http1DocBegin(THttpCli*)

@@ -81,6 +81,7 @@ private:
     void Http1DocBegin(THttpCli* Sender);
     void Http1DocEnd(THttpCli* Sender);
     void Http1RequestDone(THttpCli* Sender, THttpRequest RqType, std::uint16_t Error);
+    TSslTrustAnswer Http1CertificateCheck(const TSslTrustQuestion& Question);
 
     void GetFinished(std::uint16_t Error);
     void HeadFinished(std::uint16_t Error);

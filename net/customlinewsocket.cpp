@@ -22,17 +22,17 @@ std::int64_t TCustomLineWSocket::GetRcvdCount()
         // Without a line end the layer passes data through unchanged.
         if (FLineLength > 0 || !FLineEnd.empty())
             return FLineLength;
-        return TCustomSocksWSocket::GetRcvdCount();
+        return TCustomSslWSocket::GetRcvdCount();
     }
     if (FLineBufferCount > 0)
         return FLineBufferCount;
-    return TCustomSocksWSocket::GetRcvdCount();
+    return TCustomSslWSocket::GetRcvdCount();
 }
 
 void TCustomLineWSocket::WndProc(TMessage& MsgRec)
 {
     if (MsgRec.Msg != WM_TRIGGER_DATAAVAILABLE) {
-        TCustomSocksWSocket::WndProc(MsgRec);
+        TCustomSslWSocket::WndProc(MsgRec);
         return;
     }
     const TAliveToken alive = AliveToken();
@@ -87,7 +87,7 @@ int TCustomLineWSocket::DoRecv(void* Buffer, int BufferSize, int Flags)
     else if (!FLineMode && FLineBufferCount > 0)
         available = FLineBufferCount;
     else
-        return TCustomSocksWSocket::DoRecv(Buffer, BufferSize, Flags);
+        return TCustomSslWSocket::DoRecv(Buffer, BufferSize, Flags);
 
     if (BufferSize <= 0)
         return 0;
@@ -110,7 +110,7 @@ TCustomLineWSocket::TOffer TCustomLineWSocket::OfferCurrentLine()
     const TAliveToken alive = AliveToken();
     while (FLineMode && FLineLength > 0) {
         const std::int64_t before = FLineLength;
-        const bool consumed = TCustomSocksWSocket::TriggerDataAvailable(0);
+        const bool consumed = TCustomSslWSocket::TriggerDataAvailable(0);
         if (!*alive)
             return TOffer::Gone;
         if (!consumed) {
@@ -164,20 +164,20 @@ TCustomLineWSocket::TOffer TCustomLineWSocket::DeliverHeld()
 bool TCustomLineWSocket::TriggerDataAvailable(std::uint16_t Error)
 {
     if (!FLineMode || FLineEnd.empty())
-        return TCustomSocksWSocket::TriggerDataAvailable(Error);
+        return TCustomSslWSocket::TriggerDataAvailable(Error);
 
     const TAliveToken alive = AliveToken();
     // A line the handler left unread last time comes first.
     if (FLineLength > 0 && DeliverHeld() != TOffer::Done)
         return true;
 
-    const std::int64_t waiting = TCustomSocksWSocket::GetRcvdCount();
+    const std::int64_t waiting = TCustomSslWSocket::GetRcvdCount();
     if (waiting <= 0)
         return true;
     ReserveLineBuffer(FLineBufferCount + waiting + 1);
     // Read past the line layer (it would serve held bytes); the bytes are
     // counted in ReadCount when the handler receives them.
-    const int got = TCustomSocksWSocket::DoRecv(FLineBuffer.data() + FLineBufferCount,
+    const int got = TCustomSslWSocket::DoRecv(FLineBuffer.data() + FLineBufferCount,
                                                 int(std::min<std::int64_t>(waiting, 0x7FFFFFFF)), 0);
     if (got <= 0) {
         if (got < 0)
@@ -277,7 +277,7 @@ TCustomLineWSocket::TOffer TCustomLineWSocket::DeliverAtClose()
             }
         } else {
             // Nobody listening leaves the bytes, which ends the loop below.
-            TCustomSocksWSocket::TriggerDataAvailable(0);
+            TCustomSslWSocket::TriggerDataAvailable(0);
             if (!*alive)
                 return TOffer::Gone;
         }
@@ -308,5 +308,5 @@ void TCustomLineWSocket::TriggerSessionClosed(std::uint16_t Error)
         FLineBufferCount = 0;
         FLineLength = 0;
     }
-    TCustomSocksWSocket::TriggerSessionClosed(Error);
+    TCustomSslWSocket::TriggerSessionClosed(Error);
 }

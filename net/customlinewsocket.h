@@ -4,11 +4,11 @@
 // complete line (terminator included) at a time, with optional echo and
 // backspace/tab editing for terminal-like peers.
 
-#include "net/customsockswsocket.h"
+#include "net/customsslwsocket.h"
 
 #include <vector>
 
-class TCustomLineWSocket : public TCustomSocksWSocket {
+class TCustomLineWSocket : public TCustomSslWSocket {
 public:
     TCustomLineWSocket() = default;
     ~TCustomLineWSocket() override = default;

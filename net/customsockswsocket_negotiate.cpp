@@ -367,7 +367,9 @@ void TCustomSocksWSocket::SocksSuccess()
     const TAliveToken alive = AliveToken();
     const SOCKET handle = FSocketHandle;
     auto gone = [&] { return !*alive || FSocketHandle != handle || FState != wsConnected; };
-    TCustomWSocket::TriggerSessionConnected(0);
+    // Through the whole chain: a layer above (TLS) may start its own
+    // negotiation on the tunnel before the connection is reported.
+    TriggerSessionConnected(0);
     if (gone())
         return;
     // What came with the reply, or behind it, is handed on at once; through

@@ -56,6 +56,8 @@ std::string WSocketErrorDesc(int ErrCode)
         {11002, "Non-authoritative host not found"},
         {11003, "Non-recoverable error"},
         {11004, "No Data"},
+        {12110, "TLS negotiation or connection failed"},
+        {12111, "Certificate not accepted"},
     };
     const auto it = texts.find(ErrCode);
     if (it == texts.end())

@@ -11,6 +11,7 @@
 #include "http/httpprot.h"
 #include "loopbackpeer.h"
 
+#include <algorithm>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -134,6 +135,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::Fail("RcvdStream holds a different count of bytes than RcvdCount");
     if (cli->State() != httpReady)
         fuzz::Fail("the component is not ready after OnRequestDone");
+    // What is kept of response headers stays within the limits, however
+    // many lines a server sends (each hop of a redirection has its own).
+    std::size_t keptBytes = 0;
+    for (const std::string& line : cli->RcvdHeader())
+        keptBytes += line.size();
+    const std::size_t hops = std::max<std::size_t>(1, next);
+    if (cli->RcvdHeader().size() > hops * THttpCli::MaxHeaderLines ||
+        keptBytes > hops * static_cast<std::size_t>(THttpCli::MaxHeaderBytes))
+        fuzz::Fail("more response header kept than the limits allow");
     cli.reset();
     fuzz::PumpPending();
     return 0;

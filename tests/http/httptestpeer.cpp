@@ -30,6 +30,13 @@ bool TPeerProcess::StartScripted(const std::string& proxyAuth)
     return Start(args, true);
 }
 
+bool TPeerProcess::StartScriptedTls(const std::string& cert, const std::string& key)
+{
+    return Start({QStringLiteral("-u"), QStringLiteral(HTTP_TEST_DIR "/scripted_server.py"), QStringLiteral("--tls"),
+                  QString::fromStdString(cert), QString::fromStdString(key)},
+                 true);
+}
+
 bool TPeerProcess::StartStatic(const std::string& directory)
 {
     return Start({QStringLiteral("-u"), QStringLiteral("-m"), QStringLiteral("http.server"), QStringLiteral("--bind"),

@@ -22,6 +22,8 @@ public:
     // The scripted server; proxyAuth "user:pass" makes its proxy side demand
     // that Proxy-Authorization.
     bool StartScripted(const std::string& proxyAuth = {});
+    // The scripted server speaking https with the given certificate files.
+    bool StartScriptedTls(const std::string& cert, const std::string& key);
     // python3 -m http.server serving `directory`.
     bool StartStatic(const std::string& directory);
 

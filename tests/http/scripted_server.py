@@ -10,10 +10,13 @@ Proxy-Authorization header, else the answer is 407.
 
 import argparse
 import base64
+import select
 import socket
+import ssl
 import sys
 import threading
 import time
+import urllib.parse
 
 SERVER_AUTH = "alice:s3cret"
 
@@ -57,12 +60,63 @@ def wait_for_client_close(conn, limit=20.0):
         pass
 
 
+def relay(a, b):
+    """Copies bytes both ways until either side closes."""
+    socks = [a, b]
+    while True:
+        ready, _, _ = select.select(socks, [], [], 30)
+        if not ready:
+            return
+        for s in ready:
+            data = s.recv(65536)
+            if not data:
+                return
+            (b if s is a else a).sendall(data)
+
+
+def tunnel(conn, target, headers, proxy_auth):
+    if proxy_auth is not None:
+        expected = "Basic " + base64.b64encode(proxy_auth.encode()).decode()
+        if headers.get("proxy-authorization") != expected:
+            conn.sendall(response("407 Proxy Authentication Required",
+                                  [("Proxy-Authenticate", 'Basic realm="proxy"')]))
+            return
+    host, _, port = target.rpartition(":")
+    try:
+        upstream = socket.create_connection((host, int(port)), timeout=10)
+    except OSError:
+        conn.sendall(response("502 Bad Gateway"))
+        return
+    conn.sendall(b"HTTP/1.0 200 Connection established\r\n\r\n")
+    try:
+        relay(conn, upstream)
+    finally:
+        upstream.close()
+
+
+def big_header(conn, total):
+    """Header lines until `total` bytes went out or the client gave up."""
+    conn.sendall(b"HTTP/1.0 200 OK\r\n")
+    line = b"X-Filler: " + b"f" * 100 + b"\r\n"
+    block = line * 1000
+    sent = 0
+    try:
+        while sent < total:
+            conn.sendall(block)
+            sent += len(block)
+    except OSError:
+        pass
+
+
 def handle(conn, port, proxy_auth):
     request = read_request(conn)
     if request is None:
         return
     request_line, headers, raw = request
     target = request_line.split(" ")[1] if " " in request_line else "/"
+    if request_line.startswith("CONNECT "):
+        tunnel(conn, target, headers, proxy_auth)
+        return
     if target.startswith("http://"):
         if proxy_auth is not None:
             expected = "Basic " + base64.b64encode(proxy_auth.encode()).decode()
@@ -72,9 +126,12 @@ def handle(conn, port, proxy_auth):
                 return
         target = "/" + target.split("/", 3)[3] if target.count("/") >= 3 else "/"
     path = target.split("?")[0]
+    query = urllib.parse.parse_qs(target.split("?", 1)[1]) if "?" in target else {}
 
     if path.startswith("/echo"):
-        conn.sendall(response("200 OK", [("Content-Type", "text/plain"), ("Content-Length", len(raw))], raw))
+        # A HEAD gets the header only, as from any server.
+        body = b"" if request_line.startswith("HEAD ") else raw
+        conn.sendall(response("200 OK", [("Content-Type", "text/plain"), ("Content-Length", len(raw))], body))
     elif path.startswith("/redir/"):
         left = int(path[len("/redir/"):])
         if left > 0:
@@ -85,6 +142,20 @@ def handle(conn, port, proxy_auth):
         conn.sendall(response("301 Moved Permanently", [("Location", "http://127.0.0.1:%d/echo/abs" % port)]))
     elif path == "/relredir":
         conn.sendall(response("302 Found", [("Location", "echo")]))
+    elif path.startswith("/goto"):
+        # /goto?u=URL (302), /goto303, /goto301, /goto307: a Location of
+        # any form, taken as given.
+        code = {"/goto": "302 Found", "/goto301": "301 Moved Permanently", "/goto303": "303 See Other",
+                "/goto307": "307 Temporary Redirect"}[path]
+        conn.sendall(response(code, [("Location", query["u"][0])], b"moved"))
+    elif path.startswith("/dir/"):
+        # Relative Locations resolved against /dir/sub/page.
+        conn.sendall(response("302 Found", [("Location", query["u"][0])]))
+    elif path == "/bigheader":
+        big_header(conn, int(query.get("n", ["1073741824"])[0]))
+    elif path == "/headerlines":
+        n = int(query["n"][0])
+        conn.sendall(response("200 OK", [("X-Line-%d" % i, "v") for i in range(n)], b"lines-ok"))
     elif path == "/loop":
         conn.sendall(response("302 Found", [("Location", "/loop")]))
     elif path == "/auth":
@@ -130,9 +201,13 @@ def handle(conn, port, proxy_auth):
         conn.sendall(response("404 Not Found", [], b"unknown route"))
 
 
-def serve_one(conn, port, proxy_auth):
+def serve_one(conn, port, proxy_auth, tls):
     try:
+        if tls is not None:
+            conn = tls.wrap_socket(conn, server_side=True)
         handle(conn, port, proxy_auth)
+        if tls is not None:
+            conn = conn.unwrap()
         conn.shutdown(socket.SHUT_WR)
         # Let the client read everything before the socket goes away.
         time.sleep(0.05)
@@ -145,7 +220,12 @@ def serve_one(conn, port, proxy_auth):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--proxy-auth")
+    parser.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"), help="serve https")
     args = parser.parse_args()
+    tls = None
+    if args.tls:
+        tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        tls.load_cert_chain(args.tls[0], args.tls[1])
     listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     listener.bind(("127.0.0.1", 0))
@@ -155,7 +235,7 @@ def main():
     sys.stdout.flush()
     while True:
         conn, _ = listener.accept()
-        threading.Thread(target=serve_one, args=(conn, port, args.proxy_auth), daemon=True).start()
+        threading.Thread(target=serve_one, args=(conn, port, args.proxy_auth, tls), daemon=True).start()
 
 
 if __name__ == "__main__":

@@ -6,7 +6,10 @@
 #include "support/eventwait.h"
 #include "support/gui/scriptedprompts.h"
 
+#include "dialogs/certificatedialog.h"
 #include "dialogs/helpfile.h"
+#include "net/ssltruststore.h"
+#include "tls/tlstestpeer.h"
 
 #include <QApplication>
 #include <QDir>
@@ -16,8 +19,11 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <QLabel>
 #include <QTextBlock>
 #include <QTextDocument>
 
@@ -373,6 +379,159 @@ TEST_F(UrlWindow, HelpOpensTheUrlInformationTopic)
     ASSERT_EQ(prompts_.Notices().size(), 1);
     EXPECT_TRUE(prompts_.Notices()[0].startsWith(QStringLiteral("Help|")));
     THelpFile::SetSearchFolders({});
+}
+
+// --- https and the certificate dialog -------------------------------------------------
+
+// TARVIK_TLS_SHOW_MS=<ms> keeps a window on screen that long (for a
+// screenshot under a real display); TARVIK_TLS_GRAB=<prefix> saves pictures.
+void ShowForALook(QWidget* w, const QString& name)
+{
+    const QString grab = qEnvironmentVariable("TARVIK_TLS_GRAB");
+    const int ms = qEnvironmentVariableIntValue("TARVIK_TLS_SHOW_MS");
+    if (grab.isEmpty() && ms <= 0)
+        return;
+    w->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(w));
+    if (ms > 0)
+        testsupport::RunFor(ms);
+    if (!grab.isEmpty()) {
+        EXPECT_TRUE(w->grab().save(grab + name + QStringLiteral(".png")));
+    }
+}
+
+class UrlWindowHttps : public UrlWindow {
+protected:
+    static void SetUpTestSuite()
+    {
+        UrlWindow::SetUpTestSuite();
+        settings_ = new QTemporaryDir;
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settings_->path());
+        self_ = new httptest::TPeerProcess;
+        ASSERT_TRUE(self_->StartScriptedTls(tlstest::CertFile("self"), tlstest::KeyFile("self")));
+    }
+    static void TearDownTestSuite()
+    {
+        delete self_;
+        self_ = nullptr;
+        delete settings_;
+        settings_ = nullptr;
+        UrlWindow::TearDownTestSuite();
+    }
+    static QString Port() { return QString::number(self_->Port()); }
+    static QString SecureUrl(const char* path) { return QStringLiteral("https://localhost:") + Port() + path; }
+
+    static QTemporaryDir* settings_;
+    static httptest::TPeerProcess* self_;
+};
+
+QTemporaryDir* UrlWindowHttps::settings_ = nullptr;
+httptest::TPeerProcess* UrlWindowHttps::self_ = nullptr;
+
+TEST_F(UrlWindowHttps, CertificateAnsweredEachWay)
+{
+    const std::string port = Port().toStdString();
+    TSslTrustStore::Forget("localhost", port);
+
+    // Cancel: nothing is fetched.
+    prompts_.AnswerCertificate(TCertificateAnswer::Cancel);
+    Request(SecureUrl("/echo/page"), true);
+    ASSERT_EQ(prompts_.CertificatePrompts().size(), 1);
+    const TCertificatePrompt first = prompts_.CertificatePrompts()[0];
+    EXPECT_EQ(first.Host, QStringLiteral("localhost:") + Port());
+    EXPECT_EQ(first.Reason, QStringLiteral("the certificate is self-signed"));
+    EXPECT_EQ(first.Subject, QStringLiteral("CN=localhost"));
+    EXPECT_EQ(first.Fingerprint.size(), 95);
+    EXPECT_TRUE(first.StoredFingerprint.isEmpty());
+    EXPECT_EQ(Lines(form_->Memo1),
+              (QStringList{QStringLiteral("Retrieval of document failed!"), QStringLiteral("Status: 404"),
+                           QStringLiteral("Reason: TLS error: certificate rejected: the certificate is self-signed"),
+                           QStringLiteral("Error: 12111")}));
+
+    // Trust once: the page comes, over TLS; the next request asks again.
+    prompts_.AnswerCertificate(TCertificateAnswer::TrustOnce);
+    Request(SecureUrl("/echo/page"), true);
+    EXPECT_EQ(prompts_.CertificatePrompts().size(), 2);
+    EXPECT_EQ(Lines(form_->Memo1).value(0), QStringLiteral("GET /echo/page HTTP/1.0"));
+    const QStringList head = Lines(form_->Memo2);
+    EXPECT_EQ(head.mid(0, 3), (QStringList{QStringLiteral("Attempting to retrieve information for:"),
+                                           SecureUrl("/echo/page"), Stars}));
+    EXPECT_TRUE(head.value(3).startsWith(QStringLiteral("Secure connection: TLSv1.3, "))) << head.value(3).toStdString();
+    EXPECT_EQ(head.value(4), QStringLiteral("Status: 200"));
+    ShowForALook(form_.get(), QStringLiteral("urlwindow-https"));
+    EXPECT_EQ(TSslTrustStore::Fingerprint("localhost", port), "");
+
+    // Always: remembered for this host and port, not asked again.
+    prompts_.AnswerCertificate(TCertificateAnswer::TrustAlways);
+    Request(SecureUrl("/echo/always"), false);
+    EXPECT_EQ(prompts_.CertificatePrompts().size(), 3);
+    EXPECT_EQ(TSslTrustStore::Fingerprint("localhost", port), first.Fingerprint.toStdString());
+    Request(SecureUrl("/echo/again"), true);
+    EXPECT_EQ(prompts_.CertificatePrompts().size(), 3);
+    EXPECT_EQ(Lines(form_->Memo1).value(0), QStringLiteral("GET /echo/again HTTP/1.0"));
+
+    // Another certificate trusted before for this host: the question names
+    // both fingerprints.
+    TSslTrustStore::Trust("localhost", port, "AA:BB:CC");
+    prompts_.AnswerCertificate(TCertificateAnswer::Cancel);
+    Request(SecureUrl("/echo/changed"), true);
+    ASSERT_EQ(prompts_.CertificatePrompts().size(), 4);
+    EXPECT_EQ(prompts_.CertificatePrompts()[3].StoredFingerprint, QStringLiteral("AA:BB:CC"));
+    EXPECT_EQ(prompts_.CertificatePrompts()[3].Fingerprint, first.Fingerprint);
+    EXPECT_EQ(Lines(form_->Memo1).value(0), QStringLiteral("Retrieval of document failed!"));
+    TSslTrustStore::Forget("localhost", port);
+}
+
+TEST_F(UrlWindowHttps, CertificateDialogButtons)
+{
+    TCertificatePrompt prompt;
+    prompt.Host = QStringLiteral("ftp.example.org:990");
+    prompt.Reason = QStringLiteral("the certificate is self-signed");
+    prompt.Subject = QStringLiteral("CN=ftp.example.org,O=Example");
+    prompt.Issuer = QStringLiteral("CN=ftp.example.org,O=Example");
+    prompt.ValidFrom = QStringLiteral("2026-01-01 00:00:00 UTC");
+    prompt.ValidTo = QStringLiteral("2028-01-01 00:00:00 UTC");
+    prompt.Fingerprint = QStringLiteral("12:34:56");
+    struct Case {
+        const char* button;
+        TCertificateAnswer answer;
+    };
+    for (const Case& c : {Case{"TrustOnce", TCertificateAnswer::TrustOnce},
+                          Case{"TrustAlways", TCertificateAnswer::TrustAlways},
+                          Case{"Cancel", TCertificateAnswer::Cancel}}) {
+        TCertificateDialog dialog(prompt);
+        EXPECT_EQ(dialog.TrustAlwaysButton->text(), QStringLiteral("Always trust this certificate for this host"));
+        QTimer::singleShot(0, &dialog, [&] {
+            QTest::mouseClick(dialog.findChild<QPushButton*>(QString::fromLatin1(c.button)), Qt::LeftButton);
+        });
+        dialog.exec();
+        EXPECT_EQ(dialog.Answer(), c.answer) << c.button;
+    }
+    {
+        // Escape and Enter refuse.
+        for (const Qt::Key key : {Qt::Key_Escape, Qt::Key_Return}) {
+            TCertificateDialog dialog(prompt);
+            QTimer::singleShot(0, &dialog, [&] { QTest::keyClick(&dialog, key); });
+            dialog.exec();
+            EXPECT_EQ(dialog.Answer(), TCertificateAnswer::Cancel);
+        }
+    }
+    {
+        TCertificateDialog plain(prompt);
+        EXPECT_EQ(plain.windowTitle(), QStringLiteral("Unknown certificate"));
+        ShowForALook(&plain, QStringLiteral("certificate-unknown"));
+    }
+    prompt.StoredFingerprint = QStringLiteral("AB:CD:EF");
+    TCertificateDialog changed(prompt);
+    EXPECT_EQ(changed.windowTitle(), QStringLiteral("Certificate changed"));
+    const QString text = changed.findChild<QLabel*>(QStringLiteral("Headline"))->text();
+    EXPECT_TRUE(text.contains(QStringLiteral("CHANGED"))) << text.toStdString();
+    QStringList shown;
+    for (const QLabel* label : changed.findChildren<QLabel*>())
+        shown << label->text();
+    EXPECT_TRUE(shown.contains(QStringLiteral("AB:CD:EF")));
+    EXPECT_TRUE(shown.contains(QStringLiteral("12:34:56")));
+    ShowForALook(&changed, QStringLiteral("certificate-changed"));
 }
 
 } // namespace

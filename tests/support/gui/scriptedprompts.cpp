@@ -120,4 +120,17 @@ QString ScriptedPrompts::OpenFileName(QWidget*, const QString& caption, const QS
 RecordingShell::RecordingShell() { SetShell(this); }
 RecordingShell::~RecordingShell() { SetShell(nullptr); }
 
+TCertificateAnswer ScriptedPrompts::Certificate(QWidget*, const TCertificatePrompt& prompt)
+{
+    records_.append({QStringLiteral("certificate"), prompt.Host, prompt.Reason});
+    certificatePrompts_.append(prompt);
+    if (certificates_.empty()) {
+        ++unexpected_;
+        return TCertificateAnswer::Cancel;
+    }
+    const TCertificateAnswer answer = certificates_.front();
+    certificates_.pop_front();
+    return answer;
+}
+
 } // namespace testsupport

@@ -37,6 +37,9 @@ public:
     void AnswerFolder(const QString& folder) { folders_.push_back(folder); }
     void AnswerSaveFile(const QString& file) { saves_.push_back(file); }
     void AnswerOpenFile(const QString& file) { opens_.push_back(file); }
+    void AnswerCertificate(TCertificateAnswer answer) { certificates_.push_back(answer); }
+    // The certificate prompts shown, in order.
+    const QList<TCertificatePrompt>& CertificatePrompts() const { return certificatePrompts_; }
 
     const QList<PromptRecord>& Records() const { return records_; }
     QStringList Notices() const;        // "caption|text" of every notice
@@ -60,6 +63,7 @@ public:
     TSameNameAnswer SameName(QWidget* parent, const QString& caption, const QString& text, bool canResume,
                              bool& applyToAll) override;
     bool Password(QWidget* parent, const QString& caption, const QString& prompt, QString& value) override;
+    TCertificateAnswer Certificate(QWidget* parent, const TCertificatePrompt& prompt) override;
 
 private:
     bool Answer(const QString& kind, const QString& caption, const QString& prompt, QString& value);
@@ -73,6 +77,8 @@ private:
     std::deque<QString> folders_;
     std::deque<QString> saves_;
     std::deque<QString> opens_;
+    std::deque<TCertificateAnswer> certificates_;
+    QList<TCertificatePrompt> certificatePrompts_;
     QList<PromptRecord> records_;
     int unexpected_ = 0;
     int beeps_ = 0;

@@ -1,0 +1,182 @@
+// tarvik-url as a user runs it: against the scripted server of this folder,
+// plain and with TLS, its exit status, its output and its files.
+
+#include "httptestpeer.h"
+#include "tls/tlstestpeer.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+struct TResult {
+    int exitCode = -1;
+    std::string out;
+    std::string err;
+};
+
+TResult RunUrl(const std::vector<std::string>& args, const std::string& password = {})
+{
+    QProcess p;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.remove(QStringLiteral("TARVIK_PASSWORD"));
+    if (!password.empty())
+        env.insert(QStringLiteral("TARVIK_PASSWORD"), QString::fromStdString(password));
+    // The desktop client's trusted certificates are not this test's.
+    static QTemporaryDir config;
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    p.setProcessEnvironment(env);
+    QStringList list;
+    for (const std::string& a : args)
+        list << QString::fromStdString(a);
+    p.start(QStringLiteral(TARVIK_URL_BINARY), list);
+    TResult r;
+    if (!p.waitForFinished(60000))
+        return r;
+    r.exitCode = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = p.readAllStandardOutput().toStdString();
+    r.err = p.readAllStandardError().toStdString();
+    return r;
+}
+
+std::string ReadFile(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return "<missing>";
+    return f.readAll().toStdString();
+}
+
+class UrlCli : public ::testing::Test {
+protected:
+    static void SetUpTestSuite()
+    {
+        plain_ = new httptest::TPeerProcess;
+        ASSERT_TRUE(plain_->StartScripted());
+        tls_ = new httptest::TPeerProcess;
+        ASSERT_TRUE(tls_->StartScriptedTls(tlstest::CertFile("good"), tlstest::KeyFile("good")));
+    }
+    static void TearDownTestSuite()
+    {
+        delete plain_;
+        delete tls_;
+        plain_ = tls_ = nullptr;
+    }
+    static std::string Plain(const std::string& path) { return plain_->BaseUrl() + path; }
+    static std::string Secure(const std::string& path)
+    {
+        return "https://localhost:" + std::to_string(tls_->Port()) + path;
+    }
+    static httptest::TPeerProcess* plain_;
+    static httptest::TPeerProcess* tls_;
+};
+
+httptest::TPeerProcess* UrlCli::plain_ = nullptr;
+httptest::TPeerProcess* UrlCli::tls_ = nullptr;
+
+TEST_F(UrlCli, UsageErrorsExitWithTwo)
+{
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {},
+             {"--bogus", "http://x/"},
+             {"--proxy", "nohostport", "http://x/"},
+             {"--max-redirs", "many", "http://x/"},
+             {"--output"},
+             {"http://a/", "http://b/"},
+             {"--password", "p", "http://x/"},
+             {"--head", "--output", "f", "http://x/"}}) {
+        const TResult r = RunUrl(args);
+        EXPECT_EQ(r.exitCode, 2) << r.err;
+        EXPECT_NE(r.err.find("Try 'tarvik-url --help'"), std::string::npos) << r.err;
+    }
+    const TResult help = RunUrl({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    EXPECT_NE(help.out.find("Usage: tarvik-url"), std::string::npos);
+}
+
+TEST_F(UrlCli, GetOverHttpsToAFileAndToStandardOutput)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("doc.txt"));
+    const TResult r = RunUrl({"--cacert", tlstest::CertFile("ca"), "--output", file.toStdString(), "--user",
+                              "alice", Secure("/echo/file")},
+                             "s3cret");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    const std::string doc = ReadFile(file);
+    EXPECT_EQ(doc.rfind("GET /echo/file HTTP/1.0\r\n", 0), 0u) << doc;
+    // The password came from TARVIK_PASSWORD.
+    EXPECT_NE(doc.find("Authorization: Basic YWxpY2U6czNjcmV0\r\n"), std::string::npos) << doc;
+    EXPECT_FALSE(QFile::exists(file + QStringLiteral(".tarvik-part")));
+
+    // A device is written to, never replaced.
+    const TResult toNull = RunUrl({"--cacert", tlstest::CertFile("ca"), "--output", "/dev/null", Secure("/echo/n")});
+    EXPECT_EQ(toNull.exitCode, 0) << toNull.err;
+    EXPECT_FALSE(QFile::exists(QStringLiteral("/dev/null.tarvik-part")));
+    EXPECT_FALSE(QFileInfo(QStringLiteral("/dev/null")).isFile());
+
+    const TResult toStdout = RunUrl({"--cacert", tlstest::CertFile("ca"), "--verbose", Secure("/echo/out")});
+    EXPECT_EQ(toStdout.exitCode, 0) << toStdout.err;
+    EXPECT_EQ(toStdout.out.rfind("GET /echo/out HTTP/1.0\r\n", 0), 0u) << toStdout.out;
+    // The log names the TLS version and cipher, and hides credentials.
+    EXPECT_NE(toStdout.err.find("* TLS: TLSv1.3, "), std::string::npos) << toStdout.err;
+    EXPECT_NE(toStdout.err.find("< HTTP/1.0 200 OK"), std::string::npos) << toStdout.err;
+}
+
+TEST_F(UrlCli, HeadPrintsTheStatusAndHeaders)
+{
+    const TResult r = RunUrl({"--head", Plain("/echo/h")});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("HTTP/1.0 200 OK\n", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("Content-Type: text/plain\n"), std::string::npos) << r.out;
+}
+
+TEST_F(UrlCli, FailuresExitWithOne)
+{
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("partial.bin"));
+    struct Case {
+        std::vector<std::string> args;
+        std::string message;
+    };
+    const std::vector<Case> cases = {
+        {{Plain("/missing")}, "404 Not Found"},
+        {{"ftp://127.0.0.1/x"}, "Unsupported protocol: ftp"},
+        {{"--max-redirs", "1", Plain("/redir/3")}, "Too many redirections"},
+        {{Secure("/echo/x")}, "certificate rejected"},
+        {{"--output", file.toStdString(), Plain("/midbody")}, "closed after 300 of 1000 bytes"},
+        {{"http://127.0.0.1:" + std::to_string(httptest::UnusedPort()) + "/"}, "Connection refused"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        const TResult r = RunUrl(c.args);
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
+    // An incomplete document leaves no file that looks complete.
+    EXPECT_FALSE(QFile::exists(file));
+    EXPECT_FALSE(QFile::exists(file + QStringLiteral(".tarvik-part")));
+}
+
+TEST_F(UrlCli, InsecureSaysSoAndProxyTunnels)
+{
+    const TResult r = RunUrl({"--insecure", Secure("/echo/k")});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("--insecure"), std::string::npos);
+
+    httptest::TPeerProcess proxy;
+    ASSERT_TRUE(proxy.StartScripted());
+    const TResult viaProxy = RunUrl({"--cacert", tlstest::CertFile("ca"), "--proxy",
+                                     "127.0.0.1:" + std::to_string(proxy.Port()), Secure("/echo/tunnel")});
+    EXPECT_EQ(viaProxy.exitCode, 0) << viaProxy.err;
+    EXPECT_EQ(viaProxy.out.rfind("GET /echo/tunnel HTTP/1.0\r\n", 0), 0u) << viaProxy.out;
+}
+
+} // namespace
