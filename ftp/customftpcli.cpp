@@ -21,7 +21,8 @@ TCustomFtpCli::TCustomFtpCli()
     FControlSocket->OnDnsLookupDone = [this](TCustomWSocket*, std::uint16_t error) {
         ControlSocketDnsLookupDone(error);
     };
-    FDataSocket = std::make_unique<TWSocket>();
+    FData = std::make_unique<TFtpDataChannel>();
+    FData->OnSample = [this] { SampleUpload(); };
 }
 
 TCustomFtpCli::~TCustomFtpCli()
@@ -30,8 +31,9 @@ TCustomFtpCli::~TCustomFtpCli()
     // object; the sockets must not call back into us while they close.
     FWindow->SetHandler({});
     FWindow.reset();
-    FLocalStream.reset();
-    for (TWSocket* s : {FControlSocket.get(), FDataSocket.get()}) {
+    FData->OnSample = nullptr;
+    FData->End();
+    for (TWSocket* s : {FControlSocket.get(), DataSocket()}) {
         s->OnSessionConnected = nullptr;
         s->OnSessionAvailable = nullptr;
         s->OnDataAvailable = nullptr;
@@ -39,7 +41,7 @@ TCustomFtpCli::~TCustomFtpCli()
         s->OnSessionClosed = nullptr;
         s->OnDnsLookupDone = nullptr;
     }
-    FDataSocket.reset();
+    FData.reset();
     FControlSocket.reset();
 }
 
@@ -319,16 +321,20 @@ void TCustomFtpCli::TriggerRequestDone(std::uint16_t error)
     }
 
     StateChange(ftpReady);
-    if (FDataSocket->State() != wsClosed)
+    if (DataSocket()->State() != wsClosed)
         CloseDataSocket();
+    FData->End();
     if (FHighLevelMode && FSavedStatusCode >= 0) {
         FLastResponse = FSavedResponse;
         FStatusCode = FSavedStatusCode;
     }
     FHighLevelMode = false;
     FChainStep = nullptr;
-    if (PostMessage(Handle(), WM_FTP_REQUEST_DONE, 0, LPARAM(error)))
+    FPendingFcts.Clear();
+    if (PostMessage(Handle(), WM_FTP_REQUEST_DONE, 0, LPARAM(error))) {
         ++FDonePending;
+        ++FDonePosted;
+    }
 }
 
 void TCustomFtpCli::WndProc(TMessage& msg)
@@ -382,6 +388,7 @@ void TCustomFtpCli::OpenAsync()
     FLastFct = ftpFctOpen;
     FDoneReported = false;
     FReplyLen = 0;
+    FMultiLineCode = 0;
     FRequestResult = 0;
     FDnsResult.clear();
     FClosingOnPurpose = false;
@@ -521,19 +528,45 @@ void TCustomFtpCli::AbortAsync()
             FErrorMessage = "426 Operation aborted.";
     }
     StateChange(ftpAbort);
-    FLocalStream.reset();
+    FData->CloseLocalFile();
     if (wasLookup)
         FControlSocket->CancelDnsLookup();
     if (FControlSocket->State() != wsClosed)
         FControlSocket->Close();
-    if (FDataSocket->State() != wsClosed)
+    if (DataSocket()->State() != wsClosed)
         CloseDataSocket();
-    FLocalStream.reset();
+    FData->End();
     FControlConnected = false;
+    // Nothing of an interrupted chain may run after the abort: a later
+    // request starts from a clean slate.
+    FHighLevelMode = false;
+    FChainStep = nullptr;
+    FPendingFcts.Clear();
+    FMultiLineCode = 0;
     StateChange(ftpReady);
 }
 
-void TCustomFtpCli::CloseDataSocket()
+void TCustomFtpCli::EndWithFailure(std::uint16_t code, const std::string& text, TFailText how)
 {
-    FDataSocket->Close();
+    FStatusCode = code;
+    switch (how) {
+    case TFailText::Reply:
+        FLastResponse = text;
+        SetErrorMessage();
+        break;
+    case TFailText::Local:
+        FErrorMessage = text;
+        TriggerDisplay("! " + text);
+        break;
+    case TFailText::IfNone:
+        if (FErrorMessage.empty())
+            FErrorMessage = text;
+        break;
+    }
+    FNext = nullptr;
+    FRequestResult = code;
+    if (DataSocket()->State() != wsClosed)
+        CloseDataSocket();
+    FData->End();
+    TriggerRequestDone(code);
 }

@@ -79,6 +79,8 @@ void TCustomFtpCli::SizeAsync()
 {
     FLastFct = ftpFctSize;
     FSizeResult = 0;
+    FSizeKnown = false;
+    FSizeFileName = FHostFileName;
     ExecAsync(ftpSizeAsync, "SIZE " + FHostFileName, {213});
 }
 
@@ -115,7 +117,7 @@ void TCustomFtpCli::QuoteAsync()
 void TCustomFtpCli::QuitAsync()
 {
     FLastFct = ftpFctQuit;
-    FLocalStream.reset();
+    FData->CloseLocalFile();
     ExecAsync(ftpQuitAsync, "QUIT", {221}, &TCustomFtpCli::QuitDone);
 }
 
