@@ -408,9 +408,14 @@ void TCustomFtpCli::Next2GetAsync()
         CheckTransferDone();
         return;
     }
+    TriggerDisplay("! RETR/LIST/NLST Failed");
+    // A local failure that made the server give up is the reason to report.
+    if (FData->Failed()) {
+        EndWithFailure(FData->FailCode(), FData->FailMessage(), TFailText::Local);
+        return;
+    }
     SetErrorMessage();
     FRequestResult = FStatusCode;
-    TriggerDisplay("! RETR/LIST/NLST Failed");
     if (!FData->DataClosed && DataConnectionToDrain()) {
         // What the server sent before it gave up may still be waiting in
         // the data connection. It is kept, so that a resumed download does
@@ -675,13 +680,13 @@ void TCustomFtpCli::SampleUpload()
     const TFtpDataPhase phase = FData->Phase();
     if (phase != TFtpDataPhase::Open && phase != TFtpDataPhase::Draining)
         return;
-    const bool moved = FData->Sample();
-    if (moved)
+    // A progress event for every step the peer takes, also after the last
+    // block went into the socket.
+    if (FData->Sample()) {
         FByteCount = FData->Taken();
-    // While sending, also gives the application its chance to cancel when
-    // nothing moves.
-    if ((moved || phase == TFtpDataPhase::Open) && !Progress())
-        return;
+        if (!Progress())
+            return;
+    }
     if (phase == TFtpDataPhase::Draining)
         EndDrainedUpload();
 }
@@ -739,6 +744,10 @@ void TCustomFtpCli::Next2PutAsync()
         return;
     }
     TriggerDisplay("! STOR Failed");
+    if (FData->Failed()) {
+        EndWithFailure(FData->FailCode(), FData->FailMessage(), TFailText::Local);
+        return;
+    }
     EndWithFailure(ErrorValue(FStatusCode), FLastResponse, TFailText::Reply);
 }
 
