@@ -200,13 +200,9 @@ void TCustomFtpCli::SendCommand(const std::string& cmd)
     // control connection (a hostile file name, a pasted name): refuse it and
     // end the request in progress instead.
     if (HoldsLineBreakOrNul(text)) {
-        FLastResponse = "501 Command refused: it contains a CR, LF or NUL character";
-        FStatusCode = 501;
-        SetErrorMessage();
-        TriggerDisplay("! " + FLastResponse);
-        FNext = nullptr;
-        FRequestResult = 501;
-        TriggerRequestDone(501);
+        const std::string refusal = "501 Command refused: it contains a CR, LF or NUL character";
+        TriggerDisplay("! " + refusal);
+        EndWithFailure(501, refusal, TFailText::Reply);
         return;
     }
 
@@ -431,11 +427,7 @@ void TCustomFtpCli::ControlSocketDnsLookupDone(std::uint16_t error)
     if (FState == ftpAbort || FState != ftpDnsLookup)
         return;
     if (error != 0) {
-        FLastResponse = SocketFailureLine(error);
-        FStatusCode = 500;
-        FRequestResult = 500;
-        SetErrorMessage();
-        TriggerRequestDone(error);
+        EndWithFailure(error, SocketFailureLine(error), TFailText::Reply, 500);
         return;
     }
     FDnsResult = FControlSocket->DnsResult();
@@ -446,11 +438,7 @@ void TCustomFtpCli::ControlSocketDnsLookupDone(std::uint16_t error)
         StateChange(ftpWaitingBanner);
         FControlSocket->Connect();
     } catch (const Exception& e) {
-        FLastResponse = "500 " + ExceptionClassName(e) + ": " + e.Message();
-        FStatusCode = 500;
-        FRequestResult = 500;
-        SetErrorMessage();
-        TriggerRequestDone(500);
+        EndWithFailure(500, "500 " + ExceptionClassName(e) + ": " + e.Message(), TFailText::Reply);
     }
 }
 
@@ -460,12 +448,8 @@ void TCustomFtpCli::ControlSocketSessionConnected(std::uint16_t error)
         FControlConnected = true;
         return;
     }
-    FLastResponse = SocketFailureLine(error);
-    FStatusCode = 500;
-    FRequestResult = 500;
-    SetErrorMessage();
     FChainStep = nullptr;
-    TriggerRequestDone(error);
+    EndWithFailure(error, SocketFailureLine(error), TFailText::Reply, 500);
     FClosingOnPurpose = true;
     FControlSocket->Close();
     StateChange(ftpReady);
@@ -546,9 +530,11 @@ void TCustomFtpCli::AbortAsync()
     StateChange(ftpReady);
 }
 
-void TCustomFtpCli::EndWithFailure(std::uint16_t code, const std::string& text, TFailText how)
+void TCustomFtpCli::EndWithFailure(std::uint16_t code, const std::string& text, TFailText how, int status)
 {
-    FStatusCode = code;
+    // A socket error completes with its own number; the reply code the
+    // caller reads for it is the one given.
+    FStatusCode = status > 0 ? status : code;
     switch (how) {
     case TFailText::Reply:
         FLastResponse = text;

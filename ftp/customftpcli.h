@@ -214,7 +214,7 @@ protected:
     enum class TFailText : std::uint8_t { Reply, Local, IfNone };
     // The one way a request ends in failure: result code, error text, the
     // data connection and the local file released, one completion.
-    void EndWithFailure(std::uint16_t code, const std::string& text, TFailText how);
+    void EndWithFailure(std::uint16_t code, const std::string& text, TFailText how, int status = 0);
 
     // Data connection.
     void ExecTransferAsync(TFtpRequest rqType);

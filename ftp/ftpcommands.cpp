@@ -214,11 +214,8 @@ void TCustomFtpCli::EndRefusedChain(const std::string& why)
 {
     FPendingFcts.Clear();
     FChainStep = nullptr;
-    if (FErrorMessage.empty())
-        FErrorMessage = why;
-    FRequestResult = 500;
     FDoneReported = false;
-    TriggerRequestDone(500);
+    EndWithFailure(500, why, TFailText::IfNone, FStatusCode);
 }
 
 void TCustomFtpCli::RunChainStep(TFtpFct fct, TFtpFct previous)
