@@ -245,6 +245,9 @@ protected:
     void CloseDataSocket();
     void TakeEarlyDataConnection();
     void FreeLocalStream() { FData->CloseLocalFile(); }
+    // Tick for StartTick/StopTick, never 0.
+    static std::int64_t TransferTick();
+    static std::string LocalFailureReason(const Exception& e);
 
     // Properties.
     std::string FHostName;
