@@ -54,6 +54,8 @@ bool ParseCliArgs(const std::vector<std::string>& argv, TCliArgs& out, std::stri
             out.ascii = true;
         } else if (a == "--verbose" || a == "-v") {
             out.verbose = true;
+        } else if (a == "--raw") {
+            out.raw = true;
         } else if (a == "--user") {
             if (!value(out.user))
                 return false;
@@ -145,6 +147,9 @@ Options:
   --verbose, -v          print the dialogue on stderr ("> " commands sent,
                          "< " replies, "! " local notes); the password is
                          shown as asterisks
+  --raw                  print listings byte for byte; otherwise control
+                         characters in text from the server are shown
+                         escaped (\x1b), so it cannot drive the terminal
   --help, -h             this text
 
 A progress bar with the transfer rate goes to stderr when it is a terminal.

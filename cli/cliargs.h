@@ -9,6 +9,7 @@ struct TCliArgs {
     bool passive = false;
     bool ascii = false;
     bool verbose = false;
+    bool raw = false;
     bool help = false;
     bool userGiven = false;
     bool passwordGiven = false;

@@ -1,6 +1,7 @@
 #include "cli/ftpcommandrunner.h"
 
 #include "cli/progressbar.h"
+#include "cli/visibletext.h"
 #include "ftp/ftplocalfile.h"
 
 #include <cstdio>
@@ -39,7 +40,9 @@ TFtpCommandRunner::TFtpCommandRunner(const TCliArgs& args) : args_(args)
     }
     ftp_.SetPassWord(password);
     if (args_.verbose) {
-        ftp_.OnDisplay = [](TCustomFtpCli*, std::string& msg) { std::fprintf(stderr, "%s\n", msg.c_str()); };
+        ftp_.OnDisplay = [](TCustomFtpCli*, std::string& msg) {
+            std::fprintf(stderr, "%s\n", VisibleText(msg).c_str());
+        };
     }
     ftp_.OnProgress = [this](TCustomFtpCli*, std::int64_t count, bool&) {
         if (bar_)
@@ -60,7 +63,7 @@ std::string TFtpCommandRunner::FailureText() const
 
 int TFtpCommandRunner::Fail(const std::string& what)
 {
-    std::fprintf(stderr, "tarvik-ftp: %s\n", what.c_str());
+    std::fprintf(stderr, "tarvik-ftp: %s\n", VisibleText(what).c_str());
     if (ftp_.Connected())
         ftp_.Abort();
     return 1;
@@ -114,10 +117,14 @@ bool TFtpCommandRunner::RunCommand()
         ftp_.SetLocalFileName("");
         ftp_.SetDisplayFileFlag(true);
         ftp_.SetDisplayFileMode(ftpBinary);
-        ftp_.OnDisplayFile = [](TCustomFtpCli*, std::string& data) {
-            std::fwrite(data.data(), 1, data.size(), stdout);
-        };
+        // The listing is printed whole at the end, so that a line end split
+        // between two blocks is recognised.
+        std::string listing;
+        ftp_.OnDisplayFile = [&listing](TCustomFtpCli*, std::string& data) { listing += data; };
         const bool ok = cmd == "ls" ? ftp_.Dir() : ftp_.Ls();
+        ftp_.OnDisplayFile = nullptr;
+        const std::string shown = args_.raw ? listing : VisibleText(listing, true);
+        std::fwrite(shown.data(), 1, shown.size(), stdout);
         std::fflush(stdout);
         return ok;
     }
@@ -170,7 +177,7 @@ bool TFtpCommandRunner::RunCommand()
     if (cmd == "pwd") {
         if (!ftp_.Pwd())
             return false;
-        std::printf("%s\n", ftp_.DirResult().empty() ? ftp_.LastResponse().c_str() : ftp_.DirResult().c_str());
+        std::printf("%s\n", VisibleText(ftp_.DirResult().empty() ? ftp_.LastResponse() : ftp_.DirResult()).c_str());
         return true;
     }
     if (cmd == "quote") {
@@ -183,7 +190,7 @@ bool TFtpCommandRunner::RunCommand()
         const bool ok = ftp_.Quote();
         ftp_.OnResponse = nullptr;
         for (const auto& l : reply)
-            std::printf("%s\n", l.c_str());
+            std::printf("%s\n", VisibleText(l).c_str());
         return ok;
     }
     return false;

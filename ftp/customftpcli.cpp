@@ -21,7 +21,8 @@ TCustomFtpCli::TCustomFtpCli()
     FControlSocket->OnDnsLookupDone = [this](TCustomWSocket*, std::uint16_t error) {
         ControlSocketDnsLookupDone(error);
     };
-    FDataSocket = std::make_unique<TWSocket>();
+    FData = std::make_unique<TFtpDataChannel>();
+    FData->OnSample = [this] { SampleUpload(); };
 }
 
 TCustomFtpCli::~TCustomFtpCli()
@@ -30,8 +31,9 @@ TCustomFtpCli::~TCustomFtpCli()
     // object; the sockets must not call back into us while they close.
     FWindow->SetHandler({});
     FWindow.reset();
-    FLocalStream.reset();
-    for (TWSocket* s : {FControlSocket.get(), FDataSocket.get()}) {
+    FData->OnSample = nullptr;
+    FData->End();
+    for (TWSocket* s : {FControlSocket.get(), DataSocket()}) {
         s->OnSessionConnected = nullptr;
         s->OnSessionAvailable = nullptr;
         s->OnDataAvailable = nullptr;
@@ -39,7 +41,7 @@ TCustomFtpCli::~TCustomFtpCli()
         s->OnSessionClosed = nullptr;
         s->OnDnsLookupDone = nullptr;
     }
-    FDataSocket.reset();
+    FData.reset();
     FControlSocket.reset();
 }
 
@@ -198,13 +200,9 @@ void TCustomFtpCli::SendCommand(const std::string& cmd)
     // control connection (a hostile file name, a pasted name): refuse it and
     // end the request in progress instead.
     if (HoldsLineBreakOrNul(text)) {
-        FLastResponse = "501 Command refused: it contains a CR, LF or NUL character";
-        FStatusCode = 501;
-        SetErrorMessage();
-        TriggerDisplay("! " + FLastResponse);
-        FNext = nullptr;
-        FRequestResult = 501;
-        TriggerRequestDone(501);
+        const std::string refusal = "501 Command refused: it contains a CR, LF or NUL character";
+        TriggerDisplay("! " + refusal);
+        EndWithFailure(501, refusal, TFailText::Reply);
         return;
     }
 
@@ -319,16 +317,20 @@ void TCustomFtpCli::TriggerRequestDone(std::uint16_t error)
     }
 
     StateChange(ftpReady);
-    if (FDataSocket->State() != wsClosed)
+    if (DataSocket()->State() != wsClosed)
         CloseDataSocket();
+    FData->End();
     if (FHighLevelMode && FSavedStatusCode >= 0) {
         FLastResponse = FSavedResponse;
         FStatusCode = FSavedStatusCode;
     }
     FHighLevelMode = false;
     FChainStep = nullptr;
-    if (PostMessage(Handle(), WM_FTP_REQUEST_DONE, 0, LPARAM(error)))
+    FPendingFcts.Clear();
+    if (PostMessage(Handle(), WM_FTP_REQUEST_DONE, 0, LPARAM(error))) {
         ++FDonePending;
+        ++FDonePosted;
+    }
 }
 
 void TCustomFtpCli::WndProc(TMessage& msg)
@@ -382,6 +384,7 @@ void TCustomFtpCli::OpenAsync()
     FLastFct = ftpFctOpen;
     FDoneReported = false;
     FReplyLen = 0;
+    FMultiLineCode = 0;
     FRequestResult = 0;
     FDnsResult.clear();
     FClosingOnPurpose = false;
@@ -424,11 +427,7 @@ void TCustomFtpCli::ControlSocketDnsLookupDone(std::uint16_t error)
     if (FState == ftpAbort || FState != ftpDnsLookup)
         return;
     if (error != 0) {
-        FLastResponse = SocketFailureLine(error);
-        FStatusCode = 500;
-        FRequestResult = 500;
-        SetErrorMessage();
-        TriggerRequestDone(error);
+        EndWithFailure(error, SocketFailureLine(error), TFailText::Reply, 500);
         return;
     }
     FDnsResult = FControlSocket->DnsResult();
@@ -439,11 +438,7 @@ void TCustomFtpCli::ControlSocketDnsLookupDone(std::uint16_t error)
         StateChange(ftpWaitingBanner);
         FControlSocket->Connect();
     } catch (const Exception& e) {
-        FLastResponse = "500 " + ExceptionClassName(e) + ": " + e.Message();
-        FStatusCode = 500;
-        FRequestResult = 500;
-        SetErrorMessage();
-        TriggerRequestDone(500);
+        EndWithFailure(500, "500 " + ExceptionClassName(e) + ": " + e.Message(), TFailText::Reply);
     }
 }
 
@@ -453,12 +448,8 @@ void TCustomFtpCli::ControlSocketSessionConnected(std::uint16_t error)
         FControlConnected = true;
         return;
     }
-    FLastResponse = SocketFailureLine(error);
-    FStatusCode = 500;
-    FRequestResult = 500;
-    SetErrorMessage();
     FChainStep = nullptr;
-    TriggerRequestDone(error);
+    EndWithFailure(error, SocketFailureLine(error), TFailText::Reply, 500);
     FClosingOnPurpose = true;
     FControlSocket->Close();
     StateChange(ftpReady);
@@ -521,19 +512,47 @@ void TCustomFtpCli::AbortAsync()
             FErrorMessage = "426 Operation aborted.";
     }
     StateChange(ftpAbort);
-    FLocalStream.reset();
+    FData->CloseLocalFile();
     if (wasLookup)
         FControlSocket->CancelDnsLookup();
     if (FControlSocket->State() != wsClosed)
         FControlSocket->Close();
-    if (FDataSocket->State() != wsClosed)
+    if (DataSocket()->State() != wsClosed)
         CloseDataSocket();
-    FLocalStream.reset();
+    FData->End();
     FControlConnected = false;
+    // Nothing of an interrupted chain may run after the abort: a later
+    // request starts from a clean slate.
+    FHighLevelMode = false;
+    FChainStep = nullptr;
+    FPendingFcts.Clear();
+    FMultiLineCode = 0;
     StateChange(ftpReady);
 }
 
-void TCustomFtpCli::CloseDataSocket()
+void TCustomFtpCli::EndWithFailure(std::uint16_t code, const std::string& text, TFailText how, int status)
 {
-    FDataSocket->Close();
+    // A socket error completes with its own number; the reply code the
+    // caller reads for it is the one given.
+    FStatusCode = status > 0 ? status : code;
+    switch (how) {
+    case TFailText::Reply:
+        FLastResponse = text;
+        SetErrorMessage();
+        break;
+    case TFailText::Local:
+        FErrorMessage = text;
+        TriggerDisplay("! " + text);
+        break;
+    case TFailText::IfNone:
+        if (FErrorMessage.empty())
+            FErrorMessage = text;
+        break;
+    }
+    FNext = nullptr;
+    FRequestResult = code;
+    if (DataSocket()->State() != wsClosed)
+        CloseDataSocket();
+    FData->End();
+    TriggerRequestDone(code);
 }

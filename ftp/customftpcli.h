@@ -6,6 +6,7 @@
 // a message posted to its own hidden window (never from inside the socket
 // event that finished the request).
 
+#include "ftp/ftpdatachannel.h"
 #include "ftp/ftplocalfile.h"
 #include "ftp/ftptypes.h"
 #include "net/wsocket.h"
@@ -82,7 +83,7 @@ public:
     const std::string& DnsResult() const { return FDnsResult; }
     TFtpRequest RequestType() const { return FRequestType; }
     TWSocket* ControlSocket() const { return FControlSocket.get(); }
-    TWSocket* DataSocket() const { return FDataSocket.get(); }
+    TWSocket* DataSocket() const { return FData->Socket(); }
     HWND Handle() const { return FWindow ? FWindow->Handle() : 0; }
     TFtpDisplayFileMode DisplayFileMode() const { return GetDisplayFileMode(); }
     TFtpDisplayFileMode GetDisplayFileMode() const { return FDisplayFileMode; }
@@ -201,38 +202,52 @@ protected:
     void ControlSocketDataAvailable(std::uint16_t error);
     void ControlSocketSessionClosed(std::uint16_t error);
     void ReplyLineTooLong();
+    // Whether the line in LastResponse ends a reply; sets StatusCode and
+    // the number the line starts with.
+    bool EndsReply(std::int64_t& number);
     void CloseControlLater(bool onPurpose);
+
+    // How a failing request leaves its text: as the reply line (LastResponse,
+    // and ErrorMessage when that is still empty), as a local failure
+    // (ErrorMessage replaced and displayed), or only when nothing failed
+    // before it (ErrorMessage when empty, nothing displayed).
+    enum class TFailText : std::uint8_t { Reply, Local, IfNone };
+    // The one way a request ends in failure: result code, error text, the
+    // data connection and the local file released, one completion.
+    void EndWithFailure(std::uint16_t code, const std::string& text, TFailText how, int status = 0);
 
     // Data connection.
     void ExecTransferAsync(TFtpRequest rqType);
     void ExecUploadAsync();
     bool PassivePortFromReply(std::string& port);
-    void FailPassivePort(std::uint16_t code);
-    void DataSocketGetSessionAvailable(std::uint16_t error);
-    void AdoptGetDataConnection(SOCKET accepted);
+    bool ConnectPassive(std::uint16_t failCode);
+    SOCKET AcceptFromControlPeer();
+    void DataSocketSessionAvailable(std::uint16_t error);
+    void AdoptDataConnection(SOCKET accepted);
+    void SetDataHandlers();
     bool DataConnectionToDrain();
-    void DataSocketGetSessionConnected(std::uint16_t error);
+    void DataSocketSessionConnected(std::uint16_t error);
+    void DataSocketSessionClosed(std::uint16_t error);
     void DataSocketGetDataAvailable(std::uint16_t error);
-    void DataSocketGetSessionClosed(std::uint16_t error);
-    void DataSocketPutSessionAvailable(std::uint16_t error);
-    void DataSocketPutSessionConnected(std::uint16_t error);
+    bool OpenDownloadFile();
     void DataSocketPutDataSent(std::uint16_t error);
-    void DataSocketPutDataAvailable(std::uint16_t error);
-    void DataSocketPutSessionClosed(std::uint16_t error);
     void WMFtpSendData();
     void SendUploadBlock(std::int64_t len);
+    void FinishUpload();
+    void EndDrainedUpload();
+    void SampleUpload();
     void Next1GetAsync();
     void Next2GetAsync();
-    void Next3GetAsync();
     void Next1PutAsync();
     void Next2PutAsync();
-    void Next3PutAsync();
-    void SendTransferCommand();
+    void CheckTransferDone();
     void DeliverDisplayFile(const char* data, std::int64_t len);
     void CloseDataSocket();
     void TakeEarlyDataConnection();
-    std::uint16_t TransferResult();
-    void FreeLocalStream() { FLocalStream.reset(); }
+    void FreeLocalStream() { FData->CloseLocalFile(); }
+    // Tick for StartTick/StopTick, never 0.
+    static std::int64_t TransferTick();
+    static std::string LocalFailureReason(const Exception& e);
 
     // Properties.
     std::string FHostName;
@@ -287,33 +302,24 @@ protected:
     std::string FRefusal;
     // Completions posted and not yet delivered to OnRequestDone.
     int FDonePending = 0;
+    // Completions posted since construction.
+    std::int64_t FDonePosted = 0;
 
     std::string FPasvReply;
     std::string FTransferCommand;
-    std::unique_ptr<TFtpLocalFile> FLocalStream;
-    std::vector<char> FSendBlock;
-    std::vector<char> FReceiveBlock;
-    std::int64_t FStartTick = 0;
-    std::int64_t FStopTick = 0;
     bool FAppendMode = false;
-    bool FServerDone = false;
-    bool FGetDataClosed = false;
-    bool FPutDataClosed = false;
-    bool FEndOfFile = false;
-    bool FStoreReplySeen = false;
-    bool FPutDataOpen = false;
-    std::uint16_t FDataError = 0;
-    // The failing closing reply of a retrieval whose data connection is
-    // still being drained (0: none), and its line.
-    std::uint16_t FServerFailCode = 0;
-    std::string FServerFailLine;
     // The server connected to the listening socket before the transfer
     // command was issued (some servers connect as soon as PORT arrives).
     bool FEarlyDataConnection = false;
-    // The transfer was cut short through OnProgress.
-    bool FAbortRequested = false;
+    // The file the last successful SIZE was about: its size is what a
+    // binary download of that file must deliver.
+    std::string FSizeFileName;
+    bool FSizeKnown = false;
+    // The code of a multi-line reply in progress (0: none); only a line
+    // with this code followed by a space ends it.
+    int FMultiLineCode = 0;
 
     std::unique_ptr<THiddenWindow> FWindow;
     std::unique_ptr<TWSocket> FControlSocket;
-    std::unique_ptr<TWSocket> FDataSocket;
+    std::unique_ptr<TFtpDataChannel> FData;
 };

@@ -12,21 +12,24 @@ TFtpClient::TFtpClient()
 
 bool TFtpClient::Progress()
 {
-    const bool goOn = TCustomFtpCli::Progress();
-    // A transfer that keeps moving is not cut off: the time-out measures
-    // the silence between two progress events.
-    if (FTimeout > 0)
-        FDeadline = GetTickCount64() + std::int64_t(FTimeout) * 1000;
-    return goOn;
+    // The time-out does not listen to progress events (they also come while
+    // nothing moves); it watches the bytes themselves, see WaitUntilReady.
+    return TCustomFtpCli::Progress();
 }
 
 bool TFtpClient::Synchronize(TAsyncRequest proc)
 {
+    const std::int64_t postedBefore = FDonePosted;
+    FRefusal.clear();
     try {
         (this->*proc)();
     } catch (...) {
         return false;
     }
+    // With OnError assigned a refused request raises nothing and starts
+    // nothing: it has failed, whatever the previous request left behind.
+    if (!FRefusal.empty() && FDonePosted == postedBefore && (FState == ftpReady || FState == ftpInternalReady))
+        return false;
     return WaitUntilReady();
 }
 
@@ -39,13 +42,19 @@ bool TFtpClient::WaitUntilReady()
         if (FState == ftpReady && FDonePending == 0)
             return FRequestResult == 0;
         const std::int64_t now = GetTickCount64();
-        if (Application::Terminated() || (FTimeout > 0 && now > FDeadline))
+        // A transfer is cut off only when no byte moved, in either
+        // direction, for the whole time-out: a slow one that keeps moving
+        // goes on.
+        const std::int64_t lastMove = FData->LastMoveTick();
+        const std::int64_t deadline =
+            lastMove > 0 ? std::max(FDeadline, lastMove + std::int64_t(FTimeout) * 1000) : FDeadline;
+        if (Application::Terminated() || (FTimeout > 0 && now > deadline))
             break;
         // Block in the event loop until something happens or the deadline
         // passes; never spin.
         int wait = 1000;
         if (FTimeout > 0)
-            wait = int(std::clamp<std::int64_t>(FDeadline - now + 1, 1, 1000));
+            wait = int(std::clamp<std::int64_t>(deadline - now + 1, 1, 1000));
         if (FMultiThreaded)
             FControlSocket->MessagePump();
         Application::WaitForMessage(wait);

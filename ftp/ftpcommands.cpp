@@ -79,6 +79,8 @@ void TCustomFtpCli::SizeAsync()
 {
     FLastFct = ftpFctSize;
     FSizeResult = 0;
+    FSizeKnown = false;
+    FSizeFileName = FHostFileName;
     ExecAsync(ftpSizeAsync, "SIZE " + FHostFileName, {213});
 }
 
@@ -115,7 +117,7 @@ void TCustomFtpCli::QuoteAsync()
 void TCustomFtpCli::QuitAsync()
 {
     FLastFct = ftpFctQuit;
-    FLocalStream.reset();
+    FData->CloseLocalFile();
     ExecAsync(ftpQuitAsync, "QUIT", {221}, &TCustomFtpCli::QuitDone);
 }
 
@@ -212,11 +214,8 @@ void TCustomFtpCli::EndRefusedChain(const std::string& why)
 {
     FPendingFcts.Clear();
     FChainStep = nullptr;
-    if (FErrorMessage.empty())
-        FErrorMessage = why;
-    FRequestResult = 500;
     FDoneReported = false;
-    TriggerRequestDone(500);
+    EndWithFailure(500, why, TFailText::IfNone, FStatusCode);
 }
 
 void TCustomFtpCli::RunChainStep(TFtpFct fct, TFtpFct previous)

@@ -78,6 +78,7 @@ void TCustomFtpCli::ExtractMoreResults()
     case ftpFctSize:
         ReadNumber(FLastResponse, pos);
         FSizeResult = ReadNumber(FLastResponse, pos);
+        FSizeKnown = FSizeResult >= 0;
         break;
     case ftpFctCwd:
     case ftpFctMkd:
@@ -91,8 +92,40 @@ void TCustomFtpCli::ExtractMoreResults()
     }
 }
 
+bool TCustomFtpCli::EndsReply(std::int64_t& number)
+{
+    // RFC 959: "NNN-" opens a multi-line reply, and only a line that starts
+    // with the same code followed by a space ends it; every line between,
+    // whatever digits it starts with, belongs to the text.
+    const std::string& line = FLastResponse;
+    const auto isDigit = [&line](std::size_t i) { return i < line.size() && line[i] >= '0' && line[i] <= '9'; };
+    if (FMultiLineCode != 0) {
+        if (!isDigit(0) || !isDigit(1) || !isDigit(2) || (line.size() > 3 && line[3] != ' '))
+            return false;
+        const int code = (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0');
+        if (code != FMultiLineCode)
+            return false;
+        FMultiLineCode = 0;
+        number = code;
+        FStatusCode = code;
+        return true;
+    }
+    if (!isDigit(0))
+        return false;
+    std::size_t pos = 0;
+    number = ReadNumber(line, pos);
+    FStatusCode = IsReplyCode(number) ? int(number) : ProtocolErrorCode;
+    if (pos < line.size() && line[pos] == '-') {
+        if (IsReplyCode(number))
+            FMultiLineCode = int(number);
+        return false;
+    }
+    return true;
+}
+
 void TCustomFtpCli::ReplyLineTooLong()
 {
+    FMultiLineCode = 0;
     FReplyLen = 0;
     FReplyBuffer[0] = 0;
     FLastResponse = "421 Reply line longer than " + std::to_string(ReplyBufferSize - 1) +
@@ -163,16 +196,11 @@ void TCustomFtpCli::ControlSocketDataAvailable(std::uint16_t error)
             FReplyLen = 0;
         std::memmove(buf, buf + consumed, std::size_t(FReplyLen) + 1);
 
-        const bool startsWithDigit = !FLastResponse.empty() && FLastResponse[0] >= '0' && FLastResponse[0] <= '9';
         switch (FState) {
         case ftpWaitingBanner: {
             DisplayLastResponse();
-            if (!startsWithDigit)
-                break;
-            std::size_t pos = 0;
-            const std::int64_t number = ReadNumber(FLastResponse, pos);
-            FStatusCode = IsReplyCode(number) ? int(number) : ProtocolErrorCode;
-            if (pos < FLastResponse.size() && FLastResponse[pos] == '-')
+            std::int64_t number = 0;
+            if (!EndsReply(number))
                 break;
             if (!IsReplyCode(number)) {
                 // Whatever this peer is, it does not speak FTP: the
@@ -180,6 +208,9 @@ void TCustomFtpCli::ControlSocketDataAvailable(std::uint16_t error)
                 FStatusCode = 421;
                 TriggerDisplay("! Greeting without a valid reply code: protocol error, control connection closed");
             }
+            // "120 Service ready in nnn minutes": the greeting follows.
+            if (FStatusCode >= 100 && FStatusCode <= 199)
+                break;
             if (FStatusCode == 220) {
                 StateChange(ftpConnected);
                 if (OnSessionConnected)
@@ -193,12 +224,8 @@ void TCustomFtpCli::ControlSocketDataAvailable(std::uint16_t error)
             return;
         }
         case ftpWaitingResponse: {
-            if (!startsWithDigit)
-                break;
-            std::size_t pos = 0;
-            const std::int64_t number = ReadNumber(FLastResponse, pos);
-            FStatusCode = IsReplyCode(number) ? int(number) : ProtocolErrorCode;
-            if (pos < FLastResponse.size() && FLastResponse[pos] == '-')
+            std::int64_t number = 0;
+            if (!EndsReply(number))
                 break;
             if (!FNext) {
                 HandleError("Program error: FNext is nil");

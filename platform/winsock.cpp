@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <map>
 #include <mutex>
 #include <unistd.h>
@@ -388,6 +389,16 @@ int ws_ioctlsocket(SOCKET s, long cmd, std::uint32_t* argp)
             SetWinsockErrorFromErrno();
             return SOCKET_ERROR;
         }
+        return 0;
+    }
+    if (cmd == long(SIOCOUTQ)) {
+        // Bytes the peer has not yet acknowledged (TCP's send queue).
+        int queued = 0;
+        if (::ioctl(rec->fd, SIOCOUTQ, &queued) != 0) {
+            SetWinsockErrorFromErrno();
+            return SOCKET_ERROR;
+        }
+        *argp = std::uint32_t(queued < 0 ? 0 : queued);
         return 0;
     }
     SetWinsockError(WSAEINVAL);

@@ -23,8 +23,12 @@ call, tarvik-ftp's over its whole process.
 vsftpd needs root (it logs a local user in through PAM); without root it is
 skipped with a note.
 
-Usage: ftp_throughput.py [--size-mib N] [--runs N] [--tarvik PATH] [--gui PATH|none]
-                         [--servers pyftpdlib,vsftpd] [--modes passive,active]
+With --tarvik-before PATH a second tarvik-ftp (for example one built from
+the main branch) takes part in the same rounds, and the table gains its MB/s
+and the ratio of the two builds: a before/after comparison on equal terms.
+
+Usage: ftp_throughput.py [--size-mib N] [--runs N] [--tarvik PATH] [--tarvik-before PATH]
+                         [--gui PATH|none] [--servers pyftpdlib,vsftpd] [--modes passive,active]
 """
 
 import argparse
@@ -241,6 +245,8 @@ def main():
     ap.add_argument("--size-mib", type=int, default=1024)
     ap.add_argument("--runs", type=int, default=3)
     ap.add_argument("--tarvik", default=os.path.join(REPO, "build", "release", "cli", "tarvik-ftp"))
+    ap.add_argument("--tarvik-before", default=None,
+                    help="a second tarvik-ftp to compare with, run in the same rounds")
     ap.add_argument("--gui", default=os.path.join(REPO, "build", "release", "bench", "ftp_throughput",
                                                   "tarvik_bench_gui_transfer"),
                     help="the GUI transfer driver, or 'none' to leave the GUI out")
@@ -250,6 +256,8 @@ def main():
 
     if not os.access(args.tarvik, os.X_OK):
         sys.exit(f"tarvik-ftp not found at {args.tarvik} (build the release preset or pass --tarvik)")
+    if args.tarvik_before and not os.access(args.tarvik_before, os.X_OK):
+        sys.exit(f"no tarvik-ftp at {args.tarvik_before}")
     if not shutil.which("curl"):
         sys.exit("curl is not installed (apt-get install curl)")
 
@@ -293,14 +301,15 @@ def main():
                 os.chown(remote_source, u.pw_uid, u.pw_gid)
             for direction in ("download", "upload"):
                 for mode in args.modes.split(","):
-                    results = {"tarvik": [], "curl": [], "gui": []}
+                    results = {"tarvik": [], "curl": [], "before": [], "gui": []}
                     cli_transfer = []  # tarvik-ftp's transfer alone, (seconds, CPU seconds)
-                    clients = ["tarvik", "curl"] + (["gui"] if gui else [])
+                    clients = (["tarvik", "curl"] + (["before"] if args.tarvik_before else []) +
+                               (["gui"] if gui else []))
                     for i in range(args.runs + 1):  # the first round warms up
                         # Each client takes each place in the order in turn.
                         shift = i % len(clients)
                         order = clients[shift:] + clients[:shift]
-                        if not gui and i % 2:
+                        if len(clients) == 2 and i % 2:
                             order = ["curl", "tarvik"]
                         for client in order:
                             local = os.path.join(work, "down.bin") if direction == "download" else source
@@ -316,6 +325,9 @@ def main():
                                 wall, cpu, lines = run_timed_dialogue(cmd, env)
                                 if i > 0:
                                     cli_transfer.append((transfer_seconds(lines), cpu))
+                            elif client == "before":
+                                wall, cpu = run_timed(
+                                    tarvik_cmd(args.tarvik_before, server, direction, mode, local, remote), env)
                             else:
                                 cmd = (tarvik_cmd(args.tarvik, server, direction, mode, local, remote)
                                        if client == "tarvik" else curl_cmd(server, direction, mode, local, remote))
@@ -332,7 +344,8 @@ def main():
                     cpu = {c: statistics.median(p for _, p in r) / gib for c, r in results.items() if r}
                     mbps = {c: size / 1e6 / med[c] for c in med}
                     rows.append((server.name, direction, mode, mbps["tarvik"], mbps["curl"],
-                                 mbps["tarvik"] / mbps["curl"], cpu["tarvik"], cpu["curl"]))
+                                 mbps["tarvik"] / mbps["curl"], cpu["tarvik"], cpu["curl"],
+                                 mbps.get("before"), cpu.get("before")))
                     if gui:
                         cli = size / 1e6 / statistics.median(s for s, _ in cli_transfer)
                         gui_rows.append((server.name, direction, mode, mbps["gui"], cli, mbps["gui"] / cli,
@@ -350,10 +363,15 @@ def main():
     print(f"\nFTP throughput on loopback, {args.size_mib} MiB of random bytes, median of {args.runs} runs")
     header = ("server", "direction", "mode", "tarvik MB/s", "curl MB/s", "tarvik/curl", "tarvik CPU s/GiB",
               "curl CPU s/GiB")
+    if args.tarvik_before:
+        header += ("before MB/s", "after/before", "before/curl", "before CPU s/GiB")
     print("| " + " | ".join(header) + " |")
     print("|" + "---|" * len(header))
     for r in rows:
-        print(f"| {r[0]} | {r[1]} | {r[2]} | {r[3]:.0f} | {r[4]:.0f} | {r[5]:.2f} | {r[6]:.2f} | {r[7]:.2f} |")
+        line = f"| {r[0]} | {r[1]} | {r[2]} | {r[3]:.0f} | {r[4]:.0f} | {r[5]:.2f} | {r[6]:.2f} | {r[7]:.2f} |"
+        if r[8] is not None:
+            line += f" {r[8]:.0f} | {r[3] / r[8]:.2f} | {r[8] / r[4]:.2f} | {r[9]:.2f} |"
+        print(line)
 
     if gui_rows:
         print(f"\nMain window (ReceiveAFile/SendAFile, offscreen, progress dialog shown) against tarvik-ftp, "

@@ -218,6 +218,48 @@ TEST_F(CliTest, FailuresExitNonZeroWithTheReply)
     EXPECT_NE(r.out.find("TARVIK_PASSWORD"), std::string::npos);
 }
 
+TEST_F(CliTest, ATransferThatFailsLocallyExitsOneWithTheReason)
+{
+    // A full disk: the server says 226, the file did not arrive.
+    Spit(Remote("cli-full.bin"), Random(200000, 3));
+    for (const char* mode : {"--passive", "--ascii"}) {
+        Result r = Run({mode, "get", "cli-full.bin", "/dev/full"});
+        EXPECT_EQ(r.exitCode, 1) << r.err;
+        EXPECT_EQ(r.err, "tarvik-ftp: Error writing local file: No space left on device\n");
+    }
+    // A refused download leaves an existing local file as it was.
+    Spit(Local("keep.txt"), "keep me");
+    Result r = Run({"get", "no-such-file", "keep.txt"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(Slurp(Local("keep.txt")), "keep me");
+    r = Run({"get", "no-such-file", "new.txt"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_FALSE(fs::exists(Local("new.txt")));
+    fs::remove(Remote("cli-full.bin"));
+}
+
+TEST_F(CliTest, ControlCharactersFromTheServerAreShownEscaped)
+{
+    const std::string evil = std::string("evil\x1b]0;pwned\x07name.txt");
+    Spit(Remote(evil), "x");
+    Result r = Run({"--passive", "nlst"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << "an escape sequence reached the terminal";
+    EXPECT_NE(r.out.find("evil\\x1b]0;pwned\\x07name.txt\r\n"), std::string::npos) << r.out;
+    r = Run({"--passive", "--raw", "nlst"});
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find(evil + "\r\n"), std::string::npos) << "--raw changed the names";
+
+    // Errors and the dialogue are made visible too.
+    r = Run({"--verbose", "get", QString::fromStdString(evil)});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << r.err;
+    r = Run({"rm", "no-such\x1b[2J"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err.find('\x1b'), std::string::npos) << r.err;
+    fs::remove(Remote(evil));
+}
+
 TEST_F(CliTest, PasswordFromTheEnvironmentAndAnonymousLogin)
 {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();

@@ -60,9 +60,10 @@ TEST_F(FakeServerTest, MultiLineRepliesCompleteOnceOnTheirLastLine)
         s.ReadLine();
         s.SendRaw("230-Welcome\r\n230-Second line\r\n230 Done\r\n");
         s.ReadLine();
-        // Continuation lines of every shape; a number not followed by '-'
-        // ends the reply whatever its value.
-        s.SendRaw("257-start\r\n\r\n indented line\r\nplain text\r\n257-more\r\n259 \"/x\" last\r\n");
+        // Continuation lines of every shape; only the opening code followed
+        // by a space ends the reply, another number does not.
+        s.SendRaw("257-start\r\n\r\n indented line\r\nplain text\r\n257-more\r\n259 \"/y\" inner\r\n"
+                  "257 \"/x\" last\r\n");
         s.WaitClosed();
     });
     Use(server);
@@ -78,10 +79,11 @@ TEST_F(FakeServerTest, MultiLineRepliesCompleteOnceOnTheirLastLine)
     EXPECT_EQ(ftp.responses, 3 + 1 + 3);
 
     ftp.responses = 0;
-    EXPECT_FALSE(ftp.Pwd()); // 259 is not among PWD's codes
-    EXPECT_EQ(ftp.StatusCode(), 259);
-    EXPECT_EQ(ftp.responses, 6);
-    EXPECT_EQ(ftp.done.back().error, 259);
+    EXPECT_TRUE(ftp.Pwd()) << ftp.Dialogue();
+    EXPECT_EQ(ftp.StatusCode(), 257);
+    EXPECT_EQ(ftp.responses, 7);
+    EXPECT_EQ(ftp.DirResult(), "/x");
+    EXPECT_EQ(ftp.done.back().error, 0);
 }
 
 TEST_F(FakeServerTest, LineEndsWithAndWithoutAcceptLF)

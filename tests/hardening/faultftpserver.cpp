@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <thread>
+#include <vector>
 
 namespace hardening {
 
@@ -160,6 +162,8 @@ int FaultSession::ListenData()
     if (dataListen_ >= 0)
         ::close(dataListen_);
     dataListen_ = ListenLoopback(port);
+    if (dataReceiveBuffer_ > 0)
+        ::setsockopt(dataListen_, SOL_SOCKET, SO_RCVBUF, &dataReceiveBuffer_, sizeof(dataReceiveBuffer_));
     return port;
 }
 
@@ -192,6 +196,8 @@ bool FaultSession::ConnectData(int port, int fromPort)
 {
     CloseData();
     data_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (dataReceiveBuffer_ > 0)
+        ::setsockopt(data_, SOL_SOCKET, SO_RCVBUF, &dataReceiveBuffer_, sizeof(dataReceiveBuffer_));
     if (fromPort != 0) {
         int one = 1;
         ::setsockopt(data_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof(one));
@@ -235,6 +241,48 @@ std::string FaultSession::ReceiveData(std::size_t limit, int timeoutMs)
         got.append(buf, std::size_t(n));
     }
     return got;
+}
+
+std::string FaultSession::ReceiveDataPaced(std::size_t bytesPerSecond, int timeoutMs)
+{
+    // Ten reads a second, each of a tenth of the rate.
+    const std::size_t slice = std::max<std::size_t>(1, bytesPerSecond / 10);
+    std::string got;
+    std::vector<char> buf(slice);
+    while (data_ >= 0 && Readable(data_, timeoutMs)) {
+        const ssize_t n = ::recv(data_, buf.data(), slice, 0);
+        if (n <= 0)
+            break;
+        got.append(buf.data(), std::size_t(n));
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return got;
+}
+
+void FaultSession::SetDataReceiveBuffer(int bytes)
+{
+    dataReceiveBuffer_ = bytes;
+    if (dataListen_ >= 0)
+        ::setsockopt(dataListen_, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof(bytes));
+}
+
+bool FaultSession::IntrudeFrom(const std::string& fromAddr, int port, int timeoutMs)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    ::inet_pton(AF_INET, fromAddr.c_str(), &from.sin_addr);
+    sockaddr_in to = Loopback(port);
+    bool closed = false;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&from), sizeof(from)) == 0 &&
+        ::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof(to)) == 0) {
+        // Whatever the client would deliver here is not for a stranger:
+        // the connection must end without a byte.
+        char c = 0;
+        closed = WaitReadable(fd, timeoutMs) && ::recv(fd, &c, 1, 0) <= 0;
+    }
+    ::close(fd);
+    return closed;
 }
 
 bool FaultSession::WaitDataClosed(int timeoutMs)

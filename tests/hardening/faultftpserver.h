@@ -63,6 +63,16 @@ public:
     bool WaitDataClosed(int timeoutMs = 10000);
     void CloseData();
     void ResetData();
+    // Reads until the client closes the data connection, at about
+    // `bytesPerSecond`; stops after timeoutMs of silence.
+    std::string ReceiveDataPaced(std::size_t bytesPerSecond, int timeoutMs = 10000);
+    // Shrinks the receive buffer of the data connections made from now on
+    // (set before they connect, so that no window is shrunk under way).
+    void SetDataReceiveBuffer(int bytes);
+    // Connects to the client's listening port from another local address
+    // (127.0.0.2) as a third party would; true when the client then closed
+    // that connection within timeoutMs.
+    static bool IntrudeFrom(const std::string& fromAddr, int port, int timeoutMs = 5000);
 
 private:
     bool Readable(int fd, int timeoutMs) const;
@@ -71,6 +81,7 @@ private:
     const std::atomic<bool>* stop_ = nullptr;
     int dataListen_ = -1;
     int data_ = -1;
+    int dataReceiveBuffer_ = 0;
     std::string pending_;
 };
 

@@ -1,0 +1,221 @@
+// Uploads: STOR and APPE, sent block by block; progress follows what the
+// peer has taken.
+
+#include "ftp/customftpcli.h"
+
+// --- upload ------------------------------------------------------------------------
+
+void TCustomFtpCli::ExecPutAsync()
+{
+    FAppendMode = false;
+    FRequestType = ftpPutAsync;
+    ExecUploadAsync();
+}
+
+void TCustomFtpCli::ExecAppendAsync()
+{
+    FAppendMode = true;
+    FRequestType = ftpAppendAsync;
+    ExecUploadAsync();
+}
+
+void TCustomFtpCli::ExecUploadAsync()
+{
+    if (!CheckReady())
+        return;
+    if (!FControlConnected) {
+        HandleError("STOR/APPE: not connected");
+        return;
+    }
+    if (FLocalFileName.empty()) {
+        HandleError("LocalFileName empty");
+        return;
+    }
+    FDoneReported = false;
+    FByteCount = 0;
+    FSizeKnown = false;
+    FData->Begin(TFtpDataChannel::TDirection::Send);
+
+    bool cancel = false;
+    TriggerReadyToTransmit(cancel);
+    if (cancel) {
+        EndWithFailure(426, "426 Transmit cancelled by application", TFailText::Local);
+        return;
+    }
+
+    DataSocket()->OnSessionAvailable = [this](TCustomWSocket*, std::uint16_t e) { DataSocketSessionAvailable(e); };
+
+    try {
+        FData->OpenForRead(FLocalFileName, FResumeAt);
+    } catch (const Exception&) {
+        EndWithFailure(426, "426 Unable to open local file " + FLocalFileName, TFailText::Local);
+        return;
+    }
+
+    if (!FPassive) {
+        StateChange(ftpWaitingResponse);
+        FNext = &TCustomFtpCli::Next1PutAsync;
+        TakeEarlyDataConnection();
+        SendCommand((FAppendMode ? "APPE " : "STOR ") + FHostFileName);
+        return;
+    }
+    if (!ConnectPassive(426))
+        return;
+    // Busy from here on, so that no other request slips in while the data
+    // connection is being made; a reply that comes meanwhile (a server
+    // closing the session) fails the upload.
+    StateChange(ftpWaitingResponse);
+    FNext = &TCustomFtpCli::Next1PutAsync;
+}
+
+void TCustomFtpCli::Next1PutAsync()
+{
+    DisplayLastResponse();
+    if (FStatusCode == 125 || FStatusCode == 150) {
+        FData->ReplySeen = true;
+        FNext = &TCustomFtpCli::Next2PutAsync;
+        if (!FData->DataOpen || FData->StartTick != 0)
+            return;
+        if (FPassive) {
+            FData->StartTick = TransferTick();
+            DataSocketPutDataSent(0);
+        } else {
+            PostMessage(Handle(), WM_FTP_SENDDATA, 0, 0);
+        }
+        return;
+    }
+    FNext = nullptr;
+    FResumeAt = 0;
+    EndWithFailure(ErrorValue(FStatusCode), FLastResponse, TFailText::Reply);
+}
+
+void TCustomFtpCli::WMFtpSendData()
+{
+    if (FData->StartTick != 0)
+        return;
+    FData->StartTick = TransferTick();
+    DataSocketPutDataSent(0);
+}
+
+void TCustomFtpCli::DataSocketPutDataSent(std::uint16_t error)
+{
+    if (!FData->HasLocalFile() || FData->Phase() != TFtpDataPhase::Open)
+        return;
+    if (FData->Sample())
+        FByteCount = FData->Taken();
+    if (!Progress())
+        return;
+    if (error != 0) {
+        TriggerDisplay("! Error #" + std::to_string(error) + " sending data");
+        FData->Fail(426, "Error sending data: " + WSocketErrorDesc(error));
+        CloseDataSocket();
+        return;
+    }
+    if (FData->EndOfFile || !FData->ReplySeen || !FData->DataOpen)
+        return;
+    std::vector<char>& block = FData->Block(std::size_t(UploadBlockSize));
+    std::int64_t len = 0;
+    try {
+        len = FData->LocalFile()->Read(block.data(), UploadBlockSize);
+    } catch (const Exception& e) {
+        TriggerDisplay("! Error reading file");
+        FData->Fail(426, "Error reading local file: " + LocalFailureReason(e));
+        CloseDataSocket();
+        return;
+    }
+    if (len == 0) {
+        FinishUpload();
+        return;
+    }
+    FData->AddMoved(len);
+    SendUploadBlock(len);
+}
+
+void TCustomFtpCli::FinishUpload()
+{
+    // Everything is in the socket. The connection is half-closed so the
+    // server sees the end of the file, and kept until the peer has taken
+    // the rest of the kernel's queue: that is what progress and the time-out
+    // watch meanwhile. The server's own close (or the sampler) ends it.
+    FData->EndOfFile = true;
+    FData->CloseLocalFile();
+    FData->SetPhase(TFtpDataPhase::Draining);
+    DataSocket()->Shutdown(1);
+    SampleUpload();
+}
+
+void TCustomFtpCli::SampleUpload()
+{
+    const TFtpDataPhase phase = FData->Phase();
+    if (phase != TFtpDataPhase::Open && phase != TFtpDataPhase::Draining)
+        return;
+    // A progress event for every step the peer takes, also after the last
+    // block went into the socket.
+    if (FData->Sample()) {
+        FByteCount = FData->Taken();
+        if (!Progress())
+            return;
+    }
+    if (phase == TFtpDataPhase::Draining)
+        EndDrainedUpload();
+}
+
+void TCustomFtpCli::EndDrainedUpload()
+{
+    // Closed only once the peer has acknowledged every byte (and the end of
+    // the file); a reset it sent instead fails the upload.
+    if (FData->KernelQueued() > 0)
+        return;
+    if (const int error = FData->BrokenBy())
+        FData->Fail(426, "Data connection failed: " + WSocketErrorDesc(error));
+    CloseDataSocket();
+}
+
+void TCustomFtpCli::SendUploadBlock(std::int64_t len)
+{
+    // The socket's send queue hands the network one small block per call;
+    // a whole upload block goes out in one call instead when nothing is
+    // queued, and the queue keeps only what the network did not take. Flow
+    // control is unchanged: the next block is read once this one is gone.
+    TWSocket* const data = DataSocket();
+    const char* const bytes = FData->Block(std::size_t(UploadBlockSize)).data();
+    int sent = 0;
+    if (data->State() == wsConnected && data->AllSent()) {
+        sent = WSocket_send(data->HSocket(), bytes, int(len), 0);
+        if (sent < 0) {
+            const int error = WSocket_WSAGetLastError();
+            if (error != WSAEWOULDBLOCK) {
+                TriggerDisplay("! Error #" + std::to_string(error) + " sending data");
+                FData->Fail(426, "Error sending data: " + WSocketErrorDesc(error));
+                CloseDataSocket();
+                return;
+            }
+            sent = 0;
+        }
+    }
+    if (sent < len) {
+        data->Send(bytes + sent, int(len - sent));
+        return;
+    }
+    PostMessage(Handle(), WM_FTP_SENDNEXT, 0, 0);
+}
+
+void TCustomFtpCli::Next2PutAsync()
+{
+    DisplayLastResponse();
+    if (FStatusCode == 226 || FStatusCode == 250) {
+        FData->ServerDone = true;
+        // The server has read to the end of the file: nothing is left to
+        // wait for on a half-closed connection.
+        if (FData->Phase() == TFtpDataPhase::Draining)
+            EndDrainedUpload();
+        CheckTransferDone();
+        return;
+    }
+    TriggerDisplay("! STOR Failed");
+    if (FData->Failed()) {
+        EndWithFailure(FData->FailCode(), FData->FailMessage(), TFailText::Local);
+        return;
+    }
+    EndWithFailure(ErrorValue(FStatusCode), FLastResponse, TFailText::Reply);
+}
