@@ -263,7 +263,7 @@ int ws_getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen)
     return 0;
 }
 
-int ws_send(SOCKET s, const char* buf, int len, int flags)
+int ws_send(SOCKET s, const void* buf, int len, int flags)
 {
     SocketRecord* rec = FindSocket(s);
     if (!rec)
@@ -278,7 +278,7 @@ int ws_send(SOCKET s, const char* buf, int len, int flags)
     return int(n);
 }
 
-int ws_sendto(SOCKET s, const char* buf, int len, int flags, const sockaddr* to, int tolen)
+int ws_sendto(SOCKET s, const void* buf, int len, int flags, const sockaddr* to, int tolen)
 {
     SocketRecord* rec = FindSocket(s);
     if (!rec)
@@ -293,7 +293,7 @@ int ws_sendto(SOCKET s, const char* buf, int len, int flags, const sockaddr* to,
     return int(n);
 }
 
-int ws_recv(SOCKET s, char* buf, int len, int flags)
+int ws_recv(SOCKET s, void* buf, int len, int flags)
 {
     SocketRecord* rec = FindSocket(s);
     if (!rec)
@@ -309,7 +309,7 @@ int ws_recv(SOCKET s, char* buf, int len, int flags)
     return int(n);
 }
 
-int ws_recvfrom(SOCKET s, char* buf, int len, int flags, sockaddr* from, int* fromlen)
+int ws_recvfrom(SOCKET s, void* buf, int len, int flags, sockaddr* from, int* fromlen)
 {
     SocketRecord* rec = FindSocket(s);
     if (!rec)
