@@ -96,11 +96,12 @@ int WinsockErrorFromEai(int eai)
     case EAI_NONAME: return WSAHOST_NOT_FOUND;
     case EAI_AGAIN: return WSATRY_AGAIN;
 #ifdef EAI_NODATA
-    case EAI_NODATA: return WSANO_DATA;
+    case EAI_NODATA:
 #endif
 #ifdef EAI_ADDRFAMILY
-    case EAI_ADDRFAMILY: return WSANO_DATA;
+    case EAI_ADDRFAMILY:
 #endif
+        return WSANO_DATA;
     case EAI_MEMORY: return WSAENOBUFS;
     default: return WSANO_RECOVERY;
     }
