@@ -474,4 +474,28 @@ std::uint32_t ws_ntohl(std::uint32_t v) { return ntohl(v); }
 std::uint16_t ws_htons(std::uint16_t v) { return htons(v); }
 std::uint32_t ws_htonl(std::uint32_t v) { return htonl(v); }
 char* ws_inet_ntoa(in_addr in) { return ::inet_ntoa(in); }
+
+int ws_inet_pton(int af, const char* src, void* dst)
+{
+    if (src == nullptr || dst == nullptr) {
+        SetWinsockError(WSAEFAULT);
+        return SOCKET_ERROR;
+    }
+    const int rc = ::inet_pton(af, src, dst);
+    if (rc < 0)
+        SetWinsockError(WSAEAFNOSUPPORT);
+    return rc;
+}
+
+const char* ws_inet_ntop(int af, const void* src, char* dst, int size)
+{
+    if (src == nullptr || dst == nullptr || size <= 0) {
+        SetWinsockError(WSAEFAULT);
+        return nullptr;
+    }
+    const char* text = ::inet_ntop(af, src, dst, socklen_t(size));
+    if (text == nullptr)
+        SetWinsockError(errno == ENOSPC ? WSAEFAULT : WSAEAFNOSUPPORT);
+    return text;
+}
 std::uint32_t ws_inet_addr(const char* cp) { return cp ? ::inet_addr(cp) : INADDR_NONE; }

@@ -47,6 +47,23 @@ constexpr long FD_CLOSE = 0x20;
 // The buffer size that a lookup answer needs at most.
 constexpr int MAXGETHOSTSTRUCT = 1024;
 
+// One address of either family, as the address-list answer of
+// WSAAsyncGetAddrInfo holds it.
+struct SOCKET_ADDRESS {
+    sockaddr* lpSockaddr = nullptr;
+    int iSockaddrLength = 0;
+};
+// The answer of WSAAsyncGetAddrInfo: iAddressCount entries at Address, all
+// pointing into the caller's buffer.
+struct SOCKET_ADDRESS_LIST {
+    int iAddressCount = 0;
+    SOCKET_ADDRESS* Address = nullptr;
+};
+
+// Longest address texts of inet_ntop, with the terminating zero.
+constexpr int INET_ADDRSTRLEN_WS = 16;
+constexpr int INET6_ADDRSTRLEN_WS = 46;
+
 // Winsock error numbers.
 enum : int {
     WSABASEERR = 10000,
@@ -128,6 +145,12 @@ constexpr std::uint16_t MakeWord(std::uint8_t lo, std::uint8_t hi) { return std:
 // reaches the window; a cancelled request never writes. `buf` must stay
 // valid until completion or cancel and be aligned for hostent
 // (alignas(hostent) char buf[...]) (WSAAsyncGetHostByName/ByAddr).
+// WSAAsyncGetHostByName answers with IPv4 addresses only, in a hostent;
+// WSAAsyncGetAddrInfo answers with the addresses of `family` (AF_UNSPEC:
+// every family) in the resolver's order, as a SOCKET_ADDRESS_LIST laid out
+// the same way (buf aligned for sockaddr_in6).
+// getaddrinfo returns 0 or a Winsock error number (11001..11004, 10055) and
+// sets it as the last error too; its list is released with freeaddrinfo.
 #define WINSOCK_ENTRY(result, name, params, args) result ws_##name params;
 #include "platform/winsockentries.def"
 

@@ -23,11 +23,59 @@
 
 namespace {
 
+// One address of either family, exactly as long as its family needs.
+struct AnyAddress {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+};
+
 struct HostAnswer {
     int error = 0;
     std::string name;
     std::vector<std::uint32_t> addresses; // network byte order
+    // Set for WSAAsyncGetAddrInfo: the answer is `all`, written as an
+    // address list instead of a hostent.
+    bool addressList = false;
+    std::vector<AnyAddress> all;
 };
+
+int WinsockErrorFromAddrInfo(int eai)
+{
+    return eai == EAI_FAMILY ? WSAEAFNOSUPPORT : WinsockErrorFromEai(eai);
+}
+
+// Every address of `name` of the given family (AF_UNSPEC: all), in the
+// resolver's order, without repeats.
+HostAnswer ResolveAll(const std::string& name, int family)
+{
+    HostAnswer answer;
+    answer.addressList = true;
+    addrinfo hints{};
+    hints.ai_family = family;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &list);
+    if (rc != 0) {
+        answer.error = WinsockErrorFromAddrInfo(rc);
+        return answer;
+    }
+    for (const addrinfo* ai = list; ai; ai = ai->ai_next) {
+        if ((ai->ai_family != AF_INET && ai->ai_family != AF_INET6) || ai->ai_addrlen > sizeof(sockaddr_storage))
+            continue;
+        AnyAddress a;
+        std::memcpy(&a.storage, ai->ai_addr, ai->ai_addrlen);
+        a.length = ai->ai_addrlen;
+        bool seen = false;
+        for (const AnyAddress& b : answer.all)
+            seen = seen || (a.length == b.length && std::memcmp(&a.storage, &b.storage, a.length) == 0);
+        if (!seen)
+            answer.all.push_back(a);
+    }
+    ::freeaddrinfo(list);
+    if (answer.all.empty())
+        answer.error = WSANO_DATA;
+    return answer;
+}
 
 HostAnswer ResolveName(const std::string& name)
 {
@@ -116,6 +164,38 @@ int WriteHostent(const HostAnswer& answer, char* buf, int buflen)
     return int(cursor - buf);
 }
 
+// Lays a SOCKET_ADDRESS_LIST out in `buf`: the list, its entries, then the
+// addresses, every pointer pointing into `buf`. Keeps as many addresses as
+// fit; returns the bytes used, or 0 when not even one fits.
+int WriteAddressList(const HostAnswer& answer, char* buf, int buflen)
+{
+    const std::size_t limit = buflen > 0 ? std::size_t(buflen) : 0;
+    std::size_t count = answer.all.size();
+    auto needed = [&](std::size_t n) {
+        std::size_t bytes = sizeof(SOCKET_ADDRESS_LIST) + n * sizeof(SOCKET_ADDRESS);
+        for (std::size_t i = 0; i < n; ++i)
+            bytes += answer.all[i].length;
+        return bytes;
+    };
+    while (count > 0 && needed(count) > limit)
+        --count;
+    if (count == 0)
+        return 0;
+
+    auto* list = reinterpret_cast<SOCKET_ADDRESS_LIST*>(buf);
+    auto* entries = reinterpret_cast<SOCKET_ADDRESS*>(buf + sizeof(SOCKET_ADDRESS_LIST));
+    char* cursor = buf + sizeof(SOCKET_ADDRESS_LIST) + count * sizeof(SOCKET_ADDRESS);
+    for (std::size_t i = 0; i < count; ++i) {
+        std::memcpy(cursor, &answer.all[i].storage, answer.all[i].length);
+        entries[i].lpSockaddr = reinterpret_cast<sockaddr*>(cursor);
+        entries[i].iSockaddrLength = int(answer.all[i].length);
+        cursor += answer.all[i].length;
+    }
+    list->iAddressCount = int(count);
+    list->Address = entries;
+    return int(cursor - buf);
+}
+
 struct PendingLookup {
     HWND window = 0;
     unsigned msg = 0;
@@ -156,7 +236,8 @@ void Complete(ASYNC_HANDLE handle, const HostAnswer& answer)
             return; // cancelled after the message was posted
         int length = 0;
         if (shared->error == 0) {
-            length = WriteHostent(*shared, it->second.buf, it->second.buflen);
+            length = shared->addressList ? WriteAddressList(*shared, it->second.buf, it->second.buflen)
+                                         : WriteHostent(*shared, it->second.buf, it->second.buflen);
             if (length == 0)
                 shared->error = WSAENOBUFS;
         }
@@ -222,6 +303,58 @@ ASYNC_HANDLE ws_WSAAsyncGetHostByAddr(HWND window, unsigned msg, const char* add
     std::uint32_t address = 0;
     std::memcpy(&address, addr, 4);
     return StartLookup(window, msg, buf, buflen, [address] { return ResolveAddress(address); });
+}
+
+ASYNC_HANDLE ws_WSAAsyncGetAddrInfo(HWND window, unsigned msg, const char* name, int family, char* buf, int buflen)
+{
+    if (name == nullptr) {
+        SetWinsockError(WSAEFAULT);
+        return 0;
+    }
+    if (family != AF_UNSPEC && family != AF_INET && family != AF_INET6) {
+        SetWinsockError(WSAEAFNOSUPPORT);
+        return 0;
+    }
+    const std::string host(name);
+    return StartLookup(window, msg, buf, buflen, [host, family] { return ResolveAll(host, family); });
+}
+
+int ws_getaddrinfo(const char* node, const char* service, const addrinfo* hints, addrinfo** result)
+{
+    if (result == nullptr || (node == nullptr && service == nullptr)) {
+        const int error = result == nullptr ? WSAEFAULT : WSAHOST_NOT_FOUND;
+        SetWinsockError(error);
+        return error;
+    }
+    *result = nullptr;
+    const int rc = ::getaddrinfo(node, service, hints, result);
+    if (rc == 0)
+        return 0;
+    *result = nullptr;
+    const int error = WinsockErrorFromAddrInfo(rc);
+    SetWinsockError(error);
+    return error;
+}
+
+void ws_freeaddrinfo(addrinfo* list)
+{
+    if (list != nullptr)
+        ::freeaddrinfo(list);
+}
+
+int ws_getnameinfo(const sockaddr* addr, int addrlen, char* host, int hostlen, char* serv, int servlen, int flags)
+{
+    if (addr == nullptr || addrlen <= 0) {
+        SetWinsockError(WSAEFAULT);
+        return WSAEFAULT;
+    }
+    const int rc = ::getnameinfo(addr, socklen_t(addrlen), host, host ? socklen_t(hostlen) : 0, serv,
+                                 serv ? socklen_t(servlen) : 0, flags);
+    if (rc == 0)
+        return 0;
+    const int error = WinsockErrorFromAddrInfo(rc);
+    SetWinsockError(error);
+    return error;
 }
 
 int ws_WSACancelAsyncRequest(ASYNC_HANDLE handle)
