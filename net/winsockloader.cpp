@@ -57,8 +57,8 @@ void* WSocketGetProc(const char* ProcName)
         return nullptr;
     void* proc = GetProcAddress(WinsockLibrary, ProcName);
     if (proc == nullptr)
-        throw ESocketException(std::string("Procedure ") + ProcName + " not found in " + WinsockDllName +
-                               " Error #" + std::to_string(GetLastError()));
+        throw ESocketException(std::string("Procedure ") + ProcName + " not found in " + WinsockDllName + " Error #" +
+                               std::to_string(GetLastError()));
     return proc;
 }
 
@@ -83,10 +83,7 @@ WSADATA WinsockInfo()
     return copy;
 }
 
-void WSocketInstanceAdded()
-{
-    ++SocketInstanceCount;
-}
+void WSocketInstanceAdded() { ++SocketInstanceCount; }
 
 void WSocketInstanceRemoved()
 {
@@ -97,14 +94,8 @@ void WSocketInstanceRemoved()
     }
 }
 
-int WSocketInstanceCount()
-{
-    return SocketInstanceCount;
-}
+int WSocketInstanceCount() { return SocketInstanceCount; }
 
-#define WINSOCK_ENTRY(result, name, params, args)                 \
-    result WSocket_##name params                                  \
-    {                                                             \
-        return Entry<decltype(&ws_##name)>(ix##name, #name) args; \
-    }
+#define WINSOCK_ENTRY(result, name, params, args) \
+    result WSocket_##name params { return Entry<decltype(&ws_##name)>(ix##name, #name) args; }
 #include "platform/winsockentries.def"

@@ -43,10 +43,7 @@ const Export winsockExports[] = {
 #include "platform/winsockentries.def"
 };
 
-std::string Lower(const char* s)
-{
-    return QByteArray(s ? s : "").toLower().toStdString();
-}
+std::string Lower(const char* s) { return QByteArray(s ? s : "").toLower().toStdString(); }
 
 } // namespace
 

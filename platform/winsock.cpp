@@ -40,61 +40,111 @@ int IntLen(socklen_t len) { return int(len); }
 int WinsockErrorFromErrno(int err)
 {
     switch (err) {
-    case 0: return 0;
-    case EINTR: return WSAEINTR;
-    case EBADF: return WSAENOTSOCK;
-    case EACCES: case EPERM: return WSAEACCES;
-    case EFAULT: return WSAEFAULT;
-    case EINVAL: return WSAEINVAL;
-    case EMFILE: case ENFILE: return WSAEMFILE;
+    case 0:
+        return 0;
+    case EINTR:
+        return WSAEINTR;
+    case EBADF:
+        return WSAENOTSOCK;
+    case EACCES:
+    case EPERM:
+        return WSAEACCES;
+    case EFAULT:
+        return WSAEFAULT;
+    case EINVAL:
+        return WSAEINVAL;
+    case EMFILE:
+    case ENFILE:
+        return WSAEMFILE;
 #if EAGAIN != EWOULDBLOCK
     case EAGAIN:
 #endif
-    case EWOULDBLOCK: case EINPROGRESS: return WSAEWOULDBLOCK;
-    case EALREADY: return WSAEALREADY;
-    case ENOTSOCK: return WSAENOTSOCK;
-    case EDESTADDRREQ: return WSAEDESTADDRREQ;
-    case EMSGSIZE: return WSAEMSGSIZE;
-    case EPROTOTYPE: return WSAEPROTOTYPE;
-    case ENOPROTOOPT: return WSAENOPROTOOPT;
-    case EPROTONOSUPPORT: return WSAEPROTONOSUPPORT;
-    case ESOCKTNOSUPPORT: return WSAESOCKTNOSUPPORT;
-    case EOPNOTSUPP: return WSAEOPNOTSUPP;
-    case EPFNOSUPPORT: return WSAEPFNOSUPPORT;
-    case EAFNOSUPPORT: return WSAEAFNOSUPPORT;
-    case EADDRINUSE: return WSAEADDRINUSE;
-    case EADDRNOTAVAIL: return WSAEADDRNOTAVAIL;
-    case ENETDOWN: return WSAENETDOWN;
-    case ENETUNREACH: return WSAENETUNREACH;
-    case ENETRESET: return WSAENETRESET;
-    case ECONNABORTED: return WSAECONNABORTED;
+    case EWOULDBLOCK:
+    case EINPROGRESS:
+        return WSAEWOULDBLOCK;
+    case EALREADY:
+        return WSAEALREADY;
+    case ENOTSOCK:
+        return WSAENOTSOCK;
+    case EDESTADDRREQ:
+        return WSAEDESTADDRREQ;
+    case EMSGSIZE:
+        return WSAEMSGSIZE;
+    case EPROTOTYPE:
+        return WSAEPROTOTYPE;
+    case ENOPROTOOPT:
+        return WSAENOPROTOOPT;
+    case EPROTONOSUPPORT:
+        return WSAEPROTONOSUPPORT;
+    case ESOCKTNOSUPPORT:
+        return WSAESOCKTNOSUPPORT;
+    case EOPNOTSUPP:
+        return WSAEOPNOTSUPP;
+    case EPFNOSUPPORT:
+        return WSAEPFNOSUPPORT;
+    case EAFNOSUPPORT:
+        return WSAEAFNOSUPPORT;
+    case EADDRINUSE:
+        return WSAEADDRINUSE;
+    case EADDRNOTAVAIL:
+        return WSAEADDRNOTAVAIL;
+    case ENETDOWN:
+        return WSAENETDOWN;
+    case ENETUNREACH:
+        return WSAENETUNREACH;
+    case ENETRESET:
+        return WSAENETRESET;
+    case ECONNABORTED:
+        return WSAECONNABORTED;
     // A send after the peer has gone is a reset connection to a Winsock caller.
-    case ECONNRESET: case EPIPE: return WSAECONNRESET;
-    case ENOBUFS: case ENOMEM: return WSAENOBUFS;
-    case EISCONN: return WSAEISCONN;
-    case ENOTCONN: return WSAENOTCONN;
-    case ESHUTDOWN: return WSAESHUTDOWN;
-    case ETOOMANYREFS: return WSAETOOMANYREFS;
-    case ETIMEDOUT: return WSAETIMEDOUT;
-    case ECONNREFUSED: return WSAECONNREFUSED;
-    case ELOOP: return WSAELOOP;
-    case ENAMETOOLONG: return WSAENAMETOOLONG;
-    case EHOSTDOWN: return WSAEHOSTDOWN;
-    case EHOSTUNREACH: return WSAEHOSTUNREACH;
-    case ENOTEMPTY: return WSAENOTEMPTY;
-    case EDQUOT: return WSAEDQUOT;
-    case ESTALE: return WSAESTALE;
-    case EREMOTE: return WSAEREMOTE;
-    default: return WSAEINVAL;
+    case ECONNRESET:
+    case EPIPE:
+        return WSAECONNRESET;
+    case ENOBUFS:
+    case ENOMEM:
+        return WSAENOBUFS;
+    case EISCONN:
+        return WSAEISCONN;
+    case ENOTCONN:
+        return WSAENOTCONN;
+    case ESHUTDOWN:
+        return WSAESHUTDOWN;
+    case ETOOMANYREFS:
+        return WSAETOOMANYREFS;
+    case ETIMEDOUT:
+        return WSAETIMEDOUT;
+    case ECONNREFUSED:
+        return WSAECONNREFUSED;
+    case ELOOP:
+        return WSAELOOP;
+    case ENAMETOOLONG:
+        return WSAENAMETOOLONG;
+    case EHOSTDOWN:
+        return WSAEHOSTDOWN;
+    case EHOSTUNREACH:
+        return WSAEHOSTUNREACH;
+    case ENOTEMPTY:
+        return WSAENOTEMPTY;
+    case EDQUOT:
+        return WSAEDQUOT;
+    case ESTALE:
+        return WSAESTALE;
+    case EREMOTE:
+        return WSAEREMOTE;
+    default:
+        return WSAEINVAL;
     }
 }
 
 int WinsockErrorFromEai(int eai)
 {
     switch (eai) {
-    case 0: return 0;
-    case EAI_NONAME: return WSAHOST_NOT_FOUND;
-    case EAI_AGAIN: return WSATRY_AGAIN;
+    case 0:
+        return 0;
+    case EAI_NONAME:
+        return WSAHOST_NOT_FOUND;
+    case EAI_AGAIN:
+        return WSATRY_AGAIN;
 #ifdef EAI_NODATA
     case EAI_NODATA:
 #endif
@@ -102,8 +152,10 @@ int WinsockErrorFromEai(int eai)
     case EAI_ADDRFAMILY:
 #endif
         return WSANO_DATA;
-    case EAI_MEMORY: return WSAENOBUFS;
-    default: return WSANO_RECOVERY;
+    case EAI_MEMORY:
+        return WSAENOBUFS;
+    default:
+        return WSANO_RECOVERY;
     }
 }
 

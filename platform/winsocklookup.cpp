@@ -39,10 +39,7 @@ struct HostAnswer {
     std::vector<AnyAddress> all;
 };
 
-int WinsockErrorFromAddrInfo(int eai)
-{
-    return eai == EAI_FAMILY ? WSAEAFNOSUPPORT : WinsockErrorFromEai(eai);
-}
+int WinsockErrorFromAddrInfo(int eai) { return eai == EAI_FAMILY ? WSAEAFNOSUPPORT : WinsockErrorFromEai(eai); }
 
 // Every address of `name` of the given family (AF_UNSPEC: all), in the
 // resolver's order, without repeats.
@@ -427,9 +424,8 @@ struct KnownName {
     const char* name;
     int number;
 };
-const KnownName knownServices[] = {{"ftp-data", 20}, {"ftp", 21}, {"ssh", 22}, {"telnet", 23}, {"smtp", 25},
-                                   {"domain", 53}, {"http", 80}, {"pop3", 110}, {"https", 443},
-                                   {"socks", 1080}};
+const KnownName knownServices[] = {{"ftp-data", 20}, {"ftp", 21},  {"ssh", 22},   {"telnet", 23}, {"smtp", 25},
+                                   {"domain", 53},   {"http", 80}, {"pop3", 110}, {"https", 443}, {"socks", 1080}};
 const KnownName knownProtocols[] = {{"ip", 0}, {"icmp", 1}, {"tcp", 6}, {"udp", 17}};
 char knownTcp[] = "tcp";
 } // namespace

@@ -35,9 +35,9 @@ bool HaveIPv6Loopback()
     return ok;
 }
 
-#define REQUIRE_IPV6_LOOPBACK()                                                                  \
-    do {                                                                                         \
-        if (!HaveIPv6Loopback())                                                                 \
+#define REQUIRE_IPV6_LOOPBACK()                                                                   \
+    do {                                                                                          \
+        if (!HaveIPv6Loopback())                                                                  \
             GTEST_SKIP() << "this machine has no IPv6 loopback address (::1); IPv6 test skipped"; \
     } while (0)
 

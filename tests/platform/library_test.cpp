@@ -11,7 +11,7 @@ TEST(Library, ExportsTheWinsockEntryPointsByName)
     EXPECT_EQ(GetProcAddress(lib, "WSAAsyncSelect"), reinterpret_cast<void*>(&ws_WSAAsyncSelect));
     // Every row of the entry list is exported under its own name.
     int exported = 0;
-#define WINSOCK_ENTRY(result, name, params, args)                                       \
+#define WINSOCK_ENTRY(result, name, params, args)                                        \
     EXPECT_EQ(GetProcAddress(lib, #name), reinterpret_cast<void*>(&ws_##name)) << #name; \
     ++exported;
 #include "platform/winsockentries.def"

@@ -37,9 +37,7 @@ TEST(WinsockLookup, ForwardLookupOfLocalhostAnswersThroughTheWindow)
 {
     LookupBuffer buf{};
     LookupResult result;
-    THiddenWindow window([&](TMessage& m) {
-        result = {true, ASYNC_HANDLE(m.WParam), HiWord(m.LParam)};
-    });
+    THiddenWindow window([&](TMessage& m) { result = {true, ASYNC_HANDLE(m.WParam), HiWord(m.LParam)}; });
     const ASYNC_HANDLE h = ws_WSAAsyncGetHostByName(window.Handle(), LookupMsg, "localhost", buf.bytes, 1025);
     ASSERT_NE(h, 0u);
     ASSERT_TRUE(testsupport::WaitFor([&] { return result.done; }));

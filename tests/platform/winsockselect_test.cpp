@@ -24,7 +24,12 @@ struct Note {
 // Collects the notifications posted to one window.
 class Recorder {
 public:
-    Recorder() : window_([this](TMessage& m) { notes.push_back({SOCKET(m.WParam), LoWord(m.LParam), HiWord(m.LParam)}); }) {}
+    Recorder()
+        : window_([this](TMessage& m) {
+              notes.push_back({SOCKET(m.WParam), LoWord(m.LParam), HiWord(m.LParam)});
+          })
+    {
+    }
     HWND Handle() const { return window_.Handle(); }
     int Count(int event) const
     {
