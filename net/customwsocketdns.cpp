@@ -57,10 +57,18 @@ void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr)
     FDnsResult.clear();
     FDnsResultList.clear();
 
-    const std::uint32_t addr = WSocket_inet_addr(HostAddr.c_str());
-    FLookupHandle = WSocket_WSAAsyncGetHostByAddr(MessageWindow(), WM_ASYNCGETHOSTBYADDR,
-                                                  reinterpret_cast<const char*>(&addr), 4, PF_INET,
-                                                  FLookupBuffer.data(), LookupBufferSize);
+    // An IPv6 address is looked up as one; anything else as IPv4 text.
+    in6_addr addr6;
+    if (WSocket_inet_pton(AF_INET6, WSocketStripBrackets(HostAddr).c_str(), &addr6) == 1) {
+        FLookupHandle = WSocket_WSAAsyncGetHostByAddr(MessageWindow(), WM_ASYNCGETHOSTBYADDR,
+                                                      reinterpret_cast<const char*>(&addr6), sizeof addr6, AF_INET6,
+                                                      FLookupBuffer.data(), LookupBufferSize);
+    } else {
+        const std::uint32_t addr = WSocket_inet_addr(HostAddr.c_str());
+        FLookupHandle = WSocket_WSAAsyncGetHostByAddr(MessageWindow(), WM_ASYNCGETHOSTBYADDR,
+                                                      reinterpret_cast<const char*>(&addr), 4, PF_INET,
+                                                      FLookupBuffer.data(), LookupBufferSize);
+    }
     if (FLookupHandle == 0)
         RaiseExceptionFmt("%s: can't start DNS lookup, error #%d", HostAddr.c_str(), WSocket_WSAGetLastError());
 }

@@ -273,6 +273,9 @@ hostent* WSocketGetHostByAddr(const std::string& Addr)
     const std::size_t len = std::min<std::size_t>(Addr.size(), sizeof buffer - 1);
     std::memcpy(buffer, Addr.data(), len);
     buffer[len] = '\0';
+    in6_addr addr6;
+    if (WSocket_inet_pton(AF_INET6, WSocketStripBrackets(buffer).c_str(), &addr6) == 1)
+        return WSocket_gethostbyaddr(reinterpret_cast<const char*>(&addr6), sizeof addr6, AF_INET6);
     const std::uint32_t addr = WSocket_inet_addr(buffer);
     return WSocket_gethostbyaddr(reinterpret_cast<const char*>(&addr), 4, PF_INET);
 }

@@ -32,7 +32,10 @@ struct AnyAddress {
 struct HostAnswer {
     int error = 0;
     std::string name;
-    std::vector<std::uint32_t> addresses; // network byte order
+    // Raw addresses in network byte order: 4 bytes each, or 16 for a
+    // reverse lookup of an IPv6 address (family AF_INET6).
+    int family = AF_INET;
+    std::vector<std::string> addresses;
     // Set for WSAAsyncGetAddrInfo: the answer is `all`, written as an
     // address list instead of a hostent.
     bool addressList = false;
@@ -92,9 +95,9 @@ HostAnswer ResolveName(const std::string& name)
         if (ai->ai_family != AF_INET)
             continue;
         const auto* sin = reinterpret_cast<const sockaddr_in*>(ai->ai_addr);
-        const std::uint32_t a = sin->sin_addr.s_addr;
+        const std::string a(reinterpret_cast<const char*>(&sin->sin_addr), 4);
         bool seen = false;
-        for (const std::uint32_t b : answer.addresses)
+        for (const std::string& b : answer.addresses)
             seen = seen || a == b;
         if (!seen)
             answer.addresses.push_back(a);
@@ -105,15 +108,27 @@ HostAnswer ResolveName(const std::string& name)
     return answer;
 }
 
-HostAnswer ResolveAddress(std::uint32_t address)
+// The name of a raw address: 4 bytes of IPv4 or 16 of IPv6.
+HostAnswer ResolveAddress(const std::string& address)
 {
     HostAnswer answer;
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = address;
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    if (address.size() == 16) {
+        auto* sin6 = reinterpret_cast<sockaddr_in6*>(&storage);
+        sin6->sin6_family = AF_INET6;
+        std::memcpy(&sin6->sin6_addr, address.data(), 16);
+        length = sizeof(sockaddr_in6);
+        answer.family = AF_INET6;
+    } else {
+        auto* sin = reinterpret_cast<sockaddr_in*>(&storage);
+        sin->sin_family = AF_INET;
+        std::memcpy(&sin->sin_addr, address.data(), 4);
+        length = sizeof(sockaddr_in);
+    }
     char host[NI_MAXHOST] = {};
-    const int rc = ::getnameinfo(reinterpret_cast<const sockaddr*>(&sin), sizeof sin, host, sizeof host, nullptr, 0,
-                                 NI_NAMEREQD);
+    const int rc =
+        ::getnameinfo(reinterpret_cast<const sockaddr*>(&storage), length, host, sizeof host, nullptr, 0, NI_NAMEREQD);
     if (rc != 0) {
         answer.error = WinsockErrorFromEai(rc);
         return answer;
@@ -123,15 +138,25 @@ HostAnswer ResolveAddress(std::uint32_t address)
     return answer;
 }
 
+// The raw address of a reverse lookup request, or "" when its length and
+// type do not match (4 bytes of AF_INET, 16 of AF_INET6).
+std::string RawAddress(const char* addr, int len, int type)
+{
+    if (addr == nullptr || !((len == 4 && type == AF_INET) || (len == 16 && type == AF_INET6)))
+        return "";
+    return std::string(addr, std::size_t(len));
+}
+
 // Lays a hostent out in `buf` with every pointer pointing into `buf`.
 // Returns the bytes used, or 0 when the buffer is too small for even one
 // address.
 int WriteHostent(const HostAnswer& answer, char* buf, int buflen)
 {
     const std::size_t ptr = sizeof(char*);
+    const std::size_t width = answer.family == AF_INET6 ? 16 : 4;
     std::size_t count = answer.addresses.size();
     auto needed = [&](std::size_t n) {
-        return sizeof(hostent) + ptr /* aliases: empty list */ + ptr * (n + 1) + 4 * n + answer.name.size() + 1;
+        return sizeof(hostent) + ptr /* aliases: empty list */ + ptr * (n + 1) + width * n + answer.name.size() + 1;
     };
     while (count > 0 && needed(count) > std::size_t(buflen))
         --count;
@@ -146,17 +171,17 @@ int WriteHostent(const HostAnswer& answer, char* buf, int buflen)
     auto** addrList = reinterpret_cast<char**>(cursor);
     cursor += ptr * (count + 1);
     for (std::size_t i = 0; i < count; ++i) {
-        std::memcpy(cursor, &answer.addresses[i], 4);
+        std::memcpy(cursor, answer.addresses[i].data(), width);
         addrList[i] = cursor;
-        cursor += 4;
+        cursor += width;
     }
     addrList[count] = nullptr;
     std::memcpy(cursor, answer.name.c_str(), answer.name.size() + 1);
     he->h_name = cursor;
     cursor += answer.name.size() + 1;
     he->h_aliases = aliases;
-    he->h_addrtype = AF_INET;
-    he->h_length = 4;
+    he->h_addrtype = answer.family;
+    he->h_length = int(width);
     he->h_addr_list = addrList;
     return int(cursor - buf);
 }
@@ -293,12 +318,11 @@ ASYNC_HANDLE ws_WSAAsyncGetHostByName(HWND window, unsigned msg, const char* nam
 ASYNC_HANDLE ws_WSAAsyncGetHostByAddr(HWND window, unsigned msg, const char* addr, int len, int type, char* buf,
                                       int buflen)
 {
-    if (addr == nullptr || len != 4 || type != AF_INET) {
+    const std::string address = RawAddress(addr, len, type);
+    if (address.empty()) {
         SetWinsockError(addr == nullptr ? WSAEFAULT : WSAEAFNOSUPPORT);
         return 0;
     }
-    std::uint32_t address = 0;
-    std::memcpy(&address, addr, 4);
     return StartLookup(window, msg, buf, buflen, [address] { return ResolveAddress(address); });
 }
 
@@ -385,12 +409,11 @@ hostent* ws_gethostbyname(const char* name)
 
 hostent* ws_gethostbyaddr(const char* addr, int len, int type)
 {
-    if (addr == nullptr || len != 4 || type != AF_INET) {
+    const std::string address = RawAddress(addr, len, type);
+    if (address.empty()) {
         SetWinsockError(addr == nullptr ? WSAEFAULT : WSAEAFNOSUPPORT);
         return nullptr;
     }
-    std::uint32_t address = 0;
-    std::memcpy(&address, addr, 4);
     const HostAnswer answer = ResolveAddress(address);
     if (answer.error != 0) {
         SetWinsockError(answer.error);

@@ -230,3 +230,42 @@ TEST(WinsockLookup, GetAddrInfoAndAddressTextsOfBothFamilies)
     EXPECT_EQ(ws_inet_pton(AF_INET6, "127.0.0.1", &a6), 0);
     EXPECT_EQ(ws_inet_ntop(AF_INET6, &a6, text, 4), nullptr);
 }
+
+TEST(WinsockLookup, ReverseLookupsTakeIPv6Addresses)
+{
+    in6_addr loopback6 = in6addr_loopback;
+    const char* raw = reinterpret_cast<const char*>(&loopback6);
+    // The length must match the family.
+    EXPECT_EQ(ws_gethostbyaddr(raw, 16, AF_INET), nullptr);
+    EXPECT_EQ(ws_WSAGetLastError(), WSAEAFNOSUPPORT);
+    EXPECT_EQ(ws_gethostbyaddr(raw, 4, AF_INET6), nullptr);
+    EXPECT_EQ(ws_WSAGetLastError(), WSAEAFNOSUPPORT);
+
+    // An IPv6 address is looked up: a name, or the resolver's own answer
+    // when the machine has no name for it, never a refusal.
+    hostent* he = ws_gethostbyaddr(raw, 16, AF_INET6);
+    if (he != nullptr) {
+        EXPECT_EQ(he->h_addrtype, AF_INET6);
+        EXPECT_EQ(he->h_length, 16);
+        EXPECT_EQ(std::memcmp(he->h_addr_list[0], raw, 16), 0);
+        EXPECT_STRNE(he->h_name, "");
+    } else {
+        EXPECT_GE(ws_WSAGetLastError(), WSAHOST_NOT_FOUND);
+        EXPECT_LE(ws_WSAGetLastError(), WSANO_DATA);
+    }
+
+    LookupBuffer buf{};
+    LookupResult result;
+    THiddenWindow window([&](TMessage& m) { result = {true, ASYNC_HANDLE(m.WParam), HiWord(m.LParam)}; });
+    const ASYNC_HANDLE h = ws_WSAAsyncGetHostByAddr(window.Handle(), LookupMsg, raw, 16, AF_INET6, buf.bytes, 1025);
+    ASSERT_NE(h, 0u);
+    ASSERT_TRUE(testsupport::WaitFor([&] { return result.done; }));
+    if (result.error == 0) {
+        const auto* entry = reinterpret_cast<const hostent*>(buf.bytes);
+        EXPECT_EQ(entry->h_addrtype, AF_INET6);
+        EXPECT_EQ(std::memcmp(entry->h_addr_list[0], raw, 16), 0);
+    } else {
+        EXPECT_GE(result.error, WSAHOST_NOT_FOUND);
+        EXPECT_LE(result.error, WSANO_DATA);
+    }
+}
