@@ -127,8 +127,8 @@ HostAnswer ResolveAddress(const std::string& address)
         length = sizeof(sockaddr_in);
     }
     char host[NI_MAXHOST] = {};
-    const int rc =
-        ::getnameinfo(reinterpret_cast<const sockaddr*>(&storage), length, host, sizeof host, nullptr, 0, NI_NAMEREQD);
+    const int rc = ::getnameinfo(reinterpret_cast<const sockaddr*>(&storage), length, host, sizeof host, nullptr, 0,
+                                 NI_NAMEREQD);
     if (rc != 0) {
         answer.error = WinsockErrorFromEai(rc);
         return answer;
