@@ -184,8 +184,9 @@ protected:
     virtual int DoRecvFrom(SOCKET FHSocket, void* Buffer, int BufferSize, int Flags, sockaddr_in& From,
                            int& FromLen);
 
-    // The addresses Connect tries, in order, for the host text Addr; a test
-    // may override it to hand in its own list.
+    // The addresses Connect tries, in order, for the host text Addr (when
+    // Addr is the first answer of the last DnsLookup, every address of that
+    // answer); a test may override it to hand in its own list.
     virtual std::vector<TWSocketAddress> ResolveAddrAll(const std::string& Host);
 
     void ChangeState(TSocketState NewState);

@@ -200,6 +200,18 @@ void TCustomWSocket::Connect()
 
 std::vector<TWSocketAddress> TCustomWSocket::ResolveAddrAll(const std::string& Host)
 {
+    // The usual way to connect to a name is DnsLookup, then Addr set to
+    // DnsResult: that address comes first, and the lookup's other addresses
+    // follow in their order, so a name whose first address refuses still
+    // connects through the next one.
+    if (FDnsResultList.size() > 1 && WSocketStripBrackets(Host) == FDnsResultList.front()) {
+        std::vector<TWSocketAddress> all;
+        for (const std::string& text : FDnsResultList) {
+            const std::vector<TWSocketAddress> one = WSocketResolveHostAll(text);
+            all.insert(all.end(), one.begin(), one.end());
+        }
+        return all;
+    }
     return WSocketResolveHostAll(Host);
 }
 

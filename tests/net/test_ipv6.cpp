@@ -283,3 +283,64 @@ TEST(NetIPv6, WhenEveryAddressFailsTheLastFailureIsReportedOnce)
         EXPECT_TRUE(log.Has("connected " + std::to_string(c.expected))) << log.Joined();
     }
 }
+
+namespace {
+
+// Lets a test hand the socket a lookup answer of its choosing.
+class TAnsweredSocket : public TWSocket {
+public:
+    // Delivers a completed lookup whose answer is `addresses`, in order.
+    void AnswerLookup(const std::vector<std::string>& addresses)
+    {
+        std::vector<TWSocketAddress> all;
+        for (const std::string& a : addresses)
+            all.push_back(Literal(a));
+        char* buf = FLookupBuffer.data();
+        auto* list = reinterpret_cast<SOCKET_ADDRESS_LIST*>(buf);
+        auto* entries = reinterpret_cast<SOCKET_ADDRESS*>(buf + sizeof(SOCKET_ADDRESS_LIST));
+        char* cursor = buf + sizeof(SOCKET_ADDRESS_LIST) + all.size() * sizeof(SOCKET_ADDRESS);
+        for (std::size_t i = 0; i < all.size(); ++i) {
+            std::memcpy(cursor, &all[i].Storage, std::size_t(all[i].Length));
+            entries[i].lpSockaddr = reinterpret_cast<sockaddr*>(cursor);
+            entries[i].iSockaddrLength = all[i].Length;
+            cursor += all[i].Length;
+        }
+        list->iAddressCount = int(all.size());
+        list->Address = entries;
+        FLookupHandle = 77;
+        TMessage m;
+        m.Msg = WM_ASYNCGETHOSTBYNAME;
+        m.WParam = 77;
+        m.LParam = 0;
+        WndProc(m);
+    }
+};
+
+} // namespace
+
+TEST(NetIPv6, AddrFromALookupTriesTheLookupsOtherAddresses)
+{
+    REQUIRE_IPV6_LOOPBACK();
+    // A name answered with ::1 first and 127.0.0.1 second; only IPv4
+    // listens. Connecting to DnsResult falls through to the second address.
+    PosixListener listener;
+    TAnsweredSocket client;
+    bool done = false;
+    client.OnDnsLookupDone = [&](TCustomWSocket*, std::uint16_t error) { done = error == 0; };
+    client.AnswerLookup({"::1", "127.0.0.1"});
+    ASSERT_TRUE(done);
+    ASSERT_EQ(client.DnsResult(), "::1");
+    ASSERT_EQ(client.DnsResultList(), (std::vector<std::string>{"::1", "127.0.0.1"}));
+
+    std::vector<std::uint16_t> connected;
+    client.OnSessionConnected = [&](TCustomWSocket*, std::uint16_t error) { connected.push_back(error); };
+    client.SetAddr(client.DnsResult());
+    client.SetPort(listener.PortText());
+    client.Connect();
+    const int fd = listener.Accept();
+    ASSERT_GE(fd, 0);
+    PosixPeer peer(fd);
+    ASSERT_TRUE(WaitFor([&] { return !connected.empty(); }));
+    EXPECT_EQ(connected, std::vector<std::uint16_t>{0});
+    EXPECT_EQ(client.GetPeerAddr(), "127.0.0.1");
+}
