@@ -153,7 +153,7 @@ void TWSocketAddress::SetPort(std::uint16_t HostOrderPort)
 
 std::string WSocketStripBrackets(const std::string& S)
 {
-    const std::string text = TrimBlanks(S);
+    std::string text = TrimBlanks(S);
     if (text.size() >= 2 && text.front() == '[' && text.back() == ']')
         return text.substr(1, text.size() - 2);
     return text;
