@@ -53,8 +53,8 @@ public:
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(fd, 8);
+        EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        EXPECT_EQ(::listen(fd, 8), 0);
         socklen_t len = sizeof a;
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
         address = a;
