@@ -6,6 +6,7 @@
 #include "app/busycursor.h"
 #include "dialogs/prompts.h"
 #include "ftp/ftpclient.h"
+#include "http/validurl.h"
 #include "net/winsockloader.h"
 #include "platform/application.h"
 #include "profiles/accountstore.h"
@@ -15,10 +16,6 @@
 #include "tools/dirinfo.h"
 #include "tools/dnslookup.h"
 #include "tools/pingunit.h"
-
-#ifdef TARVIK_HAVE_URLWINDOW
-#include "http/validurl.h"
-#endif
 
 #include <QComboBox>
 
@@ -128,11 +125,6 @@ void TFormMain::DnsLookup1Click() { TFormDns::Execute(this); }
 
 void TFormMain::URLValidation1Click()
 {
-#ifdef TARVIK_HAVE_URLWINDOW
     TFormHttp form(this);
     form.exec();
-#else
-    ShowMessageBox(QStringLiteral("URL Information"), QStringLiteral("The URL information window is not available."),
-                   0);
-#endif
 }

@@ -171,6 +171,9 @@ void TCustomWSocket::AssignDefaultValue()
 {
     std::memset(&FRemoteAddress, 0, sizeof FRemoteAddress);
     FRemoteAddress.sin_family = AF_INET;
+    std::memset(&FRemoteAddress6, 0, sizeof FRemoteAddress6);
+    FConnectAddresses.clear();
+    FConnectIndex = 0;
     FAddressFamily = AF_INET;
     FPortAssigned = false;
     FAddrAssigned = false;
@@ -471,37 +474,48 @@ std::string TCustomWSocket::GetPeerAddr()
 {
     if (FState != wsConnected)
         return "error";
-    sockaddr_in peer{};
-    int len = sizeof peer;
-    if (WSocket_getpeername(FSocketHandle, reinterpret_cast<sockaddr*>(&peer), &len) != 0) {
+    TWSocketAddress peer;
+    peer.Length = sizeof peer.Storage;
+    if (WSocket_getpeername(FSocketHandle, reinterpret_cast<sockaddr*>(&peer.Storage), &peer.Length) != 0) {
         SocketError("GetPeerName");
         return "error";
     }
-    return WSocket_inet_ntoa(peer.sin_addr);
+    return WSocketAddrText(peer.Addr());
 }
 
 std::string TCustomWSocket::GetPeerPort()
 {
     if (FState != wsConnected)
         return "error";
-    sockaddr_in peer{};
-    int len = sizeof peer;
-    if (WSocket_getpeername(FSocketHandle, reinterpret_cast<sockaddr*>(&peer), &len) != 0) {
+    TWSocketAddress peer;
+    peer.Length = sizeof peer.Storage;
+    if (WSocket_getpeername(FSocketHandle, reinterpret_cast<sockaddr*>(&peer.Storage), &peer.Length) != 0) {
         SocketError("GetPeerPort");
         return "error";
     }
-    return std::to_string(WSocket_ntohs(peer.sin_port));
+    return std::to_string(peer.Port());
+}
+
+std::string TCustomWSocket::GetSockAddr()
+{
+    if (FState != wsBound && FState != wsConnected && FState != wsListening)
+        return "error";
+    TWSocketAddress local;
+    local.Length = sizeof local.Storage;
+    if (WSocket_getsockname(FSocketHandle, reinterpret_cast<sockaddr*>(&local.Storage), &local.Length) != 0)
+        return "error";
+    return WSocketAddrText(local.Addr());
 }
 
 std::string TCustomWSocket::GetXPort()
 {
     if (FState != wsBound && FState != wsConnected && FState != wsListening)
         return "error";
-    sockaddr_in local{};
-    int len = sizeof local;
-    if (WSocket_getsockname(FSocketHandle, reinterpret_cast<sockaddr*>(&local), &len) != 0)
+    TWSocketAddress local;
+    local.Length = sizeof local.Storage;
+    if (WSocket_getsockname(FSocketHandle, reinterpret_cast<sockaddr*>(&local.Storage), &local.Length) != 0)
         return "error";
-    return std::to_string(WSocket_ntohs(local.sin_port));
+    return std::to_string(local.Port());
 }
 
 void TCustomWSocket::Shutdown(int How)

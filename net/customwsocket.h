@@ -6,6 +6,7 @@
 #include "net/esocketexception.h"
 #include "net/winsockloader.h"
 #include "net/wsockbuf.h"
+#include "net/wsocketaddress.h"
 #include "net/wsockettypes.h"
 #include "platform/hiddenwindow.h"
 #include "platform/winsock.h"
@@ -130,7 +131,10 @@ public:
     virtual void DnsLookup(const std::string& HostName);
     virtual void ReverseDnsLookup(const std::string& HostAddr);
     virtual void CancelDnsLookup();
+    // The peer's address as text ("127.0.0.1", "::1"), or "error".
     virtual std::string GetPeerAddr();
+    // The local address the socket is bound to, as text, or "error".
+    std::string GetSockAddr();
     virtual std::string GetPeerPort();
     virtual int GetPeerName(sockaddr_in& Name, int NameLen);
     virtual std::string GetXPort();
@@ -180,6 +184,11 @@ protected:
     virtual int DoRecvFrom(SOCKET FHSocket, void* Buffer, int BufferSize, int Flags, sockaddr_in& From,
                            int& FromLen);
 
+    // The addresses Connect tries, in order, for the host text Addr (when
+    // Addr is the first answer of the last DnsLookup, every address of that
+    // answer); a test may override it to hand in its own list.
+    virtual std::vector<TWSocketAddress> ResolveAddrAll(const std::string& Host);
+
     void ChangeState(TSocketState NewState);
     void SocketError(const std::string& FunctionName);
     void SetLingerOption();
@@ -228,6 +237,13 @@ protected:
     std::uint16_t FPortNumber = 0;
     std::int32_t FLocalPortNumber = 0;
     sockaddr_in FRemoteAddress{};
+    // The remote address while FAddressFamily is AF_INET6 (FRemoteAddress
+    // still holds the port).
+    sockaddr_in6 FRemoteAddress6{};
+    // Every address Addr resolved to, tried in order by Connect, and the
+    // one in use.
+    std::vector<TWSocketAddress> FConnectAddresses;
+    std::size_t FConnectIndex = 0;
     bool FPaused = false;
     bool FSessionClosedFired = false;
     ASYNC_HANDLE FLookupHandle = 0;
@@ -254,6 +270,15 @@ protected:
     std::int64_t FRecvBytes = 0;
 
 private:
+    // Makes address Index of FConnectAddresses the target (family, address;
+    // the port stays).
+    void UseConnectAddress(std::size_t Index);
+    const sockaddr* RemoteSockAddr() const;
+    int RemoteSockAddrLen() const;
+    // After a failed attempt: connects to the next address. Returns 0 while
+    // an attempt is under way, else the error of the last one that failed.
+    std::uint16_t ConnectNextAddress(std::uint16_t Error);
+
     std::unique_ptr<THiddenWindow> FWindow;
     TAliveToken FAlive = std::make_shared<bool>(true);
     bool FDestroying = false;

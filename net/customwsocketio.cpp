@@ -84,7 +84,7 @@ void TCustomWSocket::Connect()
             FLocalPortResolved = true;
         }
         if (!FAddrResolved) {
-            FRemoteAddress.sin_addr.s_addr = WSocketResolveHost(FAddrText);
+            FConnectAddresses = ResolveAddrAll(FAddrText);
             FAddrResolved = true;
         }
     } catch (const std::exception& E) {
@@ -92,8 +92,31 @@ void TCustomWSocket::Connect()
         return;
     }
 
+    // An address set directly (the SOCKS layer's proxy) is the only one.
+    if (FConnectAddresses.empty()) {
+        TWSocketAddress only;
+        std::memcpy(&only.Storage, &FRemoteAddress, sizeof FRemoteAddress);
+        only.Length = sizeof FRemoteAddress;
+        FConnectAddresses.push_back(only);
+    }
+    // Datagrams go to one address; keep IPv4 for them where there is one.
+    if (FSocketType == SOCK_DGRAM) {
+        const auto v4 = std::find_if(FConnectAddresses.begin(), FConnectAddresses.end(),
+                                     [](const TWSocketAddress& a) { return a.Family() == AF_INET; });
+        if (v4 != FConnectAddresses.end())
+            FConnectAddresses = {*v4};
+    }
+    FConnectIndex = 0;
+    UseConnectAddress(0);
+
     DeleteBufferedData();
     FSocketHandle = WSocket_socket(FAddressFamily, FSocketType, FProtocol);
+    // A family the machine cannot open (no IPv6) moves on to the next address.
+    while (FSocketHandle == INVALID_SOCKET && FSocketType == SOCK_STREAM &&
+           FConnectIndex + 1 < FConnectAddresses.size()) {
+        UseConnectAddress(++FConnectIndex);
+        FSocketHandle = WSocket_socket(FAddressFamily, FSocketType, FProtocol);
+    }
     if (FSocketHandle == INVALID_SOCKET) {
         SocketError("Connect (socket)");
         return;
@@ -107,7 +130,7 @@ void TCustomWSocket::Connect()
         BindSocket();
         if (FLastError != 0)
             return;
-        if (FRemoteAddress.sin_addr.s_addr == INADDR_BROADCAST) {
+        if (FAddressFamily == AF_INET && FRemoteAddress.sin_addr.s_addr == INADDR_BROADCAST) {
             const int on = 1;
             if (WSocket_setsockopt(FSocketHandle, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on),
                                    sizeof on) != 0) {
@@ -116,7 +139,7 @@ void TCustomWSocket::Connect()
             }
         }
     } else {
-        if (FLocalPortNumber != 0 || FLocalAddr != "0.0.0.0") {
+        if (FAddressFamily == AF_INET && (FLocalPortNumber != 0 || FLocalAddr != "0.0.0.0")) {
             BindSocket();
             if (FLastError != 0)
                 return;
@@ -152,8 +175,7 @@ void TCustomWSocket::Connect()
         return;
     }
 
-    const int rc = WSocket_connect(FSocketHandle, reinterpret_cast<const sockaddr*>(&FRemoteAddress),
-                                   sizeof FRemoteAddress);
+    const int rc = WSocket_connect(FSocketHandle, RemoteSockAddr(), RemoteSockAddrLen());
     if (rc == 0) {
         ChangeState(wsConnecting);
         return;
@@ -164,7 +186,114 @@ void TCustomWSocket::Connect()
         return;
     }
     FLastError = err;
+    if (FSocketType == SOCK_STREAM && FConnectIndex + 1 < FConnectAddresses.size()) {
+        // Further addresses remain: this failure takes the path of one
+        // reported by FD_CONNECT, which moves on to the next address.
+        ChangeState(wsConnecting);
+        if (!*alive || FSocketHandle == INVALID_SOCKET)
+            return;
+        PostMessage(MessageWindow(), WM_ASYNCSELECT, WPARAM(FSocketHandle), MakeLong(FD_CONNECT, std::uint16_t(err)));
+        return;
+    }
     SocketError("Connect");
+}
+
+std::vector<TWSocketAddress> TCustomWSocket::ResolveAddrAll(const std::string& Host)
+{
+    // The usual way to connect to a name is DnsLookup, then Addr set to
+    // DnsResult: that address comes first, and the lookup's other addresses
+    // follow in their order, so a name whose first address refuses still
+    // connects through the next one.
+    if (FDnsResultList.size() > 1 && WSocketStripBrackets(Host) == FDnsResultList.front()) {
+        std::vector<TWSocketAddress> all;
+        for (const std::string& text : FDnsResultList) {
+            const std::vector<TWSocketAddress> one = WSocketResolveHostAll(text);
+            all.insert(all.end(), one.begin(), one.end());
+        }
+        return all;
+    }
+    return WSocketResolveHostAll(Host);
+}
+
+void TCustomWSocket::UseConnectAddress(std::size_t Index)
+{
+    const TWSocketAddress& target = FConnectAddresses[Index];
+    const std::uint16_t port = FRemoteAddress.sin_port; // network order
+    FAddressFamily = target.Family();
+    if (FAddressFamily == AF_INET6) {
+        std::memcpy(&FRemoteAddress6, &target.Storage, sizeof FRemoteAddress6);
+        FRemoteAddress6.sin6_port = port;
+    } else {
+        std::memcpy(&FRemoteAddress, &target.Storage, sizeof FRemoteAddress);
+        FRemoteAddress.sin_family = AF_INET;
+        FRemoteAddress.sin_port = port;
+    }
+}
+
+const sockaddr* TCustomWSocket::RemoteSockAddr() const
+{
+    if (FAddressFamily == AF_INET6)
+        return reinterpret_cast<const sockaddr*>(&FRemoteAddress6);
+    return reinterpret_cast<const sockaddr*>(&FRemoteAddress);
+}
+
+int TCustomWSocket::RemoteSockAddrLen() const
+{
+    return FAddressFamily == AF_INET6 ? int(sizeof FRemoteAddress6) : int(sizeof FRemoteAddress);
+}
+
+std::uint16_t TCustomWSocket::ConnectNextAddress(std::uint16_t Error)
+{
+    std::uint16_t last = Error;
+    while (FSocketType == SOCK_STREAM && FConnectIndex + 1 < FConnectAddresses.size()) {
+        // The failed attempt's socket goes without any event: the
+        // connection as the user sees it is still being made.
+        if (FSocketHandle != INVALID_SOCKET) {
+            const SOCKET failed = FSocketHandle;
+            FSocketHandle = INVALID_SOCKET;
+            WSocket_closesocket(failed);
+        }
+        UseConnectAddress(++FConnectIndex);
+        FSocketHandle = WSocket_socket(FAddressFamily, FSocketType, FProtocol);
+        if (FSocketHandle == INVALID_SOCKET) {
+            last = std::uint16_t(WSocket_WSAGetLastError());
+            continue;
+        }
+        // The first attempt's options; here a failure only ends this attempt.
+        if (FAddressFamily == AF_INET && (FLocalPortNumber != 0 || FLocalAddr != "0.0.0.0")) {
+            sockaddr_in local{};
+            local.sin_family = AF_INET;
+            local.sin_port = WSocket_htons(std::uint16_t(FLocalPortNumber));
+            local.sin_addr.s_addr = WSocket_inet_addr(FLocalAddr.c_str());
+            if (WSocket_bind(FSocketHandle, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+                last = std::uint16_t(WSocket_WSAGetLastError());
+                continue;
+            }
+        }
+        if (FLingerOnOff != wsLingerNoSet) {
+            linger li{};
+            li.l_onoff = FLingerOnOff == wsLingerOn ? 1 : 0;
+            li.l_linger = FLingerTimeout & 0xFFFF;
+            WSocket_setsockopt(FSocketHandle, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&li), sizeof li);
+        }
+        const int allBits = -1;
+        WSocket_setsockopt(FSocketHandle, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&allBits),
+                           sizeof allBits);
+        WSocket_setsockopt(FSocketHandle, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&allBits),
+                           sizeof allBits);
+        if (WSocket_WSAAsyncSelect(FSocketHandle, MessageWindow(), WM_ASYNCSELECT,
+                                   FD_READ | FD_WRITE | FD_ACCEPT | FD_CONNECT | FD_CLOSE) != 0) {
+            last = std::uint16_t(WSocket_WSAGetLastError());
+            continue;
+        }
+        if (WSocket_connect(FSocketHandle, RemoteSockAddr(), RemoteSockAddrLen()) == 0)
+            return 0;
+        const int err = WSocket_WSAGetLastError();
+        if (err == WSAEWOULDBLOCK)
+            return 0;
+        last = std::uint16_t(err);
+    }
+    return last;
 }
 
 // --- Receiving ----------------------------------------------------------------
@@ -321,13 +450,21 @@ void TCustomWSocket::WMASyncSelect(TMessage& msg)
     auto gone = [&] { return !*alive || FSocketHandle != handle; };
 
     if (events & FD_CONNECT) {
+        std::uint16_t connectError = error;
+        if (error != 0 && FSocketType == SOCK_STREAM && FConnectIndex + 1 < FConnectAddresses.size()) {
+            // This address failed and others remain: try them before
+            // anything is reported. Only the last failure is reported.
+            connectError = ConnectNextAddress(error);
+            if (connectError == 0)
+                return; // the rest of this message is about the dropped socket
+        }
         ChangeState(wsConnected);
         if (!*alive)
             return;
-        TriggerSessionConnected(error);
+        TriggerSessionConnected(connectError);
         if (!*alive)
             return;
-        if (error != 0 && FState != wsClosed)
+        if (connectError != 0 && FState != wsClosed)
             Close();
         if (gone())
             return;

@@ -4,6 +4,8 @@
 
 #include "net/wsocketaddress.h"
 
+#include <cstring>
+
 void TCustomWSocket::Listen()
 {
     if (!FPortAssigned) {
@@ -34,13 +36,16 @@ void TCustomWSocket::Listen()
             FPortResolved = true;
         }
         if (!FAddrResolved) {
-            FRemoteAddress.sin_addr.s_addr = WSocketResolveHost(FAddrText);
+            FConnectAddresses = ResolveAddrAll(FAddrText);
             FAddrResolved = true;
         }
     } catch (const std::exception& E) {
         RaiseException(std::string("listen: ") + E.what());
         return;
     }
+    // A listener binds the first address of Addr ("::1", "::", "0.0.0.0").
+    if (!FConnectAddresses.empty())
+        UseConnectAddress(0);
 
     DeleteBufferedData();
     FSocketHandle = WSocket_socket(FAddressFamily, FSocketType, FProtocol);
@@ -48,8 +53,7 @@ void TCustomWSocket::Listen()
         SocketError("socket");
         return;
     }
-    if (WSocket_bind(FSocketHandle, reinterpret_cast<const sockaddr*>(&FRemoteAddress), sizeof FRemoteAddress) !=
-        0) {
+    if (WSocket_bind(FSocketHandle, RemoteSockAddr(), RemoteSockAddrLen()) != 0) {
         const int err = WSocket_WSAGetLastError();
         // The report may raise; the half-made socket must go either way.
         const SOCKET failed = FSocketHandle;
@@ -99,12 +103,18 @@ SOCKET TCustomWSocket::Accept()
         SocketError("not a listening socket");
         return INVALID_SOCKET;
     }
-    int len = sizeof FRemoteAddress;
-    FAcceptedHandle = WSocket_accept(FSocketHandle, reinterpret_cast<sockaddr*>(&FRemoteAddress), &len);
+    sockaddr_storage peer{};
+    int len = sizeof peer;
+    FAcceptedHandle = WSocket_accept(FSocketHandle, reinterpret_cast<sockaddr*>(&peer), &len);
     if (FAcceptedHandle == INVALID_SOCKET) {
         SocketError("Accept");
         return INVALID_SOCKET;
     }
+    // The peer's address takes the place of the listener's own.
+    if (peer.ss_family == AF_INET6)
+        std::memcpy(&FRemoteAddress6, &peer, sizeof FRemoteAddress6);
+    else
+        std::memcpy(&FRemoteAddress, &peer, sizeof FRemoteAddress);
     return FAcceptedHandle;
 }
 

@@ -9,15 +9,9 @@
 
 namespace {
 
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-bool IsBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 std::string Formatted(const char* fmt, const std::string& arg)
 {
@@ -140,6 +134,130 @@ int WSocketResolveProto(const std::string& sProto)
     return entry->p_proto;
 }
 
+std::uint16_t TWSocketAddress::Port() const
+{
+    if (Family() == AF_INET6)
+        return WSocket_ntohs(reinterpret_cast<const sockaddr_in6*>(&Storage)->sin6_port);
+    if (Family() == AF_INET)
+        return WSocket_ntohs(reinterpret_cast<const sockaddr_in*>(&Storage)->sin_port);
+    return 0;
+}
+
+void TWSocketAddress::SetPort(std::uint16_t HostOrderPort)
+{
+    if (Family() == AF_INET6)
+        reinterpret_cast<sockaddr_in6*>(&Storage)->sin6_port = WSocket_htons(HostOrderPort);
+    else if (Family() == AF_INET)
+        reinterpret_cast<sockaddr_in*>(&Storage)->sin_port = WSocket_htons(HostOrderPort);
+}
+
+std::string WSocketStripBrackets(const std::string& S)
+{
+    std::string text = TrimBlanks(S);
+    if (text.size() >= 2 && text.front() == '[' && text.back() == ']')
+        return text.substr(1, text.size() - 2);
+    return text;
+}
+
+namespace {
+
+// Converts a literal IPv6 address (with a zone such as "%lo" allowed)
+// without any lookup.
+bool ParseIPv6(const std::string& S, TWSocketAddress& Out)
+{
+    const std::string text = WSocketStripBrackets(S);
+    if (text.empty() || text.find(':') == std::string::npos)
+        return false;
+    addrinfo hints{};
+    hints.ai_family = AF_INET6;
+    hints.ai_flags = AI_NUMERICHOST;
+    addrinfo* list = nullptr;
+    if (WSocket_getaddrinfo(text.c_str(), nullptr, &hints, &list) != 0 || list == nullptr)
+        return false;
+    const bool fits = list->ai_addrlen <= sizeof Out.Storage;
+    if (fits) {
+        std::memcpy(&Out.Storage, list->ai_addr, list->ai_addrlen);
+        Out.Length = int(list->ai_addrlen);
+    }
+    WSocket_freeaddrinfo(list);
+    return fits;
+}
+
+} // namespace
+
+bool WSocketIsIPv6(const std::string& S)
+{
+    TWSocketAddress unused;
+    return ParseIPv6(S, unused);
+}
+
+std::vector<TWSocketAddress> WSocketResolveHostAll(const std::string& Host)
+{
+    if (Host.empty() || Host.size() > 256)
+        throw ESocketException("WSocketResolveHost: '" + Host + "' Invalid Hostname.");
+    const std::string host = TrimBlanks(Host);
+    std::vector<TWSocketAddress> result;
+    TWSocketAddress one;
+    if (WSocketIsDottedIP(host)) {
+        auto* sin = reinterpret_cast<sockaddr_in*>(&one.Storage);
+        sin->sin_family = AF_INET;
+        sin->sin_addr.s_addr = WSocketResolveHost(host);
+        one.Length = sizeof(sockaddr_in);
+        result.push_back(one);
+        return result;
+    }
+    if (ParseIPv6(host, one)) {
+        result.push_back(one);
+        return result;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    if (WSocket_getaddrinfo(host.c_str(), nullptr, &hints, &list) != 0)
+        throw ESocketException(Formatted("WSocketResolveHost: Cannot convert host address '%s'", Host));
+    for (const addrinfo* ai = list; ai != nullptr; ai = ai->ai_next) {
+        if ((ai->ai_family != AF_INET && ai->ai_family != AF_INET6) || ai->ai_addrlen > sizeof one.Storage)
+            continue;
+        TWSocketAddress a;
+        std::memcpy(&a.Storage, ai->ai_addr, ai->ai_addrlen);
+        a.Length = int(ai->ai_addrlen);
+        const bool seen = std::any_of(result.begin(), result.end(), [&](const TWSocketAddress& b) {
+            return a.Length == b.Length && std::memcmp(&a.Storage, &b.Storage, std::size_t(a.Length)) == 0;
+        });
+        if (!seen)
+            result.push_back(a);
+    }
+    WSocket_freeaddrinfo(list);
+    if (result.empty())
+        throw ESocketException(Formatted("WSocketResolveHost: Cannot convert host address '%s'", Host));
+    return result;
+}
+
+std::string WSocketAddrText(const sockaddr* Addr)
+{
+    if (Addr == nullptr)
+        return "";
+    char text[INET6_ADDRSTRLEN_WS] = {};
+    const void* raw = nullptr;
+    if (Addr->sa_family == AF_INET)
+        raw = &reinterpret_cast<const sockaddr_in*>(Addr)->sin_addr;
+    else if (Addr->sa_family == AF_INET6)
+        raw = &reinterpret_cast<const sockaddr_in6*>(Addr)->sin6_addr;
+    else
+        return "";
+    const char* done = WSocket_inet_ntop(Addr->sa_family, raw, text, sizeof text);
+    return done ? std::string(done) : std::string();
+}
+
+std::string WSocketHostPort(const std::string& Host, const std::string& Port)
+{
+    const std::string host = WSocketStripBrackets(Host);
+    if (host.find(':') != std::string::npos)
+        return "[" + host + "]:" + Port;
+    return host + ":" + Port;
+}
+
 hostent* WSocketGetHostByName(const std::string& Name)
 {
     char buffer[256];
@@ -155,6 +273,9 @@ hostent* WSocketGetHostByAddr(const std::string& Addr)
     const std::size_t len = std::min<std::size_t>(Addr.size(), sizeof buffer - 1);
     std::memcpy(buffer, Addr.data(), len);
     buffer[len] = '\0';
+    in6_addr addr6;
+    if (WSocket_inet_pton(AF_INET6, WSocketStripBrackets(buffer).c_str(), &addr6) == 1)
+        return WSocket_gethostbyaddr(reinterpret_cast<const char*>(&addr6), sizeof addr6, AF_INET6);
     const std::uint32_t addr = WSocket_inet_addr(buffer);
     return WSocket_gethostbyaddr(reinterpret_cast<const char*>(&addr), 4, PF_INET);
 }

@@ -16,10 +16,7 @@ Application::ExceptionHook& Hook()
 }
 } // namespace
 
-void Application::ProcessMessages()
-{
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-}
+void Application::ProcessMessages() { QCoreApplication::processEvents(QEventLoop::AllEvents); }
 
 void Application::WaitForMessage(int maxWaitMs)
 {
@@ -36,10 +33,7 @@ void Application::WaitForMessage(int maxWaitMs)
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
 }
 
-bool Application::Terminated()
-{
-    return terminated.load() || QCoreApplication::closingDown();
-}
+bool Application::Terminated() { return terminated.load() || QCoreApplication::closingDown(); }
 
 void Application::Terminate()
 {

@@ -49,10 +49,7 @@ void SetError(std::uint32_t code, std::string text = {})
     tLastErrorText = std::move(text);
 }
 
-std::uint16_t ReadBigEndian16(const std::uint8_t* p)
-{
-    return std::uint16_t((p[0] << 8) | p[1]);
-}
+std::uint16_t ReadBigEndian16(const std::uint8_t* p) { return std::uint16_t((p[0] << 8) | p[1]); }
 
 void WriteBigEndian16(std::uint8_t* p, std::uint16_t v)
 {
@@ -74,13 +71,11 @@ std::uint16_t InternetChecksum(const std::uint8_t* data, std::size_t length)
 }
 
 // The quoted header of an error message must be our echo request.
-bool QuotesOurRequest(const std::uint8_t* icmp, std::size_t length, std::uint16_t id,
-                      std::uint16_t sequence)
+bool QuotesOurRequest(const std::uint8_t* icmp, std::size_t length, std::uint16_t id, std::uint16_t sequence)
 {
     if (length < kIcmpHeaderSize)
         return false;
-    return icmp[0] == kEchoRequest && ReadBigEndian16(icmp + 4) == id &&
-           ReadBigEndian16(icmp + 6) == sequence;
+    return icmp[0] == kEchoRequest && ReadBigEndian16(icmp + 4) == id && ReadBigEndian16(icmp + 6) == sequence;
 }
 
 IP_STATUS StatusFromErrno(int err)
@@ -183,8 +178,8 @@ void ConfigureRawSocket(int fd)
     // drop what can never concern an echo request (our own requests
     // included, which loopback would show us).
     icmp_filter filter{};
-    filter.data = ~((1U << kEchoReply) | (1U << kDestUnreachable) | (1U << kSourceQuench) |
-                    (1U << kTimeExceeded) | (1U << kParameterProblem));
+    filter.data = ~((1U << kEchoReply) | (1U << kDestUnreachable) | (1U << kSourceQuench) | (1U << kTimeExceeded) |
+                    (1U << kParameterProblem));
     ::setsockopt(fd, SOL_RAW, ICMP_FILTER, &filter, sizeof filter);
 }
 
@@ -243,8 +238,8 @@ void ReadErrorQueue(const EchoHandle& h, std::uint16_t id, std::uint16_t sequenc
         out.done = true;
         if (ee.ee_origin == SO_EE_ORIGIN_ICMP) {
             out.status = IcmpStatusFromError(ee.ee_type, ee.ee_code);
-            const auto* offender = reinterpret_cast<const sockaddr_in*>(
-                reinterpret_cast<const char*>(CMSG_DATA(c)) + sizeof(sock_extended_err));
+            const auto* offender = reinterpret_cast<const sockaddr_in*>(reinterpret_cast<const char*>(CMSG_DATA(c)) +
+                                                                        sizeof(sock_extended_err));
             sockaddr_in addr{};
             std::memcpy(&addr, offender, sizeof addr);
             if (addr.sin_family == AF_INET)
@@ -256,8 +251,8 @@ void ReadErrorQueue(const EchoHandle& h, std::uint16_t id, std::uint16_t sequenc
     }
 }
 
-void ReadDatagram(const EchoHandle& h, std::uint16_t id, std::uint16_t sequence,
-                  std::vector<std::uint8_t>& buffer, Outcome& out)
+void ReadDatagram(const EchoHandle& h, std::uint16_t id, std::uint16_t sequence, std::vector<std::uint8_t>& buffer,
+                  Outcome& out)
 {
     alignas(cmsghdr) char control[256];
     sockaddr_in from{};
@@ -293,8 +288,7 @@ void ReadDatagram(const EchoHandle& h, std::uint16_t id, std::uint16_t sequence,
         out.data.assign(buffer.data() + m.dataOffset, buffer.data() + m.dataOffset + m.dataSize);
 }
 
-void ReadRaw(const EchoHandle& h, std::uint16_t sequence, std::vector<std::uint8_t>& buffer,
-             Outcome& out)
+void ReadRaw(const EchoHandle& h, std::uint16_t sequence, std::vector<std::uint8_t>& buffer, Outcome& out)
 {
     const ssize_t n = ::recv(h.fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
     if (n < 0)
@@ -315,8 +309,7 @@ bool ApplyOptions(const EchoHandle& h, const IP_OPTION_INFORMATION* options)
 {
     const int ttl = options ? int(options->Ttl) : -1; // -1: the system's default
     const int tos = options ? int(options->Tos) : 0;
-    const int pmtu = options && (options->Flags & kIpFlagDontFragment) ? IP_PMTUDISC_DO
-                                                                       : IP_PMTUDISC_DONT;
+    const int pmtu = options && (options->Flags & kIpFlagDontFragment) ? IP_PMTUDISC_DO : IP_PMTUDISC_DONT;
     return ::setsockopt(h.fd, IPPROTO_IP, IP_TTL, &ttl, sizeof ttl) == 0 &&
            ::setsockopt(h.fd, IPPROTO_IP, IP_TOS, &tos, sizeof tos) == 0 &&
            ::setsockopt(h.fd, IPPROTO_IP, IP_MTU_DISCOVER, &pmtu, sizeof pmtu) == 0;
@@ -372,8 +365,7 @@ IP_STATUS IcmpStatusFromError(std::uint8_t type, std::uint8_t code)
     }
 }
 
-IcmpMatch IcmpMatchRawPacket(const std::uint8_t* packet, std::size_t length, std::uint16_t id,
-                             std::uint16_t sequence)
+IcmpMatch IcmpMatchRawPacket(const std::uint8_t* packet, std::size_t length, std::uint16_t id, std::uint16_t sequence)
 {
     IcmpMatch m;
     if (!packet || length < kMinIpHeaderSize || (packet[0] >> 4) != 4)
@@ -400,8 +392,7 @@ IcmpMatch IcmpMatchRawPacket(const std::uint8_t* packet, std::size_t length, std
         m.dataSize = icmpLength - kIcmpHeaderSize;
         return m;
     }
-    if (type != kDestUnreachable && type != kTimeExceeded && type != kParameterProblem &&
-        type != kSourceQuench)
+    if (type != kDestUnreachable && type != kTimeExceeded && type != kParameterProblem && type != kSourceQuench)
         return m;
     // An error message quotes the IP header and the first 8 bytes of the
     // packet it is about; only an echo request of ours concerns us.
@@ -419,8 +410,7 @@ IcmpMatch IcmpMatchRawPacket(const std::uint8_t* packet, std::size_t length, std
     return m;
 }
 
-IcmpMatch IcmpMatchDatagram(const std::uint8_t* message, std::size_t length, std::uint16_t id,
-                            std::uint16_t sequence)
+IcmpMatch IcmpMatchDatagram(const std::uint8_t* message, std::size_t length, std::uint16_t id, std::uint16_t sequence)
 {
     IcmpMatch m;
     if (!message || length < kIcmpHeaderSize || message[0] != kEchoReply)
@@ -447,8 +437,7 @@ ICMP_HANDLE IcmpCreateFile()
         if (h->fd < 0) {
             const int rawErr = errno;
             const bool denied = rawErr == EPERM || rawErr == EACCES;
-            const bool exhausted = rawErr == EMFILE || rawErr == ENFILE || rawErr == ENOBUFS ||
-                                   rawErr == ENOMEM;
+            const bool exhausted = rawErr == EMFILE || rawErr == ENFILE || rawErr == ENOBUFS || rawErr == ENOMEM;
             SetError(denied      ? ICMP_ERROR_ACCESS_DENIED
                      : exhausted ? std::uint32_t(IP_NO_RESOURCES)
                                  : std::uint32_t(IP_GENERAL_FAILURE),
@@ -483,9 +472,9 @@ bool IcmpCloseHandle(ICMP_HANDLE handle)
     return true;
 }
 
-std::uint32_t IcmpSendEcho(ICMP_HANDLE handle, IPAddr destination, const void* requestData,
-                           std::uint16_t requestSize, const IP_OPTION_INFORMATION* options,
-                           void* replyBuffer, std::uint32_t replySize, std::uint32_t timeoutMs)
+std::uint32_t IcmpSendEcho(ICMP_HANDLE handle, IPAddr destination, const void* requestData, std::uint16_t requestSize,
+                           const IP_OPTION_INFORMATION* options, void* replyBuffer, std::uint32_t replySize,
+                           std::uint32_t timeoutMs)
 {
     const std::shared_ptr<EchoHandle> h = FindHandle(handle);
     if (!h) {
@@ -523,8 +512,7 @@ std::uint32_t IcmpSendEcho(ICMP_HANDLE handle, IPAddr destination, const void* r
     to.sin_family = AF_INET;
     to.sin_addr.s_addr = destination;
     const auto started = std::chrono::steady_clock::now();
-    if (::sendto(h->fd, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to),
-                 sizeof to) < 0)
+    if (::sendto(h->fd, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to) < 0)
         return finish(StatusFromErrno(errno));
 
     std::uint16_t id = h->rawId;
@@ -567,8 +555,7 @@ std::uint32_t IcmpSendEcho(ICMP_HANDLE handle, IPAddr destination, const void* r
 
     const auto elapsed = std::chrono::steady_clock::now() - started;
     record.Address = out.from;
-    record.RoundTripTime =
-        std::uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
+    record.RoundTripTime = std::uint32_t(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count());
     record.Options.Ttl = out.ttl;
     record.Options.Tos = out.tos;
     if (out.status != IP_SUCCESS)
@@ -578,20 +565,13 @@ std::uint32_t IcmpSendEcho(ICMP_HANDLE handle, IPAddr destination, const void* r
     record.DataSize = std::uint16_t(out.data.size());
     record.Data = std::uint32_t(sizeof record);
     if (!out.data.empty())
-        std::memcpy(static_cast<std::uint8_t*>(replyBuffer) + sizeof record, out.data.data(),
-                    out.data.size());
+        std::memcpy(static_cast<std::uint8_t*>(replyBuffer) + sizeof record, out.data.data(), out.data.size());
     return finish(IP_SUCCESS);
 }
 
-std::uint32_t IcmpGetLastError()
-{
-    return tLastError;
-}
+std::uint32_t IcmpGetLastError() { return tLastError; }
 
-std::string IcmpGetLastErrorText()
-{
-    return tLastErrorText;
-}
+std::string IcmpGetLastErrorText() { return tLastErrorText; }
 
 HMODULE IcmpLoadLibrary(const char* fileName)
 {

@@ -114,9 +114,9 @@ bool IcmpCloseHandle(ICMP_HANDLE handle);
 // failing status otherwise (IP_REQ_TIMED_OUT, IP_DEST_HOST_UNREACHABLE,
 // IP_TTL_EXPIRED_TRANSIT, IP_BUF_TOO_SMALL, ...). A null `options` sends with
 // the system's default TTL; a TTL of 0 is refused with IP_BAD_OPTION.
-std::uint32_t IcmpSendEcho(ICMP_HANDLE handle, IPAddr destination, const void* requestData,
-                           std::uint16_t requestSize, const IP_OPTION_INFORMATION* options,
-                           void* replyBuffer, std::uint32_t replySize, std::uint32_t timeoutMs);
+std::uint32_t IcmpSendEcho(ICMP_HANDLE handle, IPAddr destination, const void* requestData, std::uint16_t requestSize,
+                           const IP_OPTION_INFORMATION* options, void* replyBuffer, std::uint32_t replySize,
+                           std::uint32_t timeoutMs);
 
 // The error code left by the last call of this thread.
 std::uint32_t IcmpGetLastError();
@@ -128,8 +128,7 @@ std::string IcmpGetLastErrorText();
 using IcmpCreateFileProc = ICMP_HANDLE (*)();
 using IcmpCloseHandleProc = bool (*)(ICMP_HANDLE);
 using IcmpSendEchoProc = std::uint32_t (*)(ICMP_HANDLE, IPAddr, const void*, std::uint16_t,
-                                           const IP_OPTION_INFORMATION*, void*, std::uint32_t,
-                                           std::uint32_t);
+                                           const IP_OPTION_INFORMATION*, void*, std::uint32_t, std::uint32_t);
 
 // --- Run-time loading ----------------------------------------------------
 // The echo library is reached by name like any other module: "icmp.dll"
@@ -152,27 +151,29 @@ void SetIcmpLibraryLoadFailure(bool fail);
 // Makes IcmpGetProcAddress miss the named export while set.
 void SetIcmpExportMissing(const char* procName, bool missing);
 
-enum class IcmpSocketKind { None, Datagram, Raw };
+enum class IcmpSocketKind {
+    None,
+    Datagram,
+    Raw
+};
 // Which kind of socket a handle sends through.
 IcmpSocketKind IcmpHandleSocketKind(ICMP_HANDLE handle);
 
 // What one received packet means for a request. Exposed so that the matching
 // rules can be tested with packets no real peer would send.
 struct IcmpMatch {
-    bool ours = false;       // a reply or an error report about our request
+    bool ours = false; // a reply or an error report about our request
     IP_STATUS status = IP_GENERAL_FAILURE;
     std::size_t dataOffset = 0; // the echoed data inside the packet (replies)
     std::size_t dataSize = 0;
-    std::uint8_t ttl = 0;       // of the packet, when known (raw packets)
+    std::uint8_t ttl = 0; // of the packet, when known (raw packets)
     std::uint8_t tos = 0;
-    IPAddr from = 0;            // the reporting address (raw packets)
+    IPAddr from = 0; // the reporting address (raw packets)
 };
 // A packet read from a raw ICMP socket: IP header, then the ICMP message.
-IcmpMatch IcmpMatchRawPacket(const std::uint8_t* packet, std::size_t length, std::uint16_t id,
-                             std::uint16_t sequence);
+IcmpMatch IcmpMatchRawPacket(const std::uint8_t* packet, std::size_t length, std::uint16_t id, std::uint16_t sequence);
 // A message read from an ICMP datagram socket: the ICMP message alone, whose
 // identifier the kernel has set to the socket's local port.
-IcmpMatch IcmpMatchDatagram(const std::uint8_t* message, std::size_t length, std::uint16_t id,
-                            std::uint16_t sequence);
+IcmpMatch IcmpMatchDatagram(const std::uint8_t* message, std::size_t length, std::uint16_t id, std::uint16_t sequence);
 // Maps an ICMP error message's type and code to the IP status.
 IP_STATUS IcmpStatusFromError(std::uint8_t type, std::uint8_t code);

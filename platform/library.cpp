@@ -39,47 +39,11 @@ void* Entry(F* f)
 }
 
 const Export winsockExports[] = {
-    {"WSAStartup", Entry(&ws_WSAStartup)},
-    {"WSACleanup", Entry(&ws_WSACleanup)},
-    {"WSASetLastError", Entry(&ws_WSASetLastError)},
-    {"WSAGetLastError", Entry(&ws_WSAGetLastError)},
-    {"WSACancelAsyncRequest", Entry(&ws_WSACancelAsyncRequest)},
-    {"WSAAsyncGetHostByName", Entry(&ws_WSAAsyncGetHostByName)},
-    {"WSAAsyncGetHostByAddr", Entry(&ws_WSAAsyncGetHostByAddr)},
-    {"WSAAsyncSelect", Entry(&ws_WSAAsyncSelect)},
-    {"getservbyname", Entry(&ws_getservbyname)},
-    {"getprotobyname", Entry(&ws_getprotobyname)},
-    {"gethostbyname", Entry(&ws_gethostbyname)},
-    {"gethostbyaddr", Entry(&ws_gethostbyaddr)},
-    {"gethostname", Entry(&ws_gethostname)},
-    {"socket", Entry(&ws_socket)},
-    {"shutdown", Entry(&ws_shutdown)},
-    {"setsockopt", Entry(&ws_setsockopt)},
-    {"getsockopt", Entry(&ws_getsockopt)},
-    {"send", Entry(&ws_send)},
-    {"recv", Entry(&ws_recv)},
-    {"recvfrom", Entry(&ws_recvfrom)},
-    {"ntohs", Entry(&ws_ntohs)},
-    {"ntohl", Entry(&ws_ntohl)},
-    {"listen", Entry(&ws_listen)},
-    {"ioctlsocket", Entry(&ws_ioctlsocket)},
-    {"inet_ntoa", Entry(&ws_inet_ntoa)},
-    {"inet_addr", Entry(&ws_inet_addr)},
-    {"htons", Entry(&ws_htons)},
-    {"htonl", Entry(&ws_htonl)},
-    {"getsockname", Entry(&ws_getsockname)},
-    {"getpeername", Entry(&ws_getpeername)},
-    {"connect", Entry(&ws_connect)},
-    {"closesocket", Entry(&ws_closesocket)},
-    {"bind", Entry(&ws_bind)},
-    {"accept", Entry(&ws_accept)},
-    {"sendto", Entry(&ws_sendto)},
+#define WINSOCK_ENTRY(result, name, params, args) {#name, Entry(&ws_##name)},
+#include "platform/winsockentries.def"
 };
 
-std::string Lower(const char* s)
-{
-    return QByteArray(s ? s : "").toLower().toStdString();
-}
+std::string Lower(const char* s) { return QByteArray(s ? s : "").toLower().toStdString(); }
 
 } // namespace
 

@@ -41,69 +41,122 @@ int IntLen(socklen_t len) { return int(len); }
 int WinsockErrorFromErrno(int err)
 {
     switch (err) {
-    case 0: return 0;
-    case EINTR: return WSAEINTR;
-    case EBADF: return WSAENOTSOCK;
-    case EACCES: case EPERM: return WSAEACCES;
-    case EFAULT: return WSAEFAULT;
-    case EINVAL: return WSAEINVAL;
-    case EMFILE: case ENFILE: return WSAEMFILE;
+    case 0:
+        return 0;
+    case EINTR:
+        return WSAEINTR;
+    case EBADF:
+        return WSAENOTSOCK;
+    case EACCES:
+    case EPERM:
+        return WSAEACCES;
+    case EFAULT:
+        return WSAEFAULT;
+    case EINVAL:
+        return WSAEINVAL;
+    case EMFILE:
+    case ENFILE:
+        return WSAEMFILE;
 #if EAGAIN != EWOULDBLOCK
     case EAGAIN:
 #endif
-    case EWOULDBLOCK: case EINPROGRESS: return WSAEWOULDBLOCK;
-    case EALREADY: return WSAEALREADY;
-    case ENOTSOCK: return WSAENOTSOCK;
-    case EDESTADDRREQ: return WSAEDESTADDRREQ;
-    case EMSGSIZE: return WSAEMSGSIZE;
-    case EPROTOTYPE: return WSAEPROTOTYPE;
-    case ENOPROTOOPT: return WSAENOPROTOOPT;
-    case EPROTONOSUPPORT: return WSAEPROTONOSUPPORT;
-    case ESOCKTNOSUPPORT: return WSAESOCKTNOSUPPORT;
-    case EOPNOTSUPP: return WSAEOPNOTSUPP;
-    case EPFNOSUPPORT: return WSAEPFNOSUPPORT;
-    case EAFNOSUPPORT: return WSAEAFNOSUPPORT;
-    case EADDRINUSE: return WSAEADDRINUSE;
-    case EADDRNOTAVAIL: return WSAEADDRNOTAVAIL;
-    case ENETDOWN: return WSAENETDOWN;
-    case ENETUNREACH: return WSAENETUNREACH;
-    case ENETRESET: return WSAENETRESET;
-    case ECONNABORTED: return WSAECONNABORTED;
+    case EWOULDBLOCK:
+    case EINPROGRESS:
+        return WSAEWOULDBLOCK;
+    case EALREADY:
+        return WSAEALREADY;
+    case ENOTSOCK:
+        return WSAENOTSOCK;
+    case EDESTADDRREQ:
+        return WSAEDESTADDRREQ;
+    case EMSGSIZE:
+        return WSAEMSGSIZE;
+    case EPROTOTYPE:
+        return WSAEPROTOTYPE;
+    case ENOPROTOOPT:
+        return WSAENOPROTOOPT;
+    case EPROTONOSUPPORT:
+        return WSAEPROTONOSUPPORT;
+    case ESOCKTNOSUPPORT:
+        return WSAESOCKTNOSUPPORT;
+    case EOPNOTSUPP:
+        return WSAEOPNOTSUPP;
+    case EPFNOSUPPORT:
+        return WSAEPFNOSUPPORT;
+    case EAFNOSUPPORT:
+        return WSAEAFNOSUPPORT;
+    case EADDRINUSE:
+        return WSAEADDRINUSE;
+    case EADDRNOTAVAIL:
+        return WSAEADDRNOTAVAIL;
+    case ENETDOWN:
+        return WSAENETDOWN;
+    case ENETUNREACH:
+        return WSAENETUNREACH;
+    case ENETRESET:
+        return WSAENETRESET;
+    case ECONNABORTED:
+        return WSAECONNABORTED;
     // A send after the peer has gone is a reset connection to a Winsock caller.
-    case ECONNRESET: case EPIPE: return WSAECONNRESET;
-    case ENOBUFS: case ENOMEM: return WSAENOBUFS;
-    case EISCONN: return WSAEISCONN;
-    case ENOTCONN: return WSAENOTCONN;
-    case ESHUTDOWN: return WSAESHUTDOWN;
-    case ETOOMANYREFS: return WSAETOOMANYREFS;
-    case ETIMEDOUT: return WSAETIMEDOUT;
-    case ECONNREFUSED: return WSAECONNREFUSED;
-    case ELOOP: return WSAELOOP;
-    case ENAMETOOLONG: return WSAENAMETOOLONG;
-    case EHOSTDOWN: return WSAEHOSTDOWN;
-    case EHOSTUNREACH: return WSAEHOSTUNREACH;
-    case ENOTEMPTY: return WSAENOTEMPTY;
-    case EDQUOT: return WSAEDQUOT;
-    case ESTALE: return WSAESTALE;
-    case EREMOTE: return WSAEREMOTE;
-    default: return WSAEINVAL;
+    case ECONNRESET:
+    case EPIPE:
+        return WSAECONNRESET;
+    case ENOBUFS:
+    case ENOMEM:
+        return WSAENOBUFS;
+    case EISCONN:
+        return WSAEISCONN;
+    case ENOTCONN:
+        return WSAENOTCONN;
+    case ESHUTDOWN:
+        return WSAESHUTDOWN;
+    case ETOOMANYREFS:
+        return WSAETOOMANYREFS;
+    case ETIMEDOUT:
+        return WSAETIMEDOUT;
+    case ECONNREFUSED:
+        return WSAECONNREFUSED;
+    case ELOOP:
+        return WSAELOOP;
+    case ENAMETOOLONG:
+        return WSAENAMETOOLONG;
+    case EHOSTDOWN:
+        return WSAEHOSTDOWN;
+    case EHOSTUNREACH:
+        return WSAEHOSTUNREACH;
+    case ENOTEMPTY:
+        return WSAENOTEMPTY;
+    case EDQUOT:
+        return WSAEDQUOT;
+    case ESTALE:
+        return WSAESTALE;
+    case EREMOTE:
+        return WSAEREMOTE;
+    default:
+        return WSAEINVAL;
     }
 }
 
 int WinsockErrorFromEai(int eai)
 {
     switch (eai) {
-    case 0: return 0;
-    case EAI_NONAME: return WSAHOST_NOT_FOUND;
-    case EAI_AGAIN: return WSATRY_AGAIN;
+    case 0:
+        return 0;
+    case EAI_NONAME:
+        return WSAHOST_NOT_FOUND;
+    case EAI_AGAIN:
+        return WSATRY_AGAIN;
 #ifdef EAI_NODATA
-    case EAI_NODATA: return WSANO_DATA;
+    case EAI_NODATA:
 #endif
 #ifdef EAI_ADDRFAMILY
-    case EAI_ADDRFAMILY: return WSANO_DATA;
+    case EAI_ADDRFAMILY:
 #endif
-    case EAI_MEMORY: return WSAENOBUFS;
-    default: return WSANO_RECOVERY;
+        return WSANO_DATA;
+    case EAI_MEMORY:
+        return WSAENOBUFS;
+    default:
+        return WSANO_RECOVERY;
     }
 }
 
@@ -264,7 +317,7 @@ int ws_getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen)
     return 0;
 }
 
-int ws_send(SOCKET s, const char* buf, int len, int flags)
+int ws_send(SOCKET s, const void* buf, int len, int flags)
 {
     SocketRecord* rec = FindSocket(s);
     if (!rec)
@@ -279,7 +332,7 @@ int ws_send(SOCKET s, const char* buf, int len, int flags)
     return int(n);
 }
 
-int ws_sendto(SOCKET s, const char* buf, int len, int flags, const sockaddr* to, int tolen)
+int ws_sendto(SOCKET s, const void* buf, int len, int flags, const sockaddr* to, int tolen)
 {
     SocketRecord* rec = FindSocket(s);
     if (!rec)
@@ -294,7 +347,7 @@ int ws_sendto(SOCKET s, const char* buf, int len, int flags, const sockaddr* to,
     return int(n);
 }
 
-int ws_recv(SOCKET s, char* buf, int len, int flags)
+int ws_recv(SOCKET s, void* buf, int len, int flags)
 {
     SocketRecord* rec = FindSocket(s);
     if (!rec)
@@ -310,7 +363,7 @@ int ws_recv(SOCKET s, char* buf, int len, int flags)
     return int(n);
 }
 
-int ws_recvfrom(SOCKET s, char* buf, int len, int flags, sockaddr* from, int* fromlen)
+int ws_recvfrom(SOCKET s, void* buf, int len, int flags, sockaddr* from, int* fromlen)
 {
     SocketRecord* rec = FindSocket(s);
     if (!rec)
@@ -484,4 +537,28 @@ std::uint32_t ws_ntohl(std::uint32_t v) { return ntohl(v); }
 std::uint16_t ws_htons(std::uint16_t v) { return htons(v); }
 std::uint32_t ws_htonl(std::uint32_t v) { return htonl(v); }
 char* ws_inet_ntoa(in_addr in) { return ::inet_ntoa(in); }
+
+int ws_inet_pton(int af, const char* src, void* dst)
+{
+    if (src == nullptr || dst == nullptr) {
+        SetWinsockError(WSAEFAULT);
+        return SOCKET_ERROR;
+    }
+    const int rc = ::inet_pton(af, src, dst);
+    if (rc < 0)
+        SetWinsockError(WSAEAFNOSUPPORT);
+    return rc;
+}
+
+const char* ws_inet_ntop(int af, const void* src, char* dst, int size)
+{
+    if (src == nullptr || dst == nullptr || size <= 0) {
+        SetWinsockError(WSAEFAULT);
+        return nullptr;
+    }
+    const char* text = ::inet_ntop(af, src, dst, socklen_t(size));
+    if (text == nullptr)
+        SetWinsockError(errno == ENOSPC ? WSAEFAULT : WSAEAFNOSUPPORT);
+    return text;
+}
 std::uint32_t ws_inet_addr(const char* cp) { return cp ? ::inet_addr(cp) : INADDR_NONE; }

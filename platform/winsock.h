@@ -47,6 +47,23 @@ constexpr long FD_CLOSE = 0x20;
 // The buffer size that a lookup answer needs at most.
 constexpr int MAXGETHOSTSTRUCT = 1024;
 
+// One address of either family, as the address-list answer of
+// WSAAsyncGetAddrInfo holds it.
+struct SOCKET_ADDRESS {
+    sockaddr* lpSockaddr = nullptr;
+    int iSockaddrLength = 0;
+};
+// The answer of WSAAsyncGetAddrInfo: iAddressCount entries at Address, all
+// pointing into the caller's buffer.
+struct SOCKET_ADDRESS_LIST {
+    int iAddressCount = 0;
+    SOCKET_ADDRESS* Address = nullptr;
+};
+
+// Longest address texts of inet_ntop, with the terminating zero.
+constexpr int INET_ADDRSTRLEN_WS = 16;
+constexpr int INET6_ADDRSTRLEN_WS = 46;
+
 // Winsock error numbers.
 enum : int {
     WSABASEERR = 10000,
@@ -121,49 +138,21 @@ struct WSADATA {
 
 constexpr std::uint16_t MakeWord(std::uint8_t lo, std::uint8_t hi) { return std::uint16_t(lo | (hi << 8)); }
 
-// --- The 35 entry points -------------------------------------------------
-int ws_WSAStartup(std::uint16_t versionRequested, WSADATA* data);
-int ws_WSACleanup();
-void ws_WSASetLastError(int error);
-int ws_WSAGetLastError();
-int ws_WSACancelAsyncRequest(ASYNC_HANDLE handle);
+// --- The entry points ----------------------------------------------------
 // The lookups run on a worker thread. The answer is written into `buf` as a
 // hostent (pointers pointing into `buf`) on the caller's thread, just before
 // the completion message (wParam = handle, lParam = MakeLong(length, error))
 // reaches the window; a cancelled request never writes. `buf` must stay
 // valid until completion or cancel and be aligned for hostent
-// (alignas(hostent) char buf[...]).
-ASYNC_HANDLE ws_WSAAsyncGetHostByName(HWND window, unsigned msg, const char* name, char* buf, int buflen);
-ASYNC_HANDLE ws_WSAAsyncGetHostByAddr(HWND window, unsigned msg, const char* addr, int len, int type,
-                                      char* buf, int buflen);
-int ws_WSAAsyncSelect(SOCKET s, HWND window, unsigned msg, long events);
-servent* ws_getservbyname(const char* name, const char* proto);
-protoent* ws_getprotobyname(const char* name);
-hostent* ws_gethostbyname(const char* name);
-hostent* ws_gethostbyaddr(const char* addr, int len, int type);
-int ws_gethostname(char* name, int namelen);
-SOCKET ws_socket(int af, int type, int protocol);
-int ws_shutdown(SOCKET s, int how);
-int ws_setsockopt(SOCKET s, int level, int optname, const char* optval, int optlen);
-int ws_getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen);
-int ws_send(SOCKET s, const char* buf, int len, int flags);
-int ws_recv(SOCKET s, char* buf, int len, int flags);
-int ws_recvfrom(SOCKET s, char* buf, int len, int flags, sockaddr* from, int* fromlen);
-std::uint16_t ws_ntohs(std::uint16_t v);
-std::uint32_t ws_ntohl(std::uint32_t v);
-int ws_listen(SOCKET s, int backlog);
-int ws_ioctlsocket(SOCKET s, long cmd, std::uint32_t* argp);
-char* ws_inet_ntoa(in_addr in);
-std::uint32_t ws_inet_addr(const char* cp);
-std::uint16_t ws_htons(std::uint16_t v);
-std::uint32_t ws_htonl(std::uint32_t v);
-int ws_getsockname(SOCKET s, sockaddr* name, int* namelen);
-int ws_getpeername(SOCKET s, sockaddr* name, int* namelen);
-int ws_connect(SOCKET s, const sockaddr* name, int namelen);
-int ws_closesocket(SOCKET s);
-int ws_bind(SOCKET s, const sockaddr* name, int namelen);
-SOCKET ws_accept(SOCKET s, sockaddr* addr, int* addrlen);
-int ws_sendto(SOCKET s, const char* buf, int len, int flags, const sockaddr* to, int tolen);
+// (alignas(hostent) char buf[...]) (WSAAsyncGetHostByName/ByAddr).
+// WSAAsyncGetHostByName answers with IPv4 addresses only, in a hostent;
+// WSAAsyncGetAddrInfo answers with the addresses of `family` (AF_UNSPEC:
+// every family) in the resolver's order, as a SOCKET_ADDRESS_LIST laid out
+// the same way (buf aligned for sockaddr_in6).
+// getaddrinfo returns 0 or a Winsock error number (11001..11004, 10055) and
+// sets it as the last error too; its list is released with freeaddrinfo.
+#define WINSOCK_ENTRY(result, name, params, args) result ws_##name params;
+#include "platform/winsockentries.def"
 
 // The number of sockets this layer has open (for leak checks in tests).
 int WinsockOpenSocketCount();

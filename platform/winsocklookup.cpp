@@ -23,11 +23,59 @@
 
 namespace {
 
+// One address of either family, exactly as long as its family needs.
+struct AnyAddress {
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+};
+
 struct HostAnswer {
     int error = 0;
     std::string name;
-    std::vector<std::uint32_t> addresses; // network byte order
+    // Raw addresses in network byte order: 4 bytes each, or 16 for a
+    // reverse lookup of an IPv6 address (family AF_INET6).
+    int family = AF_INET;
+    std::vector<std::string> addresses;
+    // Set for WSAAsyncGetAddrInfo: the answer is `all`, written as an
+    // address list instead of a hostent.
+    bool addressList = false;
+    std::vector<AnyAddress> all;
 };
+
+int WinsockErrorFromAddrInfo(int eai) { return eai == EAI_FAMILY ? WSAEAFNOSUPPORT : WinsockErrorFromEai(eai); }
+
+// Every address of `name` of the given family (AF_UNSPEC: all), in the
+// resolver's order, without repeats.
+HostAnswer ResolveAll(const std::string& name, int family)
+{
+    HostAnswer answer;
+    answer.addressList = true;
+    addrinfo hints{};
+    hints.ai_family = family;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* list = nullptr;
+    const int rc = ::getaddrinfo(name.c_str(), nullptr, &hints, &list);
+    if (rc != 0) {
+        answer.error = WinsockErrorFromAddrInfo(rc);
+        return answer;
+    }
+    for (const addrinfo* ai = list; ai; ai = ai->ai_next) {
+        if ((ai->ai_family != AF_INET && ai->ai_family != AF_INET6) || ai->ai_addrlen > sizeof(sockaddr_storage))
+            continue;
+        AnyAddress a;
+        std::memcpy(&a.storage, ai->ai_addr, ai->ai_addrlen);
+        a.length = ai->ai_addrlen;
+        bool seen = false;
+        for (const AnyAddress& b : answer.all)
+            seen = seen || (a.length == b.length && std::memcmp(&a.storage, &b.storage, a.length) == 0);
+        if (!seen)
+            answer.all.push_back(a);
+    }
+    ::freeaddrinfo(list);
+    if (answer.all.empty())
+        answer.error = WSANO_DATA;
+    return answer;
+}
 
 HostAnswer ResolveName(const std::string& name)
 {
@@ -47,9 +95,9 @@ HostAnswer ResolveName(const std::string& name)
         if (ai->ai_family != AF_INET)
             continue;
         const auto* sin = reinterpret_cast<const sockaddr_in*>(ai->ai_addr);
-        const std::uint32_t a = sin->sin_addr.s_addr;
+        const std::string a(reinterpret_cast<const char*>(&sin->sin_addr), 4);
         bool seen = false;
-        for (const std::uint32_t b : answer.addresses)
+        for (const std::string& b : answer.addresses)
             seen = seen || a == b;
         if (!seen)
             answer.addresses.push_back(a);
@@ -60,14 +108,26 @@ HostAnswer ResolveName(const std::string& name)
     return answer;
 }
 
-HostAnswer ResolveAddress(std::uint32_t address)
+// The name of a raw address: 4 bytes of IPv4 or 16 of IPv6.
+HostAnswer ResolveAddress(const std::string& address)
 {
     HostAnswer answer;
-    sockaddr_in sin{};
-    sin.sin_family = AF_INET;
-    sin.sin_addr.s_addr = address;
+    sockaddr_storage storage{};
+    socklen_t length = 0;
+    if (address.size() == 16) {
+        auto* sin6 = reinterpret_cast<sockaddr_in6*>(&storage);
+        sin6->sin6_family = AF_INET6;
+        std::memcpy(&sin6->sin6_addr, address.data(), 16);
+        length = sizeof(sockaddr_in6);
+        answer.family = AF_INET6;
+    } else {
+        auto* sin = reinterpret_cast<sockaddr_in*>(&storage);
+        sin->sin_family = AF_INET;
+        std::memcpy(&sin->sin_addr, address.data(), 4);
+        length = sizeof(sockaddr_in);
+    }
     char host[NI_MAXHOST] = {};
-    const int rc = ::getnameinfo(reinterpret_cast<const sockaddr*>(&sin), sizeof sin, host, sizeof host, nullptr, 0,
+    const int rc = ::getnameinfo(reinterpret_cast<const sockaddr*>(&storage), length, host, sizeof host, nullptr, 0,
                                  NI_NAMEREQD);
     if (rc != 0) {
         answer.error = WinsockErrorFromEai(rc);
@@ -78,15 +138,25 @@ HostAnswer ResolveAddress(std::uint32_t address)
     return answer;
 }
 
+// The raw address of a reverse lookup request, or "" when its length and
+// type do not match (4 bytes of AF_INET, 16 of AF_INET6).
+std::string RawAddress(const char* addr, int len, int type)
+{
+    if (addr == nullptr || !((len == 4 && type == AF_INET) || (len == 16 && type == AF_INET6)))
+        return "";
+    return std::string(addr, std::size_t(len));
+}
+
 // Lays a hostent out in `buf` with every pointer pointing into `buf`.
 // Returns the bytes used, or 0 when the buffer is too small for even one
 // address.
 int WriteHostent(const HostAnswer& answer, char* buf, int buflen)
 {
     const std::size_t ptr = sizeof(char*);
+    const std::size_t width = answer.family == AF_INET6 ? 16 : 4;
     std::size_t count = answer.addresses.size();
     auto needed = [&](std::size_t n) {
-        return sizeof(hostent) + ptr /* aliases: empty list */ + ptr * (n + 1) + 4 * n + answer.name.size() + 1;
+        return sizeof(hostent) + ptr /* aliases: empty list */ + ptr * (n + 1) + width * n + answer.name.size() + 1;
     };
     while (count > 0 && needed(count) > std::size_t(buflen))
         --count;
@@ -101,18 +171,50 @@ int WriteHostent(const HostAnswer& answer, char* buf, int buflen)
     auto** addrList = reinterpret_cast<char**>(cursor);
     cursor += ptr * (count + 1);
     for (std::size_t i = 0; i < count; ++i) {
-        std::memcpy(cursor, &answer.addresses[i], 4);
+        std::memcpy(cursor, answer.addresses[i].data(), width);
         addrList[i] = cursor;
-        cursor += 4;
+        cursor += width;
     }
     addrList[count] = nullptr;
     std::memcpy(cursor, answer.name.c_str(), answer.name.size() + 1);
     he->h_name = cursor;
     cursor += answer.name.size() + 1;
     he->h_aliases = aliases;
-    he->h_addrtype = AF_INET;
-    he->h_length = 4;
+    he->h_addrtype = answer.family;
+    he->h_length = int(width);
     he->h_addr_list = addrList;
+    return int(cursor - buf);
+}
+
+// Lays a SOCKET_ADDRESS_LIST out in `buf`: the list, its entries, then the
+// addresses, every pointer pointing into `buf`. Keeps as many addresses as
+// fit; returns the bytes used, or 0 when not even one fits.
+int WriteAddressList(const HostAnswer& answer, char* buf, int buflen)
+{
+    const std::size_t limit = buflen > 0 ? std::size_t(buflen) : 0;
+    std::size_t count = answer.all.size();
+    auto needed = [&](std::size_t n) {
+        std::size_t bytes = sizeof(SOCKET_ADDRESS_LIST) + n * sizeof(SOCKET_ADDRESS);
+        for (std::size_t i = 0; i < n; ++i)
+            bytes += answer.all[i].length;
+        return bytes;
+    };
+    while (count > 0 && needed(count) > limit)
+        --count;
+    if (count == 0)
+        return 0;
+
+    auto* list = reinterpret_cast<SOCKET_ADDRESS_LIST*>(buf);
+    auto* entries = reinterpret_cast<SOCKET_ADDRESS*>(buf + sizeof(SOCKET_ADDRESS_LIST));
+    char* cursor = buf + sizeof(SOCKET_ADDRESS_LIST) + count * sizeof(SOCKET_ADDRESS);
+    for (std::size_t i = 0; i < count; ++i) {
+        std::memcpy(cursor, &answer.all[i].storage, answer.all[i].length);
+        entries[i].lpSockaddr = reinterpret_cast<sockaddr*>(cursor);
+        entries[i].iSockaddrLength = int(answer.all[i].length);
+        cursor += answer.all[i].length;
+    }
+    list->iAddressCount = int(count);
+    list->Address = entries;
     return int(cursor - buf);
 }
 
@@ -156,7 +258,8 @@ void Complete(ASYNC_HANDLE handle, const HostAnswer& answer)
             return; // cancelled after the message was posted
         int length = 0;
         if (shared->error == 0) {
-            length = WriteHostent(*shared, it->second.buf, it->second.buflen);
+            length = shared->addressList ? WriteAddressList(*shared, it->second.buf, it->second.buflen)
+                                         : WriteHostent(*shared, it->second.buf, it->second.buflen);
             if (length == 0)
                 shared->error = WSAENOBUFS;
         }
@@ -215,13 +318,64 @@ ASYNC_HANDLE ws_WSAAsyncGetHostByName(HWND window, unsigned msg, const char* nam
 ASYNC_HANDLE ws_WSAAsyncGetHostByAddr(HWND window, unsigned msg, const char* addr, int len, int type, char* buf,
                                       int buflen)
 {
-    if (addr == nullptr || len != 4 || type != AF_INET) {
+    const std::string address = RawAddress(addr, len, type);
+    if (address.empty()) {
         SetWinsockError(addr == nullptr ? WSAEFAULT : WSAEAFNOSUPPORT);
         return 0;
     }
-    std::uint32_t address = 0;
-    std::memcpy(&address, addr, 4);
     return StartLookup(window, msg, buf, buflen, [address] { return ResolveAddress(address); });
+}
+
+ASYNC_HANDLE ws_WSAAsyncGetAddrInfo(HWND window, unsigned msg, const char* name, int family, char* buf, int buflen)
+{
+    if (name == nullptr) {
+        SetWinsockError(WSAEFAULT);
+        return 0;
+    }
+    if (family != AF_UNSPEC && family != AF_INET && family != AF_INET6) {
+        SetWinsockError(WSAEAFNOSUPPORT);
+        return 0;
+    }
+    const std::string host(name);
+    return StartLookup(window, msg, buf, buflen, [host, family] { return ResolveAll(host, family); });
+}
+
+int ws_getaddrinfo(const char* node, const char* service, const addrinfo* hints, addrinfo** result)
+{
+    if (result == nullptr || (node == nullptr && service == nullptr)) {
+        const int error = result == nullptr ? WSAEFAULT : WSAHOST_NOT_FOUND;
+        SetWinsockError(error);
+        return error;
+    }
+    *result = nullptr;
+    const int rc = ::getaddrinfo(node, service, hints, result);
+    if (rc == 0)
+        return 0;
+    *result = nullptr;
+    const int error = WinsockErrorFromAddrInfo(rc);
+    SetWinsockError(error);
+    return error;
+}
+
+void ws_freeaddrinfo(addrinfo* list)
+{
+    if (list != nullptr)
+        ::freeaddrinfo(list);
+}
+
+int ws_getnameinfo(const sockaddr* addr, int addrlen, char* host, int hostlen, char* serv, int servlen, int flags)
+{
+    if (addr == nullptr || addrlen <= 0) {
+        SetWinsockError(WSAEFAULT);
+        return WSAEFAULT;
+    }
+    const int rc = ::getnameinfo(addr, socklen_t(addrlen), host, host ? socklen_t(hostlen) : 0, serv,
+                                 serv ? socklen_t(servlen) : 0, flags);
+    if (rc == 0)
+        return 0;
+    const int error = WinsockErrorFromAddrInfo(rc);
+    SetWinsockError(error);
+    return error;
 }
 
 int ws_WSACancelAsyncRequest(ASYNC_HANDLE handle)
@@ -255,12 +409,11 @@ hostent* ws_gethostbyname(const char* name)
 
 hostent* ws_gethostbyaddr(const char* addr, int len, int type)
 {
-    if (addr == nullptr || len != 4 || type != AF_INET) {
+    const std::string address = RawAddress(addr, len, type);
+    if (address.empty()) {
         SetWinsockError(addr == nullptr ? WSAEFAULT : WSAEAFNOSUPPORT);
         return nullptr;
     }
-    std::uint32_t address = 0;
-    std::memcpy(&address, addr, 4);
     const HostAnswer answer = ResolveAddress(address);
     if (answer.error != 0) {
         SetWinsockError(answer.error);
@@ -294,9 +447,8 @@ struct KnownName {
     const char* name;
     int number;
 };
-const KnownName knownServices[] = {{"ftp-data", 20}, {"ftp", 21}, {"ssh", 22}, {"telnet", 23}, {"smtp", 25},
-                                   {"domain", 53}, {"http", 80}, {"pop3", 110}, {"https", 443},
-                                   {"socks", 1080}};
+const KnownName knownServices[] = {{"ftp-data", 20}, {"ftp", 21},  {"ssh", 22},   {"telnet", 23}, {"smtp", 25},
+                                   {"domain", 53},   {"http", 80}, {"pop3", 110}, {"https", 443}, {"socks", 1080}};
 const KnownName knownProtocols[] = {{"ip", 0}, {"icmp", 1}, {"tcp", 6}, {"udp", 17}};
 char knownTcp[] = "tcp";
 } // namespace

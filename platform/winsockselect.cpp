@@ -171,10 +171,7 @@ int ws_WSAAsyncSelect(SOCKET s, HWND window, unsigned msg, long events)
     return 0;
 }
 
-void SelectRelease(SocketRecord& rec)
-{
-    rec.select.reset();
-}
+void SelectRelease(SocketRecord& rec) { rec.select.reset(); }
 
 void SelectAfterRecv(SOCKET, SocketRecord& rec)
 {

@@ -9,6 +9,13 @@ TEST(Library, ExportsTheWinsockEntryPointsByName)
     ASSERT_NE(lib, nullptr);
     EXPECT_EQ(GetProcAddress(lib, "connect"), reinterpret_cast<void*>(&ws_connect));
     EXPECT_EQ(GetProcAddress(lib, "WSAAsyncSelect"), reinterpret_cast<void*>(&ws_WSAAsyncSelect));
+    // Every row of the entry list is exported under its own name.
+    int exported = 0;
+#define WINSOCK_ENTRY(result, name, params, args)                                        \
+    EXPECT_EQ(GetProcAddress(lib, #name), reinterpret_cast<void*>(&ws_##name)) << #name; \
+    ++exported;
+#include "platform/winsockentries.def"
+    EXPECT_GE(exported, 35);
     EXPECT_EQ(GetProcAddress(lib, "NoSuchFunction"), nullptr);
     EXPECT_EQ(GetLastError(), 127u);
     EXPECT_TRUE(FreeLibrary(lib));

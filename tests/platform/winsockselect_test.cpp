@@ -24,7 +24,12 @@ struct Note {
 // Collects the notifications posted to one window.
 class Recorder {
 public:
-    Recorder() : window_([this](TMessage& m) { notes.push_back({SOCKET(m.WParam), LoWord(m.LParam), HiWord(m.LParam)}); }) {}
+    Recorder()
+        : window_([this](TMessage& m) {
+              notes.push_back({SOCKET(m.WParam), LoWord(m.LParam), HiWord(m.LParam)});
+          })
+    {
+    }
     HWND Handle() const { return window_.Handle(); }
     int Count(int event) const
     {
@@ -48,8 +53,8 @@ public:
         sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::listen(fd, 8);
+        EXPECT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+        EXPECT_EQ(::listen(fd, 8), 0);
         socklen_t len = sizeof a;
         ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
         address = a;
