@@ -831,8 +831,9 @@ void ReadMlsdFact(std::string_view name, std::string_view value, TFtpListEntry& 
         entry.Perm = std::string(value);
     } else if (EqualsNoCase(name, "unix.mode")) {
         int mode = 0;
+        // At most six octal digits, so the sum cannot overflow.
         bool octal = !value.empty() && value.size() <= 6;
-        for (const char c : value) {
+        for (const char c : octal ? value : std::string_view()) {
             if (c < '0' || c > '7') {
                 octal = false;
                 break;
