@@ -93,8 +93,9 @@ bool TFormMain::SendAFile(const QString& localPath, const QString& remoteName, q
                        QStringLiteral("The file selected file does not exist on your local drive!"), 0);
         return false;
     }
-    if (info.st_size != 0)
-        TransferSize = info.st_size;
+    // An empty file has a known size of 0, shown as such: never the figure of
+    // the file sent before it.
+    TransferSize = info.st_size;
 
     const TBusyCursor busy;
     const QString fileNamePart = remoteName.mid(remoteName.lastIndexOf(QLatin1Char('/')) + 1);
