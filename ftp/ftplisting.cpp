@@ -6,6 +6,7 @@
 // in a wrong place.
 
 #include "ftp/ftplisting.h"
+#include "ftp/ftpasciicase.h"
 
 #include <algorithm>
 #include <array>
@@ -25,21 +26,8 @@ bool IsSpace(char c)
     return c == ' ' || c == '\t';
 }
 
-char Lower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (Lower(a[i]) != Lower(b[i]))
-            return false;
-    }
-    return true;
-}
+using ftpascii::EqualsNoCase;
+using ftpascii::Lower;
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix)
 {

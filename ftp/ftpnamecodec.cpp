@@ -2,6 +2,7 @@
 // bytes that are not valid text are kept.
 
 #include "ftp/ftpnamecodec.h"
+#include "ftp/ftpasciicase.h"
 
 namespace {
 
@@ -15,21 +16,8 @@ bool IsEscape(char32_t c)
     return c >= EscapeFirst && c <= EscapeLast;
 }
 
-char Lower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool EqualsNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (Lower(a[i]) != Lower(b[i]))
-            return false;
-    }
-    return true;
-}
+using ftpascii::EqualsNoCase;
+using ftpascii::Lower;
 
 void AppendUtf8(std::string& out, char32_t c)
 {
