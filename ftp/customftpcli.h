@@ -7,6 +7,7 @@
 // event that finished the request).
 
 #include "ftp/ftpdatachannel.h"
+#include "ftp/ftplisting.h"
 #include "ftp/ftplocalfile.h"
 #include "ftp/ftptypes.h"
 #include "net/wsocket.h"
@@ -89,6 +90,16 @@ public:
     TFtpDisplayFileMode GetDisplayFileMode() const { return FDisplayFileMode; }
     void SetDisplayFileMode(TFtpDisplayFileMode v);
     char TransferType() const { return FTransferType; }
+    TFtpEncryption Encryption() const { return FEncryption; }
+    void SetEncryption(TFtpEncryption v) { FEncryption = v; }
+    TFtpServerEncoding ServerEncoding() const { return FServerEncoding; }
+    void SetServerEncoding(TFtpServerEncoding v) { FServerEncoding = v; }
+    // Keep modification times: downloads take the server's time, uploads
+    // set it on the server (MFMT) when the server offers that.
+    bool PreserveTimes() const { return FPreserveTimes; }
+    void SetPreserveTimes(bool v) { FPreserveTimes = v; }
+    // What the server's FEAT reply offered on this connection.
+    const TFtpFeatures& Features() const { return FFeatures; }
     std::uint16_t ShareFlags() const { return FShareFlags; }
 
     // --- events -----------------------------------------------------------
@@ -271,6 +282,10 @@ protected:
     std::string FDnsResult;
     TFtpRequest FRequestType = ftpNone;
     TFtpDisplayFileMode FDisplayFileMode = ftpLineByLine;
+    TFtpEncryption FEncryption = TFtpEncryption::None;
+    TFtpServerEncoding FServerEncoding = TFtpServerEncoding::Auto;
+    bool FPreserveTimes = true;
+    TFtpFeatures FFeatures;
 
     // Internal state.
     char FTransferType = 'I';

@@ -117,11 +117,11 @@ public:
     constexpr void Exclude(TFtpFct f) { bits_ &= ~Bit(f); }
     constexpr bool Empty() const { return bits_ == 0; }
     constexpr void Clear() { bits_ = 0; }
-    constexpr std::uint32_t Mask() const { return bits_; }
+    constexpr std::uint64_t Mask() const { return bits_; }
 
 private:
-    static constexpr std::uint32_t Bit(TFtpFct f) { return std::uint32_t(1) << unsigned(f); }
-    std::uint32_t bits_ = 0;
+    static constexpr std::uint64_t Bit(TFtpFct f) { return std::uint64_t(1) << unsigned(f); }
+    std::uint64_t bits_ = 0;
 };
 
 enum TFtpOption : std::uint8_t {
@@ -152,6 +152,22 @@ enum TFtpShareMode : std::uint8_t {
     ftpShareDenyWrite = 2,
     ftpShareDenyRead = 3,
     ftpShareDenyNone = 4,
+};
+
+// How the control and data connections are protected.
+enum class TFtpEncryption : std::uint8_t {
+    None = 0,              // clear text
+    ExplicitRequired = 1,  // AUTH TLS after the greeting; a refusal ends the session
+    ExplicitIfOffered = 2, // AUTH TLS when the server takes it, else clear text
+    Implicit = 3,          // TLS from the first byte (port 990)
+};
+
+// The encoding of names on the wire. Auto is UTF-8 when the server's FEAT
+// lists UTF8, else Latin-1.
+enum class TFtpServerEncoding : std::uint8_t {
+    Auto = 0,
+    Utf8 = 1,
+    Latin1 = 2,
 };
 
 enum TFtpDisplayFileMode : std::uint8_t {
