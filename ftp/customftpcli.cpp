@@ -21,6 +21,7 @@ TCustomFtpCli::TCustomFtpCli()
     FControlSocket->OnDnsLookupDone = [this](TCustomWSocket*, std::uint16_t error) {
         ControlSocketDnsLookupDone(error);
     };
+    SetTlsHandlers();
     FData = std::make_unique<TFtpDataChannel>();
     FData->OnSample = [this] { SampleUpload(); };
 }
@@ -34,6 +35,8 @@ TCustomFtpCli::~TCustomFtpCli()
     FData->OnSample = nullptr;
     FData->End();
     for (TWSocket* s : {FControlSocket.get(), DataSocket()}) {
+        s->OnSslHandshakeDone = nullptr;
+        s->OnSslVerifyPeer = nullptr;
         s->OnSessionConnected = nullptr;
         s->OnSessionAvailable = nullptr;
         s->OnDataAvailable = nullptr;
@@ -390,6 +393,7 @@ void TCustomFtpCli::OpenAsync()
     FClosingOnPurpose = false;
     FControlCloseHandled = false;
     FDiscardReplies = false;
+    PrepareControlTls();
     StateChange(ftpDnsLookup);
     try {
         FControlSocket->DnsLookup(FHostName);
@@ -434,7 +438,7 @@ void TCustomFtpCli::ControlSocketDnsLookupDone(std::uint16_t error)
     try {
         FControlSocket->SetAddr(FDnsResult);
         FControlSocket->SetProto("tcp");
-        FControlSocket->SetPort(FPort);
+        FControlSocket->SetPort(ControlPort());
         StateChange(ftpWaitingBanner);
         FControlSocket->Connect();
     } catch (const Exception& e) {
@@ -449,7 +453,8 @@ void TCustomFtpCli::ControlSocketSessionConnected(std::uint16_t error)
         return;
     }
     FChainStep = nullptr;
-    EndWithFailure(error, SocketFailureLine(error), TFailText::Reply, 500);
+    const std::string tls = TlsFailureText(FControlSocket.get(), error);
+    EndWithFailure(error, tls.empty() ? SocketFailureLine(error) : tls, TFailText::Reply, 500);
     FClosingOnPurpose = true;
     FControlSocket->Close();
     StateChange(ftpReady);

@@ -10,6 +10,7 @@
 #include "ftp/ftplisting.h"
 #include "ftp/ftplocalfile.h"
 #include "ftp/ftptypes.h"
+#include "net/ssltruststore.h"
 #include "net/wsocket.h"
 #include "platform/hiddenwindow.h"
 
@@ -23,6 +24,10 @@ constexpr unsigned WM_FTP_REQUEST_DONE = WM_USER + 1;
 constexpr unsigned WM_FTP_SENDDATA = WM_USER + 2;
 // Continues an upload whose last block went to the network at once.
 constexpr unsigned WM_FTP_SENDNEXT = WM_USER + 3;
+
+// Asked when a server certificate failed verification and neither this
+// session nor the trust store accepts it; the answer decides the handshake.
+using TFtpCertificateCheck = std::function<TSslTrustAnswer(TCustomFtpCli* sender, const TSslTrustQuestion& question)>;
 
 // The class name shown in messages about an exception ("ESocketException").
 std::string ExceptionClassName(const Exception& e);
@@ -102,6 +107,29 @@ public:
     const TFtpFeatures& Features() const { return FFeatures; }
     std::uint16_t ShareFlags() const { return FShareFlags; }
 
+    // --- TLS (FTPS) ---------------------------------------------------------
+    // Authorities trusted besides the system's store (PEM file).
+    const std::string& SslCAFile() const { return FSslCAFile; }
+    void SetSslCAFile(const std::string& v) { FSslCAFile = v; }
+    // Off: any certificate is accepted (said in the log at every connection).
+    bool SslVerifyPeer() const { return FSslVerifyPeer; }
+    void SetSslVerifyPeer(bool v) { FSslVerifyPeer = v; }
+    // Certificates remembered with "always trust" count as trusted.
+    bool SslUseTrustStore() const { return FSslUseTrustStore; }
+    void SetSslUseTrustStore(bool v) { FSslUseTrustStore = v; }
+    TSslVersion SslMinVersion() const { return FSslMinVersion; }
+    void SetSslMinVersion(TSslVersion v) { FSslMinVersion = v; }
+    TSslVersion SslMaxVersion() const { return FSslMaxVersion; }
+    void SetSslMaxVersion(TSslVersion v) { FSslMaxVersion = v; }
+    // The control connection runs TLS now.
+    bool ControlTlsActive() const;
+    // Data connections are protected (PROT P accepted on this session).
+    bool DataProtected() const { return FDataProtected; }
+    // The port the control connection uses: 990 for implicit TLS unless
+    // another one was given.
+    std::string ControlPort() const;
+    TFtpCertificateCheck OnCertificateCheck;
+
     // --- events -----------------------------------------------------------
     TFtpDisplay OnDisplay;
     TFtpDisplay OnDisplayFile;
@@ -175,6 +203,11 @@ public:
     virtual void RestartGetAsync();
     virtual void RestPutAsync();
     virtual void RestartPutAsync();
+    virtual void AuthAsync();
+    virtual void PbszAsync();
+    virtual void ProtAsync();
+    // PBSZ 0 and PROT P as one request.
+    virtual void ProtectAsync();
 
     // Also used by the tests and by derived classes.
     static std::int64_t ReadNumber(const std::string& text, std::size_t& pos);
@@ -256,6 +289,19 @@ protected:
     void CloseDataSocket();
     void TakeEarlyDataConnection();
     void FreeLocalStream() { FData->CloseLocalFile(); }
+    // TLS on the control and data connections (ftptls.cpp).
+    void SetTlsHandlers();
+    void PrepareControlTls();
+    void AuthDone();
+    void ProtDone();
+    void ControlSslHandshakeDone(std::uint16_t error);
+    void ControlVerifyPeer(const TSslCertInfo& cert, bool& accept);
+    std::string TlsFailureText(TWSocket* socket, std::uint16_t error) const;
+    bool RefuseClearLogin();
+    bool SkipTlsStep(TFtpFct fct) const;
+    void AddTlsSteps(TFtpFctSet& fcts) const;
+    void StartDataTls();
+    void CheckDataTlsClose(std::uint16_t error);
     // Tick for StartTick/StopTick, never 0.
     static std::int64_t TransferTick();
     static std::string LocalFailureReason(const Exception& e);
@@ -333,6 +379,21 @@ protected:
     // The code of a multi-line reply in progress (0: none); only a line
     // with this code followed by a space ends it.
     int FMultiLineCode = 0;
+
+    std::string FSslCAFile;
+    bool FSslVerifyPeer = true;
+    bool FSslUseTrustStore = true;
+    TSslVersion FSslMinVersion = sslVersionDefault;
+    TSslVersion FSslMaxVersion = sslVersionDefault;
+    // AUTH TLS was accepted; its handshake is running.
+    bool FAuthHandshake = false;
+    bool FDataProtected = false;
+    // The data connection of the current transfer runs TLS.
+    bool FDataTls = false;
+    // The fingerprint of the control connection's certificate once it was
+    // accepted (verified, trusted or allowed by the user): the data
+    // connections must show the same one.
+    std::string FTlsAcceptedFingerprint;
 
     std::unique_ptr<THiddenWindow> FWindow;
     std::unique_ptr<TWSocket> FControlSocket;

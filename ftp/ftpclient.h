@@ -65,6 +65,8 @@ public:
     bool DoQuote();
     bool RestGet();
     bool RestartGet();
+    bool Auth();
+    bool Protect();
 
 protected:
     int FTimeout = 15;

@@ -6,6 +6,8 @@
 void TCustomFtpCli::UserAsync()
 {
     FLastFct = ftpFctUser;
+    if (RefuseClearLogin())
+        return;
     if (FUserName.empty()) {
         HandleError("UserName emtpy");
         return;
@@ -16,6 +18,8 @@ void TCustomFtpCli::UserAsync()
 void TCustomFtpCli::PassAsync()
 {
     FLastFct = ftpFctPass;
+    if (RefuseClearLogin())
+        return;
     if (FPassWord.empty()) {
         HandleError("Password emtpy");
         return;
@@ -131,6 +135,7 @@ void TCustomFtpCli::HighLevelAsync(TFtpRequest rqType, TFtpFctSet fcts)
     }
     if (!CheckReady())
         return;
+    AddTlsSteps(fcts);
     FSavedResponse = FLastResponse;
     FSavedStatusCode = -1;
     FRequestType = rqType;
@@ -156,7 +161,7 @@ void TCustomFtpCli::DoHighLevelAsync()
 
     // The order of the commands on the wire, whatever order the set holds.
     static constexpr TFtpFct order[] = {
-        ftpFctOpen, ftpFctUser, ftpFctPass, ftpFctCwd,    ftpFctCDup,  ftpFctTypeSet, ftpFctPort, ftpFctRest,
+        ftpFctOpen, ftpFctAuth, ftpFctUser, ftpFctPass, ftpFctPbsz, ftpFctProt, ftpFctCwd,    ftpFctCDup,  ftpFctTypeSet, ftpFctPort, ftpFctRest,
         ftpFctGet,  ftpFctPut,  ftpFctAppend, ftpFctDir,  ftpFctLs,    ftpFctSyst,    ftpFctMkd,  ftpFctRmd,
         ftpFctRenFrom, ftpFctRenTo, ftpFctSize, ftpFctDele, ftpFctPwd, ftpFctQuote,   ftpFctQuit,
     };
@@ -170,6 +175,8 @@ void TCustomFtpCli::DoHighLevelAsync()
         if (fct == ftpFctPass && previous == ftpFctUser && FStatusCode != 331)
             continue; // logged in by USER alone
         if (fct == ftpFctCwd && FHostDirName.empty())
+            continue;
+        if (SkipTlsStep(fct))
             continue;
 
         FLastFct = fct;
@@ -224,11 +231,20 @@ void TCustomFtpCli::RunChainStep(TFtpFct fct, TFtpFct previous)
     case ftpFctOpen:
         OpenAsync();
         break;
+    case ftpFctAuth:
+        AuthAsync();
+        break;
     case ftpFctUser:
         UserAsync();
         break;
     case ftpFctPass:
         PassAsync();
+        break;
+    case ftpFctPbsz:
+        PbszAsync();
+        break;
+    case ftpFctProt:
+        ProtAsync();
         break;
     case ftpFctCwd:
         CwdAsync();

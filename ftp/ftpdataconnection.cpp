@@ -229,6 +229,7 @@ void TCustomFtpCli::AdoptDataConnection(SOCKET accepted)
     data->Dup(accepted);
     FData->SetPhase(TFtpDataPhase::Open);
     FData->DataOpen = true;
+    StartDataTls();
     if (FData->Direction() != TFtpDataChannel::TDirection::Send) {
         FData->StartTick = TransferTick();
         return;
@@ -249,6 +250,7 @@ void TCustomFtpCli::DataSocketSessionConnected(std::uint16_t error)
     }
     FData->SetPhase(TFtpDataPhase::Open);
     FData->DataOpen = true;
+    StartDataTls();
     if (FData->Direction() != TFtpDataChannel::TDirection::Send)
         return;
     // A passive upload sends its command once the connection is there.

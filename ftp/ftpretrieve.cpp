@@ -230,6 +230,7 @@ void TCustomFtpCli::DataSocketSessionClosed(std::uint16_t error)
 {
     if (FData->DataClosed)
         return; // reported twice when closed from inside its close event
+    CheckDataTlsClose(error);
     // A peer that closes while part of the upload is still unacknowledged
     // has not taken the whole file.
     if (FData->Phase() == TFtpDataPhase::Draining && error == 0 && FData->KernelQueued() > 0) {

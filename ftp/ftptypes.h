@@ -73,6 +73,9 @@ enum TFtpRequest : std::uint8_t {
     ftpRestartGetAsync = 39,
     ftpRestPutAsync = 40,
     ftpRestartPutAsync = 41,
+    ftpAuthAsync = 42,
+    ftpPbszAsync = 43,
+    ftpProtAsync = 44,
 };
 
 // One elementary step of a chained operation.
@@ -101,6 +104,9 @@ enum TFtpFct : std::uint8_t {
     ftpFctLs = 21,
     ftpFctAppend = 22,
     ftpFctPort = 23,
+    ftpFctAuth = 24, // AUTH TLS and the handshake on the control connection
+    ftpFctPbsz = 25,
+    ftpFctProt = 26,
 };
 
 // A set of steps: bit n stands for the step of value n.

@@ -164,7 +164,7 @@ void TCustomFtpCli::EndDrainedUpload()
 {
     // Closed only once the peer has acknowledged every byte (and the end of
     // the file); a reset it sent instead fails the upload.
-    if (FData->KernelQueued() > 0)
+    if (FData->KernelQueued() > 0 || !DataSocket()->AllSent())
         return;
     if (const int error = FData->BrokenBy())
         FData->Fail(426, "Data connection failed: " + WSocketErrorDesc(error));
@@ -180,7 +180,8 @@ void TCustomFtpCli::SendUploadBlock(std::int64_t len)
     TWSocket* const data = DataSocket();
     const char* const bytes = FData->Block(std::size_t(UploadBlockSize)).data();
     int sent = 0;
-    if (data->State() == wsConnected && data->AllSent()) {
+    // A TLS connection encrypts in the socket: no bypass there.
+    if (data->State() == wsConnected && data->AllSent() && data->SslState() == sslNone) {
         sent = WSocket_send(data->HSocket(), bytes, int(len), 0);
         if (sent < 0) {
             const int error = WSocket_WSAGetLastError();

@@ -149,6 +149,7 @@ bool TCustomSslWSocket::SslBegin()
     FSslReused = false;
     FSslCloseNotifyRcvd = false;
     FSslCloseNotifySent = false;
+    FSslShutdownHow = -1;
     FSslTcpClosed = false;
     FSslReadPosted = false;
     FSslBioError = 0;
@@ -515,6 +516,11 @@ void TCustomSslWSocket::TriggerDataSent(std::uint16_t Error)
     // The handshake's own bytes drained, or plain text still waits for it.
     if (FSslState == sslHandshaking || !FSslPendingOut.empty())
         return;
+    if (FSslShutdownHow >= 0 && FSendQueueEmpty) {
+        const int how = FSslShutdownHow;
+        FSslShutdownHow = -1;
+        TCustomSocksWSocket::Shutdown(how);
+    }
     TCustomSocksWSocket::TriggerDataSent(Error);
 }
 
@@ -718,6 +724,26 @@ void TCustomSslWSocket::Close()
     TCustomSocksWSocket::Close();
 }
 
+void TCustomSslWSocket::Shutdown(int How)
+{
+    if (How >= 1 && FSslState == sslEstablished && !FSslCloseNotifySent && !FSslTcpClosed && FState == wsConnected &&
+        FSsl) {
+        FSslCloseNotifySent = true;
+        ERR_clear_error();
+        SSL_shutdown(FSsl.get());
+        ERR_clear_error();
+        const TAliveToken alive = AliveToken();
+        SslFlushCipher();
+        if (!*alive)
+            return;
+        if (!FSendQueueEmpty) {
+            FSslShutdownHow = How;
+            return;
+        }
+    }
+    TCustomSocksWSocket::Shutdown(How);
+}
+
 void TCustomSslWSocket::AssignDefaultValue()
 {
     TCustomSocksWSocket::AssignDefaultValue();
@@ -728,6 +754,7 @@ void TCustomSslWSocket::AssignDefaultValue()
     FSslState = sslNone;
     FSslConnectPending = false;
     FSslReadPosted = false;
+    FSslShutdownHow = -1;
     FSslCipherOut.clear();
     FSslPendingOut.clear();
 }

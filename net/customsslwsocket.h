@@ -104,6 +104,9 @@ public:
     virtual void StartTLS();
 
     void Close() override;
+    // Shutdown(1) or (2) on a TLS connection sends close_notify first; the
+    // FIN follows once the send queue has taken it.
+    void Shutdown(int How) override;
     int Send(const void* Data, int Len) override;
     std::int64_t GetRcvdCount() override;
 
@@ -157,6 +160,8 @@ private:
     std::string FSslErrorText;
     bool FSslCloseNotifyRcvd = false;
     bool FSslCloseNotifySent = false;
+    // A Shutdown waiting for close_notify to leave the send queue (-1: none).
+    int FSslShutdownHow = -1;
     bool FSslTcpClosed = false;
     // OnSessionConnected waits for the handshake (TLS from the first byte).
     bool FSslConnectPending = false;
