@@ -25,6 +25,38 @@ bool AllDigits(const std::string& s)
     return true;
 }
 
+// The TLS options. Returns 1 when `a` was one of them, 0 when not, -1 on a
+// usage error.
+int ParseTlsOption(const std::vector<std::string>& argv, std::size_t& i, TCliArgs& out, std::string& error)
+{
+    const std::string& a = argv[i];
+    const std::string before = out.tls;
+    if (a == "--tls") {
+        out.tls = "explicit";
+    } else if (a == "--tls-if-offered") {
+        out.tls = "if-offered";
+    } else if (a == "--implicit-tls") {
+        out.tls = "implicit";
+    } else if (a == "--insecure") {
+        out.insecure = true;
+        return 1;
+    } else if (a == "--cacert") {
+        if (i + 1 >= argv.size()) {
+            error = "option --cacert needs a value";
+            return -1;
+        }
+        out.cacert = argv[++i];
+        return 1;
+    } else {
+        return 0;
+    }
+    if (before != "none" && before != out.tls) {
+        error = "--tls, --tls-if-offered and --implicit-tls exclude each other";
+        return -1;
+    }
+    return 1;
+}
+
 } // namespace
 
 bool ParseCliArgs(const std::vector<std::string>& argv, TCliArgs& out, std::string& error)
@@ -46,7 +78,10 @@ bool ParseCliArgs(const std::vector<std::string>& argv, TCliArgs& out, std::stri
             positional.push_back(a);
             continue;
         }
-        if (a == "--help" || a == "-h") {
+        if (const int tls = ParseTlsOption(argv, i, out, error); tls != 0) {
+            if (tls < 0)
+                return false;
+        } else if (a == "--help" || a == "-h") {
             out.help = true;
         } else if (a == "--passive") {
             out.passive = true;
@@ -67,6 +102,7 @@ bool ParseCliArgs(const std::vector<std::string>& argv, TCliArgs& out, std::stri
         } else if (a == "--port") {
             if (!value(out.port))
                 return false;
+            out.portGiven = true;
             if (!AllDigits(out.port) || std::stol(out.port.substr(0, 6)) < 1 || std::stol(out.port.substr(0, 6)) > 65535) {
                 error = "invalid port: " + out.port;
                 return false;
@@ -92,6 +128,8 @@ bool ParseCliArgs(const std::vector<std::string>& argv, TCliArgs& out, std::stri
     }
     if (out.help)
         return true;
+    if (out.tls == "implicit" && !out.portGiven)
+        out.port = "990";
     if (positional.size() < 2) {
         error = positional.empty() ? "missing HOST and COMMAND" : "missing COMMAND";
         return false;
@@ -150,12 +188,21 @@ Options:
   --raw                  print listings byte for byte; otherwise control
                          characters in text from the server are shown
                          escaped (\x1b), so it cannot drive the terminal
+  --tls                  explicit TLS (AUTH TLS), required: a server that
+                         refuses it ends the session before the login
+  --tls-if-offered       explicit TLS when the server offers it, else clear
+                         text (said on stderr)
+  --implicit-tls         TLS from the first byte (default port 990)
+  --cacert FILE          trust the authorities in FILE (PEM) besides the
+                         system's
+  --insecure             accept any certificate (said on stderr)
   --help, -h             this text
 
 A progress bar with the transfer rate goes to stderr when it is a terminal.
 
-Exit status: 0 on success, 1 when the server refused or the transfer failed
-(the failing reply or the local error is printed on stderr), 2 for a usage
+Exit status: 0 on success, 1 when the server refused or the transfer failed,
+or on any TLS or certificate failure (the failing reply or the local error is
+printed on stderr), 2 for a usage
 error.
 )";
 }

@@ -21,6 +21,12 @@ struct TCliArgs {
     std::string host;
     std::string command;
     std::vector<std::string> args;
+
+    // TLS: "none", "explicit" (required), "if-offered" or "implicit".
+    std::string tls = "none";
+    std::string cacert;
+    bool insecure = false;
+    bool portGiven = false;
 };
 
 // Fills `out`; on a usage error returns false with the reason in `error`.

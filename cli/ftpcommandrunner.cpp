@@ -39,6 +39,7 @@ TFtpCommandRunner::TFtpCommandRunner(const TCliArgs& args) : args_(args)
             password = "anonymous@";
     }
     ftp_.SetPassWord(password);
+    SetUpTls();
     if (args_.verbose) {
         ftp_.OnDisplay = [](TCustomFtpCli*, std::string& msg) {
             std::fprintf(stderr, "%s\n", VisibleText(msg).c_str());
@@ -69,11 +70,41 @@ int TFtpCommandRunner::Fail(const std::string& what)
     return 1;
 }
 
+void TFtpCommandRunner::SetUpTls()
+{
+    if (args_.tls == "explicit")
+        ftp_.SetEncryption(TFtpEncryption::ExplicitRequired);
+    else if (args_.tls == "if-offered")
+        ftp_.SetEncryption(TFtpEncryption::ExplicitIfOffered);
+    else if (args_.tls == "implicit")
+        ftp_.SetEncryption(TFtpEncryption::Implicit);
+    ftp_.SetSslCAFile(args_.cacert);
+    ftp_.SetSslVerifyPeer(!args_.insecure);
+    // A certificate is trusted by the authorities or not at all: nobody is
+    // there to answer a question, and the desktop's choices are not ours.
+    ftp_.SetSslUseTrustStore(false);
+    if (args_.insecure && args_.tls != "none")
+        std::fprintf(stderr, "tarvik-ftp: --insecure: the server's certificate is NOT verified\n");
+}
+
+bool TFtpCommandRunner::LoginTls()
+{
+    if (args_.tls != "explicit" && args_.tls != "if-offered")
+        return true;
+    if (!ftp_.Auth())
+        return false;
+    if (!ftp_.ControlTlsActive())
+        std::fprintf(stderr, "tarvik-ftp: the server refused TLS: continuing WITHOUT encryption\n");
+    return true;
+}
+
 bool TFtpCommandRunner::Login()
 {
     // Step by step rather than through the connect chain, so that a server
     // that wants a password we do not have gets a clear message.
     if (!ftp_.Open())
+        return false;
+    if (!LoginTls())
         return false;
     if (!ftp_.User())
         return false;
@@ -85,6 +116,8 @@ bool TFtpCommandRunner::Login()
         if (!ftp_.Pass())
             return false;
     }
+    if (ftp_.ControlTlsActive() && !ftp_.Protect())
+        return false;
     if (!(args_.ascii ? ftp_.TypeAscii() : ftp_.TypeBinary()))
         return false;
     if (!args_.cwd.empty()) {

@@ -20,6 +20,8 @@ public:
 
 private:
     bool Login();
+    void SetUpTls();
+    bool LoginTls();
     bool RunCommand();
     bool Transfer(bool (TFtpClient::*wrapper)(), std::int64_t total, std::int64_t start);
     int Fail(const std::string& what);

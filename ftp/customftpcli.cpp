@@ -471,7 +471,8 @@ void TCustomFtpCli::ControlSocketSessionClosed(std::uint16_t error)
     const bool requestOpen = !FDoneReported && !FClosingOnPurpose &&
                              (FState == ftpWaitingResponse || FState == ftpWaitingBanner);
     if (requestOpen && FRequestResult == 0) {
-        FLastResponse = "421 Connection closed by the server";
+        const std::string tls = TlsFailureText(FControlSocket.get(), error);
+        FLastResponse = tls.empty() ? "421 Connection closed by the server" : "421 " + tls;
         FStatusCode = 421;
         SetErrorMessage();
         FRequestResult = 421;

@@ -295,6 +295,7 @@ protected:
     void AuthDone();
     void ProtDone();
     void ControlSslHandshakeDone(std::uint16_t error);
+    void ControlSslError(std::uint16_t error);
     void ControlVerifyPeer(const TSslCertInfo& cert, bool& accept);
     std::string TlsFailureText(TWSocket* socket, std::uint16_t error) const;
     bool RefuseClearLogin();

@@ -42,6 +42,9 @@ void TCustomFtpCli::SetTlsHandlers()
     FControlSocket->OnSslVerifyPeer = [this](TCustomWSocket*, const TSslCertInfo& cert, bool& accept) {
         ControlVerifyPeer(cert, accept);
     };
+    FControlSocket->OnSslError = [this](TCustomWSocket*, std::int32_t error, const std::string&) {
+        ControlSslError(std::uint16_t(error));
+    };
 }
 
 void TCustomFtpCli::PrepareControlTls()
@@ -131,13 +134,20 @@ void TCustomFtpCli::ControlSslHandshakeDone(std::uint16_t error)
         else if (cert.Verified())
             TriggerDisplay("! Certificate verified: " + cert.Subject);
     }
-    if (!FAuthHandshake)
-        return; // TLS from the first byte: the connection reports itself
-    FAuthHandshake = false;
-    if (error == 0) {
-        TriggerRequestDone(0);
+    // A failure (also a certificate refused after the handshake) comes
+    // through ControlSslError; TLS from the first byte reports through the
+    // connection itself.
+    if (!FAuthHandshake || error != 0)
         return;
-    }
+    FAuthHandshake = false;
+    TriggerRequestDone(0);
+}
+
+void TCustomFtpCli::ControlSslError(std::uint16_t error)
+{
+    if (!FAuthHandshake)
+        return; // later failures close the connection, which reports them
+    FAuthHandshake = false;
     FClosingOnPurpose = true;
     EndWithFailure(error, TlsFailureText(FControlSocket.get(), error), TFailText::Local, 500);
 }

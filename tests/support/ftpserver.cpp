@@ -133,8 +133,14 @@ bool WaitForListener(int port, int timeoutMs)
 
 std::unique_ptr<FtpTestServer> FtpTestServer::Start(Kind kind, std::string* whyNot)
 {
+    return Start(kind, TlsOptions{}, whyNot);
+}
+
+std::unique_ptr<FtpTestServer> FtpTestServer::Start(Kind kind, const TlsOptions& tls, std::string* whyNot)
+{
     std::unique_ptr<FtpTestServer> server(new FtpTestServer);
     server->kind_ = kind;
+    server->tls_ = tls;
     const bool ok = kind == Kind::Pyftpdlib ? server->StartPyftpdlib(whyNot) : server->StartVsftpd(whyNot);
     if (!ok)
         return nullptr;
@@ -168,9 +174,12 @@ bool FtpTestServer::StartPyftpdlib(std::string* whyNot)
     process_ = std::make_unique<QProcess>();
     DieWithParent(*process_);
     process_->setStandardErrorFile(QString::fromStdString(log_));
-    process_->start("/usr/bin/python3",
-                    {QString(TARVIK_TEST_SUPPORT_DIR) + "/ftpserver_pyftpdlib.py", QString::fromStdString(root_),
-                     QString::fromStdString(user_), QString::fromStdString(password_)});
+    QStringList args{QString(TARVIK_TEST_SUPPORT_DIR) + "/ftpserver_pyftpdlib.py", QString::fromStdString(root_),
+                     QString::fromStdString(user_), QString::fromStdString(password_)};
+    if (!tls_.cert.empty())
+        args << QString::fromStdString(tls_.cert) << QString::fromStdString(tls_.key)
+             << (tls_.implicit ? "implicit" : "explicit");
+    process_->start("/usr/bin/python3", args);
     if (!process_->waitForStarted(5000)) {
         if (whyNot)
             *whyNot = "cannot start /usr/bin/python3 for pyftpdlib";
@@ -220,6 +229,11 @@ bool FtpTestServer::StartVsftpd(std::string* whyNot)
                 << "delay_failed_login=0\nmax_per_ip=0\nmax_clients=0\n"
                 << "idle_session_timeout=300\ndata_connection_timeout=300\n"
                 << "ftpd_banner=vsftpd test server ready.\n";
+            if (!tls_.cert.empty())
+                out << "ssl_enable=YES\nrsa_cert_file=" << tls_.cert << "\nrsa_private_key_file=" << tls_.key << "\n"
+                    << "force_local_logins_ssl=YES\nforce_local_data_ssl=YES\nrequire_ssl_reuse=YES\n"
+                    << "ssl_tlsv1=YES\nssl_sslv2=NO\nssl_sslv3=NO\nssl_ciphers=HIGH\n"
+                    << (tls_.implicit ? "implicit_ssl=YES\n" : "");
         }
         ::chmod(conf.c_str(), 0600);
         process_ = std::make_unique<QProcess>();

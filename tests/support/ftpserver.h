@@ -15,9 +15,19 @@ class FtpTestServer {
 public:
     enum class Kind { Pyftpdlib, Vsftpd };
 
+    // FTPS: with a certificate the server requires TLS for logins and
+    // data (vsftpd also the resumption of the control connection's session
+    // on data connections); implicit TLS starts with the first byte.
+    struct TlsOptions {
+        std::string cert; // PEM files; empty: clear text
+        std::string key;
+        bool implicit = false;
+    };
+
     // Starts a server; returns null and fills `whyNot` when this kind cannot
     // run here (vsftpd needs root to create its test user).
     static std::unique_ptr<FtpTestServer> Start(Kind kind, std::string* whyNot = nullptr);
+    static std::unique_ptr<FtpTestServer> Start(Kind kind, const TlsOptions& tls, std::string* whyNot = nullptr);
     ~FtpTestServer();
 
     FtpTestServer(const FtpTestServer&) = delete;
@@ -42,6 +52,7 @@ private:
     bool StartVsftpd(std::string* whyNot);
 
     Kind kind_ = Kind::Pyftpdlib;
+    TlsOptions tls_;
     int port_ = 0;
     std::string user_;
     std::string password_;

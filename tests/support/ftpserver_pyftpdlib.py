@@ -1,9 +1,11 @@
 """Starts a pyftpdlib server on 127.0.0.1 for the tests.
 
-Usage: ftpserver_pyftpdlib.py ROOT USER PASSWORD
+Usage: ftpserver_pyftpdlib.py ROOT USER PASSWORD [CERT KEY explicit|implicit]
 Binds port 0, prints the chosen port on the first line of stdout and serves
 until it is terminated. One virtual user with every permission, plus an
-anonymous read-only user on the same folder.
+anonymous read-only user on the same folder. With CERT and KEY the server
+speaks FTPS: explicit (AUTH TLS, required for logins and data) or implicit
+(TLS from the first byte).
 """
 
 import logging
@@ -16,12 +18,18 @@ from pyftpdlib.servers import FTPServer
 
 def main():
     root, user, password = sys.argv[1:4]
+    tls = sys.argv[4:7]
     logging.basicConfig(level=logging.WARNING)
     authorizer = DummyAuthorizer()
     authorizer.add_user(user, password, root, perm="elradfmwMT")
     authorizer.add_anonymous(root, perm="elr")
 
-    class Handler(FTPHandler):
+    base = FTPHandler
+    if tls:
+        from pyftpdlib.handlers import TLS_FTPHandler
+        base = TLS_FTPHandler
+
+    class Handler(base):
         # pyftpdlib refuses SIZE in ASCII mode; most servers answer it in
         # any mode, and the size requests run without a TYPE first.
         def ftp_SIZE(self, path):
@@ -32,6 +40,12 @@ def main():
             finally:
                 self._current_type = saved
 
+        def handle(self):
+            # Implicit TLS: the handshake comes before the greeting.
+            if tls and tls[2] == "implicit":
+                self.secure_connection(self.ssl_context)
+            base.handle(self)
+
     Handler.authorizer = authorizer
     Handler.banner = "pyftpdlib test server ready."
     Handler.masquerade_address = None
@@ -39,6 +53,11 @@ def main():
     # time-out while a client is busy elsewhere.
     Handler.timeout = 120
     Handler.auth_failed_timeout = 0.1
+    if tls:
+        Handler.certfile = tls[0]
+        Handler.keyfile = tls[1]
+        Handler.tls_control_required = True
+        Handler.tls_data_required = True
     server = FTPServer(("127.0.0.1", 0), Handler)
     server.max_cons = 64
     print(server.socket.getsockname()[1], flush=True)
