@@ -12,6 +12,7 @@
 
 #include "dialogs/prompts.h"
 #include "ftp/ftptypes.h"
+#include "net/ssltruststore.h"
 
 #include <cstdint>
 #include <exception>
@@ -309,6 +310,8 @@ public:
     void FTPC1StateChange(TCustomFtpCli* sender);
     void FTPC1ReadyToTransmit(TCustomFtpCli* sender, bool& cancel);
     void FTPC1BgException(TCustomFtpCli* sender, const std::exception& e, bool& canClose);
+    void WireCertificateCheck();
+    TSslTrustAnswer FTPC1CertificateCheck(const TSslTrustQuestion& question);
 
 public slots:
     // Connection (filled in by the connection flow).

@@ -37,6 +37,7 @@ void TFormMain::CreateFtpClient()
     FTPC1->OnBgException = [this](TCustomFtpCli* s, const std::exception& e, bool& canClose) {
         FTPC1BgException(s, e, canClose);
     };
+    WireCertificateCheck();
 
     ProgressDialog = std::make_unique<TTransferProgress>(CancelTransfer, this);
 }
@@ -58,6 +59,7 @@ void TFormMain::ReleaseFtpClient()
     FTPC1->OnStateChange = nullptr;
     FTPC1->OnReadyToTransmit = nullptr;
     FTPC1->OnBgException = nullptr;
+    FTPC1->OnCertificateCheck = nullptr;
     ProgressDialog.reset();
     FTPC1.reset();
 }

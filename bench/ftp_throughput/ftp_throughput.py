@@ -23,6 +23,11 @@ call, tarvik-ftp's over its whole process.
 vsftpd needs root (it logs a local user in through PAM); without root it is
 skipped with a note.
 
+The server "vsftpd-tls" is vsftpd requiring FTPS (explicit TLS for logins and
+data, sessions resumed on data connections) with a test authority made by
+the script: tarvik-ftp runs with --tls and curl with --ssl-reqd, passive
+only.
+
 With --tarvik-before PATH a second tarvik-ftp (for example one built from
 the main branch) takes part in the same rounds, and the table gains its MB/s
 and the ratio of the two builds: a before/after comparison on equal terms.
@@ -70,9 +75,10 @@ def wait_listening(port, timeout=5.0):
 
 
 class Server:
-    def __init__(self, name, port, user, password, root, proc, base):
+    def __init__(self, name, port, user, password, root, proc, base, ca=None):
         self.name, self.port, self.user, self.password = name, port, user, password
         self.root, self.proc, self.base = root, proc, base
+        self.ca = ca  # the authority of an FTPS server's certificate
 
     def stop(self):
         self.proc.send_signal(signal.SIGTERM)
@@ -99,7 +105,14 @@ def start_pyftpdlib():
     return Server("pyftpdlib", port, "bench", "bench", root, proc, base)
 
 
-def start_vsftpd():
+def make_test_certs(base):
+    """The test authority and a certificate for 127.0.0.1, in base/certs."""
+    certs = os.path.join(base, "certs")
+    subprocess.run(["/bin/sh", os.path.join(REPO, "tests", "net", "tls", "makecerts.sh"), certs], check=True)
+    return certs
+
+
+def start_vsftpd(tls=False):
     if os.geteuid() != 0 or not os.path.exists("/usr/sbin/vsftpd"):
         return None
     try:
@@ -138,12 +151,25 @@ vsftpd_log_file={base}/vsftpd.log
 max_per_ip=0
 max_clients=0
 """)
+        ca = None
+        if tls:
+            certs = make_test_certs(base)
+            ca = os.path.join(certs, "ca.pem")
+            f.write(f"""ssl_enable=YES
+rsa_cert_file={certs}/good.pem
+rsa_private_key_file={certs}/good.key
+force_local_logins_ssl=YES
+force_local_data_ssl=YES
+require_ssl_reuse=YES
+ssl_tlsv1=YES
+ssl_ciphers=HIGH
+""")
     os.chmod(conf, 0o600)
     proc = subprocess.Popen(["/usr/sbin/vsftpd", conf], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     if not wait_listening(port):
         proc.kill()
         return None
-    return Server("vsftpd", port, VSFTPD_USER, VSFTPD_PASSWORD, root, proc, base)
+    return Server("vsftpd-tls" if tls else "vsftpd", port, VSFTPD_USER, VSFTPD_PASSWORD, root, proc, base, ca)
 
 
 def run_timed(cmd, env=None):
@@ -186,6 +212,8 @@ def transfer_seconds(lines):
 
 def tarvik_cmd(tarvik, server, direction, mode, local, remote):
     cmd = [tarvik, "--port", str(server.port), "--user", server.user, "--timeout", "120"]
+    if server.ca:
+        cmd += ["--tls", "--cacert", server.ca]
     if mode == "passive":
         cmd.append("--passive")
     cmd.append("127.0.0.1")
@@ -219,6 +247,8 @@ def run_gui(cmd, env):
 def curl_cmd(server, direction, mode, local, remote):
     url = f"ftp://127.0.0.1:{server.port}/{remote}"
     cmd = ["curl", "-s", "-S", "--user", f"{server.user}:{server.password}"]
+    if server.ca:
+        cmd += ["--ssl-reqd", "--cacert", server.ca]
     if mode == "passive":
         cmd += ["--ftp-pasv", "--disable-epsv"]
     else:
@@ -250,7 +280,7 @@ def main():
     ap.add_argument("--gui", default=os.path.join(REPO, "build", "release", "bench", "ftp_throughput",
                                                   "tarvik_bench_gui_transfer"),
                     help="the GUI transfer driver, or 'none' to leave the GUI out")
-    ap.add_argument("--servers", default="pyftpdlib,vsftpd")
+    ap.add_argument("--servers", default="pyftpdlib,vsftpd,vsftpd-tls")
     ap.add_argument("--modes", default="passive,active")
     args = ap.parse_args()
 
@@ -276,7 +306,8 @@ def main():
 
     servers = []
     for name in args.servers.split(","):
-        server = start_pyftpdlib() if name == "pyftpdlib" else start_vsftpd() if name == "vsftpd" else None
+        server = (start_pyftpdlib() if name == "pyftpdlib" else start_vsftpd() if name == "vsftpd" else
+                  start_vsftpd(tls=True) if name == "vsftpd-tls" else None)
         if server is None:
             print(f"note: {name} cannot run here, skipped", file=sys.stderr)
             continue
@@ -296,15 +327,17 @@ def main():
         for server in servers:
             remote_source = os.path.join(server.root, "source.bin")
             shutil.copyfile(source, remote_source)
-            if server.name == "vsftpd":
+            if server.name.startswith("vsftpd"):
                 u = pwd.getpwnam(VSFTPD_USER)
                 os.chown(remote_source, u.pw_uid, u.pw_gid)
             for direction in ("download", "upload"):
                 for mode in args.modes.split(","):
+                    if server.ca and mode != "passive":
+                        continue
                     results = {"tarvik": [], "curl": [], "before": [], "gui": []}
                     cli_transfer = []  # tarvik-ftp's transfer alone, (seconds, CPU seconds)
                     clients = (["tarvik", "curl"] + (["before"] if args.tarvik_before else []) +
-                               (["gui"] if gui else []))
+                               (["gui"] if gui and not server.ca else []))
                     for i in range(args.runs + 1):  # the first round warms up
                         # Each client takes each place in the order in turn.
                         shift = i % len(clients)
@@ -346,7 +379,7 @@ def main():
                     rows.append((server.name, direction, mode, mbps["tarvik"], mbps["curl"],
                                  mbps["tarvik"] / mbps["curl"], cpu["tarvik"], cpu["curl"],
                                  mbps.get("before"), cpu.get("before")))
-                    if gui:
+                    if gui and results["gui"]:
                         cli = size / 1e6 / statistics.median(s for s, _ in cli_transfer)
                         gui_rows.append((server.name, direction, mode, mbps["gui"], cli, mbps["gui"] / cli,
                                          cpu["gui"], cpu["tarvik"]))
