@@ -144,6 +144,9 @@ void TFormMain::AskLoginAgain()
     RunRequest(&TFtpClient::User);
     FTPC1->SetPassWord(password.toStdString());
     RunRequest(&TFtpClient::Pass);
+    // The connect chain that failed at the login never reached PBSZ/PROT.
+    if (FTPC1->ControlTlsActive() && !FTPC1->DataProtected())
+        RunRequest(&TFtpClient::Protect);
 }
 
 void TFormMain::FTPC1Display(TCustomFtpCli*, std::string& msg) { Log(Text(msg)); }

@@ -13,19 +13,13 @@
 
 namespace {
 
-bool IsTlsError(std::uint16_t error)
-{
-    return error == WSocketErrSsl || error == WSocketErrSslCertificate;
-}
+bool IsTlsError(std::uint16_t error) { return error == WSocketErrSsl || error == WSocketErrSslCertificate; }
 
 } // namespace
 
 // --- settings ------------------------------------------------------------------
 
-bool TCustomFtpCli::ControlTlsActive() const
-{
-    return FControlSocket && FControlSocket->SslState() == sslEstablished;
-}
+bool TCustomFtpCli::ControlTlsActive() const { return FControlSocket && FControlSocket->SslState() == sslEstablished; }
 
 std::string TCustomFtpCli::ControlPort() const
 {
@@ -125,8 +119,7 @@ void TCustomFtpCli::ControlSslHandshakeDone(std::uint16_t error)
 {
     if (error == 0) {
         FTlsAcceptedFingerprint = FControlSocket->SslPeerCert().Fingerprint;
-        TriggerDisplay("! TLS connection: " + FControlSocket->SslVersion() + ", cipher " +
-                       FControlSocket->SslCipher());
+        TriggerDisplay("! TLS connection: " + FControlSocket->SslVersion() + ", cipher " + FControlSocket->SslCipher());
         const TSslCertInfo& cert = FControlSocket->SslPeerCert();
         if (!FSslVerifyPeer)
             TriggerDisplay("! Certificate NOT verified (insecure mode): " + cert.Subject + ", SHA-256 " +
@@ -203,7 +196,8 @@ void TCustomFtpCli::ControlVerifyPeer(const TSslCertInfo& cert, bool& accept)
     }
     if (answer == sslTrustAlways && FSslUseTrustStore)
         TSslTrustStore::Trust(FHostName, port, cert.Fingerprint);
-    TriggerDisplay(answer == sslTrustAlways ? "! Certificate trusted from now on" : "! Certificate trusted for this session");
+    TriggerDisplay(answer == sslTrustAlways ? "! Certificate trusted from now on"
+                                            : "! Certificate trusted for this session");
     FTlsAcceptedFingerprint = cert.Fingerprint;
     accept = true;
 }
@@ -231,10 +225,7 @@ void TCustomFtpCli::ProtDone()
     TriggerRequestDone(ErrorValue(FRequestResult));
 }
 
-void TCustomFtpCli::ProtectAsync()
-{
-    HighLevelAsync(ftpProtAsync, {ftpFctPbsz, ftpFctProt});
-}
+void TCustomFtpCli::ProtectAsync() { HighLevelAsync(ftpProtAsync, {ftpFctPbsz, ftpFctProt}); }
 
 bool TCustomFtpCli::SkipTlsStep(TFtpFct fct) const
 {
@@ -310,7 +301,6 @@ void TCustomFtpCli::CheckDataTlsClose(std::uint16_t error)
         return;
     }
     // Without close_notify an attacker's cut looks like the end of the file.
-    if (FData->Direction() == TFtpDataChannel::TDirection::Receive && error == 0 &&
-        !data->SslCloseNotifyReceived())
+    if (FData->Direction() == TFtpDataChannel::TDirection::Receive && error == 0 && !data->SslCloseNotifyReceived())
         FData->Fail(426, "Data connection closed without TLS close_notify: the transfer may be truncated");
 }

@@ -9,8 +9,9 @@ Modes:
   refuse     AUTH TLS is answered "534 TLS not available"; the rest of the
              session works in clear text
   login230   AUTH TLS is answered "230 Logged in" (no TLS)
-  normal     explicit FTPS: AUTH TLS, PBSZ, PROT P, PASV, RETR of a file of
-             100000 bytes over a TLS data connection ended with close_notify
+  normal     explicit FTPS: AUTH TLS, PBSZ, PROT P, PASV, LIST (one file) and
+             RETR of a file of 100000 bytes over a TLS data connection ended
+             with close_notify
   alert      like normal, but the data connection breaks after 40000 bytes
              with a broken TLS record, and the server answers 226 all the same
   cut        like normal, but the data connection is closed after 40000 bytes
@@ -114,7 +115,9 @@ class Session:
             port = self.pasv.getsockname()[1]
             self.send("227 Entering Passive Mode (127,0,0,1,%d,%d)" % (port >> 8, port & 0xFF))
         elif word == "RETR":
-            self.retr()
+            self.retr(pattern(FILE_SIZE), True)
+        elif word in ("LIST", "NLST"):
+            self.retr(b"-rw-r--r--   1 ftp ftp %d Dec 08 12:00 file.bin\r\n" % FILE_SIZE, False)
         elif word == "QUIT":
             self.send("221 Bye")
             return False
@@ -122,15 +125,17 @@ class Session:
             self.send("502 Not implemented")
         return True
 
-    def retr(self):
+    def retr(self, data, is_file):
         if not self.pasv:
             self.send("425 Use PASV first")
             return
-        self.send("150 Opening BINARY mode data connection (%d bytes)" % FILE_SIZE)
+        if is_file:
+            self.send("150 Opening BINARY mode data connection (%d bytes)" % len(data))
+        else:
+            self.send("150 Here comes the listing")
         raw, _ = self.pasv.accept()
         self.pasv.close()
         self.pasv = None
-        data = pattern(FILE_SIZE)
         conn = raw
         if self.prot:
             try:
@@ -140,12 +145,12 @@ class Session:
                 raw.close()
                 self.send("425 TLS negotiation failed")
                 return
-        if self.mode == "alert" and self.prot:
+        if self.mode == "alert" and self.prot and is_file:
             conn.sendall(data[:BREAK_AT])
             os.write(conn.fileno(), b"\x17\x03\x03\x00\x10" + b"\x00" * 16)
             conn.shutdown(socket.SHUT_RDWR)
             conn.close()
-        elif self.mode == "cut" and self.prot:
+        elif self.mode == "cut" and self.prot and is_file:
             conn.sendall(data[:BREAK_AT])
             conn.shutdown(socket.SHUT_RDWR)
             conn.close()

@@ -54,9 +54,10 @@ protected:
     // tarvik-ftp against the server at "localhost" with its credentials.
     Result Run(const QStringList& options, const QStringList& command)
     {
-        QStringList all = {"--port", QString::number(server_->Port()), "--timeout", "30", "--user",
-                           QString::fromStdString(server_->User()), "--password",
-                           QString::fromStdString(server_->Password())};
+        QStringList all = {"--port",     QString::number(server_->Port()),
+                           "--timeout",  "30",
+                           "--user",     QString::fromStdString(server_->User()),
+                           "--password", QString::fromStdString(server_->Password())};
         all << options << "localhost" << command;
         return Exec(all, local_.Path());
     }
@@ -102,10 +103,17 @@ TEST_F(FtpsCli, CertificateFailuresExitWithOneAndInsecureSaysSo)
     EXPECT_NE(r.err.find("TLS error: certificate rejected"), std::string::npos) << r.err;
 
     // The right authority but another name.
-    QStringList all = {"--port", QString::number(server_->Port()), "--tls", "--cacert",
-                       QString::fromStdString(tlstest::CertFile("ca")), "--user",
-                       QString::fromStdString(server_->User()), "--password",
-                       QString::fromStdString(server_->Password()), "127.0.0.2", "pwd"};
+    QStringList all = {"--port",
+                       QString::number(server_->Port()),
+                       "--tls",
+                       "--cacert",
+                       QString::fromStdString(tlstest::CertFile("ca")),
+                       "--user",
+                       QString::fromStdString(server_->User()),
+                       "--password",
+                       QString::fromStdString(server_->Password()),
+                       "127.0.0.2",
+                       "pwd"};
     r = Exec(all, local_.Path());
     EXPECT_EQ(r.code, 1) << r.err;
 
@@ -123,17 +131,27 @@ TEST_F(FtpsCli, RefusedTlsEndsOrFallsBackAsAsked)
     ftpstest::TFakeFtps fake;
     ASSERT_TRUE(fake.Start("refuse", "good"));
     QStringList base{"--port", QString::fromStdString(fake.PortText()), "--user", "u", "--password", "p"};
-    Result r = Exec(QStringList(base) << "--tls" << "localhost" << "pwd", local_.Path());
+    Result r = Exec(QStringList(base) << "--tls"
+                                      << "localhost"
+                                      << "pwd",
+                    local_.Path());
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("TLS required"), std::string::npos) << r.err;
     EXPECT_FALSE(fake.Received("USER"));
 
-    r = Exec(QStringList(base) << "--tls-if-offered" << "localhost" << "pwd", local_.Path());
+    r = Exec(QStringList(base) << "--tls-if-offered"
+                               << "localhost"
+                               << "pwd",
+             local_.Path());
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.err.find("continuing WITHOUT encryption"), std::string::npos) << r.err;
     EXPECT_TRUE(fake.Received("USER u"));
 
-    r = Exec(QStringList(base) << "--tls" << "--implicit-tls" << "localhost" << "pwd", local_.Path());
+    r = Exec(QStringList(base) << "--tls"
+                               << "--implicit-tls"
+                               << "localhost"
+                               << "pwd",
+             local_.Path());
     EXPECT_EQ(r.code, 2);
 }
 

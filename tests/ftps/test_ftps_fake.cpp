@@ -8,9 +8,9 @@
 
 #include <algorithm>
 
+using ftpstest::TFakeFtps;
 using ftptest::RecordingClient;
 using ftptest::TempDir;
-using ftpstest::TFakeFtps;
 
 namespace {
 

@@ -18,7 +18,11 @@ namespace fs = std::filesystem;
 
 namespace {
 
-enum class Tls { Default, V12, V13 };
+enum class Tls {
+    Default,
+    V12,
+    V13
+};
 
 struct Case {
     FtpTestServer::Kind kind;
@@ -158,16 +162,13 @@ TEST_P(FtpsServers, UntrustedCertificateEndsTheSessionBeforeTheLogin)
 }
 
 using K = FtpTestServer::Kind;
-INSTANTIATE_TEST_SUITE_P(, FtpsServers,
-                         ::testing::Values(Case{K::Vsftpd, false, true, Tls::Default},
-                                           Case{K::Vsftpd, false, false, Tls::Default},
-                                           Case{K::Vsftpd, false, true, Tls::V12},
-                                           Case{K::Vsftpd, false, false, Tls::V12},
-                                           Case{K::Vsftpd, false, true, Tls::V13},
-                                           Case{K::Vsftpd, true, true, Tls::Default},
-                                           Case{K::Pyftpdlib, false, true, Tls::Default},
-                                           Case{K::Pyftpdlib, false, false, Tls::Default},
-                                           Case{K::Pyftpdlib, true, true, Tls::Default}),
-                         CaseName);
+INSTANTIATE_TEST_SUITE_P(
+    , FtpsServers,
+    ::testing::Values(Case{K::Vsftpd, false, true, Tls::Default}, Case{K::Vsftpd, false, false, Tls::Default},
+                      Case{K::Vsftpd, false, true, Tls::V12}, Case{K::Vsftpd, false, false, Tls::V12},
+                      Case{K::Vsftpd, false, true, Tls::V13}, Case{K::Vsftpd, true, true, Tls::Default},
+                      Case{K::Pyftpdlib, false, true, Tls::Default}, Case{K::Pyftpdlib, false, false, Tls::Default},
+                      Case{K::Pyftpdlib, true, true, Tls::Default}),
+    CaseName);
 
 } // namespace

@@ -58,6 +58,11 @@ def main():
         Handler.keyfile = tls[1]
         Handler.tls_control_required = True
         Handler.tls_data_required = True
+        # Clients resume the control connection's session on data
+        # connections; OpenSSL refuses that without a session id context.
+        context = Handler.get_ssl_context()
+        context.set_session_id(b"tarvik-test")
+        Handler.ssl_context = context
     server = FTPServer(("127.0.0.1", 0), Handler)
     server.max_cons = 64
     print(server.socket.getsockname()[1], flush=True)
