@@ -21,6 +21,7 @@ public:
 private:
     bool Login();
     bool RunCommand();
+    bool MachineListing();
     bool Transfer(bool (TFtpClient::*wrapper)(), std::int64_t total, std::int64_t start);
     int Fail(const std::string& what);
     std::string FailureText() const;

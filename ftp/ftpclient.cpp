@@ -113,3 +113,5 @@ bool TFtpClient::Quote() { return Synchronize(&TCustomFtpCli::QuoteAsync); }
 bool TFtpClient::DoQuote() { return Synchronize(&TCustomFtpCli::DoQuoteAsync); }
 bool TFtpClient::RestGet() { return Synchronize(&TCustomFtpCli::RestGetAsync); }
 bool TFtpClient::RestartGet() { return Synchronize(&TCustomFtpCli::RestartGetAsync); }
+bool TFtpClient::Feat() { return Synchronize(&TCustomFtpCli::FeatAsync); }
+bool TFtpClient::Mlsd() { return Synchronize(&TCustomFtpCli::MlsdAsync); }

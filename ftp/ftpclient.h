@@ -65,6 +65,8 @@ public:
     bool DoQuote();
     bool RestGet();
     bool RestartGet();
+    bool Feat();
+    bool Mlsd();
 
 protected:
     int FTimeout = 15;

@@ -5,6 +5,12 @@
 
 void TCustomFtpCli::UserAsync()
 {
+    // On its own, a login step runs as a chain of one, so that the steps
+    // that follow a login (FEAT) run after it too.
+    if (!FHighLevelMode) {
+        HighLevelAsync(ftpUserAsync, {ftpFctUser});
+        return;
+    }
     FLastFct = ftpFctUser;
     if (FUserName.empty()) {
         HandleError("UserName emtpy");
@@ -15,6 +21,10 @@ void TCustomFtpCli::UserAsync()
 
 void TCustomFtpCli::PassAsync()
 {
+    if (!FHighLevelMode) {
+        HighLevelAsync(ftpPassAsync, {ftpFctPass});
+        return;
+    }
     FLastFct = ftpFctPass;
     if (FPassWord.empty()) {
         HandleError("Password emtpy");
@@ -135,6 +145,7 @@ void TCustomFtpCli::HighLevelAsync(TFtpRequest rqType, TFtpFctSet fcts)
     FSavedStatusCode = -1;
     FRequestType = rqType;
     FRequestResult = 0;
+    AddImpliedSteps(fcts);
     FPendingFcts = fcts;
     FLastFct = ftpFctNone;
     FHighLevelResult = 0;
@@ -156,12 +167,15 @@ void TCustomFtpCli::DoHighLevelAsync()
 
     // The order of the commands on the wire, whatever order the set holds.
     static constexpr TFtpFct order[] = {
-        ftpFctOpen, ftpFctUser, ftpFctPass, ftpFctCwd,    ftpFctCDup,  ftpFctTypeSet, ftpFctPort, ftpFctRest,
-        ftpFctGet,  ftpFctPut,  ftpFctAppend, ftpFctDir,  ftpFctLs,    ftpFctSyst,    ftpFctMkd,  ftpFctRmd,
-        ftpFctRenFrom, ftpFctRenTo, ftpFctSize, ftpFctDele, ftpFctPwd, ftpFctQuote,   ftpFctQuit,
+        ftpFctOpen,    ftpFctUser,     ftpFctPass,   ftpFctFeat,   ftpFctOptsUtf8, ftpFctCwd,  ftpFctCDup,
+        ftpFctTypeSet, ftpFctListPwd,  ftpFctListCwd, ftpFctMdtm,  ftpFctPort,     ftpFctRest, ftpFctGet,
+        ftpFctKeepTime, ftpFctPut,     ftpFctAppend, ftpFctMfmt,   ftpFctDir,      ftpFctLs,   ftpFctMlsd,
+        ftpFctListBack, ftpFctSyst,    ftpFctMkd,    ftpFctRmd,    ftpFctRenFrom,  ftpFctRenTo, ftpFctSize,
+        ftpFctDele,    ftpFctPwd,      ftpFctQuote,  ftpFctQuit,
     };
 
     const TFtpFct previous = FLastFct;
+    AddLoginFollowUps(previous);
     for (const TFtpFct fct : order) {
         if (!FPendingFcts.Contains(fct))
             continue;
@@ -170,6 +184,8 @@ void TCustomFtpCli::DoHighLevelAsync()
         if (fct == ftpFctPass && previous == ftpFctUser && FStatusCode != 331)
             continue; // logged in by USER alone
         if (fct == ftpFctCwd && FHostDirName.empty())
+            continue;
+        if (HandledWithoutCommand(fct))
             continue;
 
         FLastFct = fct;
@@ -297,6 +313,7 @@ void TCustomFtpCli::RunChainStep(TFtpFct fct, TFtpFct previous)
         QuitAsync();
         break;
     default:
+        RunModernStep(fct);
         break;
     }
 }
