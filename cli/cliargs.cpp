@@ -10,7 +10,7 @@ const std::map<std::string, std::pair<int, int>>& Commands()
     static const std::map<std::string, std::pair<int, int>> commands = {
         {"ls", {0, 1}},     {"nlst", {0, 1}},  {"get", {1, 2}},  {"reget", {1, 2}}, {"put", {1, 2}},
         {"append", {2, 2}}, {"mkdir", {1, 1}}, {"rmdir", {1, 1}}, {"rm", {1, 1}},   {"mv", {2, 2}},
-        {"size", {1, 1}},   {"pwd", {0, 0}},   {"quote", {1, -1}},
+        {"size", {1, 1}},   {"pwd", {0, 0}},   {"quote", {1, -1}}, {"mls", {0, 1}},
     };
     return commands;
 }
@@ -57,6 +57,33 @@ int ParseTlsOption(const std::vector<std::string>& argv, std::size_t& i, TCliArg
     return 1;
 }
 
+// The host as given: a name, an IPv4 address, an IPv6 address bare
+// ("::1") or in brackets ("[::1]"), the bracketed form optionally with a
+// port ("[::1]:2121").
+bool SplitHost(const std::string& text, TCliArgs& out, std::string& error)
+{
+    if (text.empty() || text[0] != '[') {
+        out.host = text;
+        return true;
+    }
+    const std::size_t close = text.find(']');
+    if (close == std::string::npos || close == 1) {
+        error = "invalid host: " + text;
+        return false;
+    }
+    out.host = text.substr(1, close - 1);
+    const std::string rest = text.substr(close + 1);
+    if (rest.empty())
+        return true;
+    const std::string port = rest.substr(1);
+    if (rest[0] != ':' || !AllDigits(port) || port.size() > 5 || std::stol(port) < 1 || std::stol(port) > 65535) {
+        error = "invalid host: " + text;
+        return false;
+    }
+    out.port = port;
+    return true;
+}
+
 } // namespace
 
 bool ParseCliArgs(const std::vector<std::string>& argv, TCliArgs& out, std::string& error)
@@ -91,6 +118,8 @@ bool ParseCliArgs(const std::vector<std::string>& argv, TCliArgs& out, std::stri
             out.verbose = true;
         } else if (a == "--raw") {
             out.raw = true;
+        } else if (a == "--no-preserve") {
+            out.noPreserve = true;
         } else if (a == "--user") {
             if (!value(out.user))
                 return false;
@@ -134,7 +163,8 @@ bool ParseCliArgs(const std::vector<std::string>& argv, TCliArgs& out, std::stri
         error = positional.empty() ? "missing HOST and COMMAND" : "missing COMMAND";
         return false;
     }
-    out.host = positional[0];
+    if (!SplitHost(positional[0], out, error))
+        return false;
     out.command = positional[1];
     out.args.assign(positional.begin() + 2, positional.end());
     const auto it = Commands().find(out.command);
@@ -154,11 +184,14 @@ std::string CliUsage()
 {
     return R"(Usage: tarvik-ftp [OPTIONS] HOST COMMAND [ARGS...]
 
-Runs one FTP command against HOST and exits.
+Runs one FTP command against HOST and exits. HOST is a name, an IPv4
+address or an IPv6 address (::1, [::1] or [::1]:PORT).
 
 Commands:
   ls [DIR]               long listing (LIST) of DIR or of the current folder
   nlst [DIR]             names only (NLST)
+  mls [DIR]              machine listing (MLSD): one line per entry, its
+                         facts (type, size, modify, perm, ...) then its name
   get REMOTE [LOCAL]     download REMOTE into LOCAL (default: its base name)
   reget REMOTE [LOCAL]   resume a download: continue LOCAL from its size
   put LOCAL [REMOTE]     upload LOCAL as REMOTE (default: its base name)
@@ -185,6 +218,9 @@ Options:
   --verbose, -v          print the dialogue on stderr ("> " commands sent,
                          "< " replies, "! " local notes); the password is
                          shown as asterisks
+  --no-preserve          do not keep modification times (by default a
+                         download takes the server's time, MDTM, and an
+                         upload sets it on the server, MFMT, when offered)
   --raw                  print listings byte for byte; otherwise control
                          characters in text from the server are shown
                          escaped (\x1b), so it cannot drive the terminal

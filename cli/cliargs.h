@@ -13,6 +13,9 @@ struct TCliArgs {
     bool help = false;
     bool userGiven = false;
     bool passwordGiven = false;
+    // Downloads keep the server's modification time, uploads set it with
+    // MFMT; --no-preserve turns both off.
+    bool noPreserve = false;
     std::string user;
     std::string password;
     std::string port = "21";

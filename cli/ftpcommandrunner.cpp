@@ -3,6 +3,7 @@
 #include "cli/progressbar.h"
 #include "cli/visibletext.h"
 #include "ftp/ftplocalfile.h"
+#include "ftp/ftpnamecodec.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -25,6 +26,7 @@ TFtpCommandRunner::TFtpCommandRunner(const TCliArgs& args) : args_(args)
     ftp_.SetPort(args_.port);
     ftp_.SetPassive(args_.passive);
     ftp_.SetTimeout(args_.timeout);
+    ftp_.SetPreserveTimes(!args_.noPreserve);
     if (args_.userGiven) {
         ftp_.SetUserName(args_.user);
     } else {
@@ -156,11 +158,17 @@ bool TFtpCommandRunner::RunCommand()
         ftp_.OnDisplayFile = [&listing](TCustomFtpCli*, std::string& data) { listing += data; };
         const bool ok = cmd == "ls" ? ftp_.Dir() : ftp_.Ls();
         ftp_.OnDisplayFile = nullptr;
-        const std::string shown = args_.raw ? listing : VisibleText(listing, true);
+        // Names in the server's encoding are shown as UTF-8; bytes the
+        // encoding does not allow come out as the escapes that `get` and
+        // `rm` take back.
+        const std::string text = TFtpNameCodec(ftp_.WireEncoding()).ToDisplay(listing);
+        const std::string shown = args_.raw ? listing : VisibleText(text, true);
         std::fwrite(shown.data(), 1, shown.size(), stdout);
         std::fflush(stdout);
         return ok;
     }
+    if (cmd == "mls")
+        return MachineListing();
     if (cmd == "get" || cmd == "reget") {
         ftp_.SetHostFileName(a[0]);
         ftp_.SetLocalFileName(a.size() > 1 ? a[1] : BaseName(a[0]));
@@ -227,6 +235,49 @@ bool TFtpCommandRunner::RunCommand()
         return ok;
     }
     return false;
+}
+
+bool TFtpCommandRunner::MachineListing()
+{
+    const auto& a = args_.args;
+    if (ftp_.Features().Received && !ftp_.Features().Mlst) {
+        std::fprintf(stderr, "tarvik-ftp: the server does not offer MLSD (use ls)\n");
+        return false;
+    }
+    ftp_.SetHostFileName(a.empty() ? "" : a[0]);
+    ftp_.SetLocalFileName("");
+    ftp_.SetDisplayFileFlag(true);
+    ftp_.SetDisplayFileMode(ftpBinary);
+    std::string listing;
+    ftp_.OnDisplayFile = [&listing](TCustomFtpCli*, std::string& data) { listing += data; };
+    const bool ok = ftp_.Mlsd();
+    ftp_.OnDisplayFile = nullptr;
+    // Each line: the facts as the server gave them, then the name in the
+    // connection's encoding shown as UTF-8.
+    const TFtpNameCodec codec(ftp_.WireEncoding());
+    std::string out;
+    std::size_t start = 0;
+    while (start < listing.size()) {
+        std::size_t end = listing.find('\n', start);
+        if (end == std::string::npos)
+            end = listing.size();
+        std::string line = listing.substr(start, end - start);
+        start = end + 1;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (line.empty())
+            continue;
+        if (!args_.raw) {
+            const std::size_t space = line.find(' ');
+            if (space != std::string::npos)
+                line = line.substr(0, space + 1) + codec.ToDisplay(line.substr(space + 1));
+            line = VisibleText(line);
+        }
+        out += line + "\n";
+    }
+    std::fwrite(out.data(), 1, out.size(), stdout);
+    std::fflush(stdout);
+    return ok;
 }
 
 int TFtpCommandRunner::Run()

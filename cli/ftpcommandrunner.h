@@ -23,6 +23,7 @@ private:
     void SetUpTls();
     bool LoginTls();
     bool RunCommand();
+    bool MachineListing();
     bool Transfer(bool (TFtpClient::*wrapper)(), std::int64_t total, std::int64_t start);
     int Fail(const std::string& what);
     std::string FailureText() const;

@@ -145,7 +145,7 @@ void TCustomFtpCli::TriggerReadyToTransmit(bool& cancel)
 
 void TCustomFtpCli::DisplayLastResponse()
 {
-    TriggerDisplay("< " + FLastResponse);
+    TriggerDisplay("< " + FromWire(FLastResponse));
 }
 
 void TCustomFtpCli::SetErrorMessage()
@@ -209,6 +209,17 @@ void TCustomFtpCli::SendCommand(const std::string& cmd)
         return;
     }
 
+    // Names go out in the connection's encoding; one it cannot write ends
+    // the request instead of reaching the server as another name.
+    std::string wire;
+    std::string why;
+    if (!ToWire(text, wire, why)) {
+        const std::string refusal = "501 Command refused: " + why;
+        TriggerDisplay("! " + refusal);
+        EndWithFailure(501, refusal, TFailText::Reply);
+        return;
+    }
+
     // The log (and whoever reads it over the user's shoulder) never sees
     // the password.
     if (IsPassCommand(text))
@@ -217,7 +228,7 @@ void TCustomFtpCli::SendCommand(const std::string& cmd)
         TriggerDisplay("> " + text);
 
     if (FControlSocket->State() == wsConnected)
-        FControlSocket->SendStr(text + "\r\n");
+        FControlSocket->SendStr(wire + "\r\n");
 }
 
 // --- request engine -------------------------------------------------------------
@@ -390,6 +401,7 @@ void TCustomFtpCli::OpenAsync()
     FMultiLineCode = 0;
     FRequestResult = 0;
     FDnsResult.clear();
+    ResetSessionFeatures();
     FClosingOnPurpose = false;
     FControlCloseHandled = false;
     FDiscardReplies = false;

@@ -105,6 +105,15 @@ public:
     void SetPreserveTimes(bool v) { FPreserveTimes = v; }
     // What the server's FEAT reply offered on this connection.
     const TFtpFeatures& Features() const { return FFeatures; }
+    // The encoding names travel in on this connection: ServerEncoding with
+    // Auto decided by FEAT (UTF-8 until FEAT has been answered).
+    TFtpServerEncoding WireEncoding() const;
+    // The modification time (Unix seconds, UTC) of the file a download
+    // fetches, when the caller already knows it (from an MLSD listing): the
+    // download then asks no MDTM. 0: not known. Used by the next download.
+    void SetHostFileTime(std::int64_t v) { FHostFileTime = v; }
+    // The time the last MDTM (or the caller) gave for the downloaded file.
+    std::int64_t RemoteFileTime() const { return FRemoteFileTime; }
     std::uint16_t ShareFlags() const { return FShareFlags; }
 
     // --- TLS (FTPS) ---------------------------------------------------------
@@ -208,6 +217,12 @@ public:
     virtual void ProtAsync();
     // PBSZ 0 and PROT P as one request.
     virtual void ProtectAsync();
+    // FEAT on its own (login runs it by itself once per connection).
+    virtual void FeatAsync();
+    // A machine listing (MLSD, RFC 3659) of HostFileName or of the current
+    // folder, into LocalFileName or OnDisplayFile as LIST would.
+    virtual void MlsdAsync();
+    virtual void ExecMlsdAsync();
 
     // Also used by the tests and by derived classes.
     static std::int64_t ReadNumber(const std::string& text, std::size_t& pos);
@@ -259,6 +274,40 @@ protected:
     // The one way a request ends in failure: result code, error text, the
     // data connection and the local file released, one completion.
     void EndWithFailure(std::uint16_t code, const std::string& text, TFailText how, int status = 0);
+
+    // FEAT, OPTS UTF8 and the steps a chain adds by itself (ftpfeatures.cpp,
+    // ftpmlsd.cpp, ftptimes.cpp).
+    void ResetSessionFeatures();
+    void AddImpliedSteps(TFtpFctSet& fcts);
+    void AddLoginFollowUps(TFtpFct previous);
+    bool HandledWithoutCommand(TFtpFct fct);
+    void RunModernStep(TFtpFct fct);
+    void NextFeatAsync();
+    void OptsUtf8Async();
+    // A step whose refusal is no failure: its done handler turns a refusal
+    // (anything but a lost connection) into success.
+    void ExecTolerantAsync(TFtpRequest rqType, const std::string& cmd, std::initializer_list<std::uint16_t> ok,
+                           TFtpNextProc done);
+    bool ForgiveRefusal();
+    void FeatDone();
+    void OptsUtf8Done();
+    void ListPwdDone();
+    void ListCwdDone();
+    void MdtmDone();
+    void MfmtDone();
+    void RunMfmtStep();
+    void ApplyKeptTime();
+    // Display text (UTF-8, U+EF80.. escapes) to the server's bytes and back.
+    bool ToWire(const std::string& display, std::string& wire, std::string& error) const;
+    std::string FromWire(const std::string& wire) const;
+    // The LIST/NLST/MLSD/RETR command line, with the listed folder's name
+    // left out when the chain changed into it.
+    std::string TransferCommandLine() const;
+
+    // EPSV/PASV and EPRT/PORT (ftpextendeddata.cpp).
+    std::string DataPortCommand(const sockaddr_storage& local, std::uint16_t dataPort) const;
+    void PortReplyDone();
+    static bool ExtendedPassivePort(const std::string& reply, std::string& port);
 
     // Data connection.
     void ExecTransferAsync(TFtpRequest rqType);
@@ -333,6 +382,27 @@ protected:
     TFtpServerEncoding FServerEncoding = TFtpServerEncoding::Auto;
     bool FPreserveTimes = true;
     TFtpFeatures FFeatures;
+    std::int64_t FHostFileTime = 0;
+    std::int64_t FRemoteFileTime = 0;
+
+    // Per connection: FEAT answered, the encoding it decided, what the
+    // server refused of the extended data commands.
+    bool FFeatDone = false;
+    bool FCollectReply = false;
+    std::string FCollectedReply;
+    TFtpServerEncoding FWireEncoding = TFtpServerEncoding::Utf8;
+    bool FEpsvRefused = false;
+    bool FPortRefused = false;
+    std::string FPortCommand;
+    std::uint16_t FDataPort = 0;
+    sockaddr_storage FDataLocal{};
+    std::string FPortSavedError;
+    std::string FForgivenError;
+    // Listing a folder by name: the folder to return to, and whether the
+    // chain changed into the listed folder.
+    std::string FListReturnDir;
+    bool FListCanReturn = false;
+    bool FListInPlace = false;
 
     // Internal state.
     char FTransferType = 'I';

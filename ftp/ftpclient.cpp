@@ -115,3 +115,5 @@ bool TFtpClient::RestGet() { return Synchronize(&TCustomFtpCli::RestGetAsync); }
 bool TFtpClient::RestartGet() { return Synchronize(&TCustomFtpCli::RestartGetAsync); }
 bool TFtpClient::Auth() { return Synchronize(&TCustomFtpCli::AuthAsync); }
 bool TFtpClient::Protect() { return Synchronize(&TCustomFtpCli::ProtectAsync); }
+bool TFtpClient::Feat() { return Synchronize(&TCustomFtpCli::FeatAsync); }
+bool TFtpClient::Mlsd() { return Synchronize(&TCustomFtpCli::MlsdAsync); }

@@ -67,6 +67,8 @@ public:
     bool RestartGet();
     bool Auth();
     bool Protect();
+    bool Feat();
+    bool Mlsd();
 
 protected:
     int FTimeout = 15;

@@ -5,6 +5,12 @@
 
 void TCustomFtpCli::UserAsync()
 {
+    // On its own, a login step runs as a chain of one, so that the steps
+    // that follow a login (FEAT) run after it too.
+    if (!FHighLevelMode) {
+        HighLevelAsync(ftpUserAsync, {ftpFctUser});
+        return;
+    }
     FLastFct = ftpFctUser;
     if (RefuseClearLogin())
         return;
@@ -17,6 +23,10 @@ void TCustomFtpCli::UserAsync()
 
 void TCustomFtpCli::PassAsync()
 {
+    if (!FHighLevelMode) {
+        HighLevelAsync(ftpPassAsync, {ftpFctPass});
+        return;
+    }
     FLastFct = ftpFctPass;
     if (RefuseClearLogin())
         return;
@@ -140,6 +150,7 @@ void TCustomFtpCli::HighLevelAsync(TFtpRequest rqType, TFtpFctSet fcts)
     FSavedStatusCode = -1;
     FRequestType = rqType;
     FRequestResult = 0;
+    AddImpliedSteps(fcts);
     FPendingFcts = fcts;
     FLastFct = ftpFctNone;
     FHighLevelResult = 0;
@@ -161,12 +172,15 @@ void TCustomFtpCli::DoHighLevelAsync()
 
     // The order of the commands on the wire, whatever order the set holds.
     static constexpr TFtpFct order[] = {
-        ftpFctOpen, ftpFctAuth, ftpFctUser, ftpFctPass, ftpFctPbsz, ftpFctProt, ftpFctCwd,    ftpFctCDup,  ftpFctTypeSet, ftpFctPort, ftpFctRest,
-        ftpFctGet,  ftpFctPut,  ftpFctAppend, ftpFctDir,  ftpFctLs,    ftpFctSyst,    ftpFctMkd,  ftpFctRmd,
-        ftpFctRenFrom, ftpFctRenTo, ftpFctSize, ftpFctDele, ftpFctPwd, ftpFctQuote,   ftpFctQuit,
+        ftpFctOpen, ftpFctAuth, ftpFctUser, ftpFctPass, ftpFctPbsz, ftpFctProt, ftpFctFeat,   ftpFctOptsUtf8, ftpFctCwd,  ftpFctCDup,
+        ftpFctTypeSet, ftpFctListPwd,  ftpFctListCwd, ftpFctMdtm,  ftpFctPort,     ftpFctRest, ftpFctGet,
+        ftpFctKeepTime, ftpFctPut,     ftpFctAppend, ftpFctMfmt,   ftpFctDir,      ftpFctLs,   ftpFctMlsd,
+        ftpFctListBack, ftpFctSyst,    ftpFctMkd,    ftpFctRmd,    ftpFctRenFrom,  ftpFctRenTo, ftpFctSize,
+        ftpFctDele,    ftpFctPwd,      ftpFctQuote,  ftpFctQuit,
     };
 
     const TFtpFct previous = FLastFct;
+    AddLoginFollowUps(previous);
     for (const TFtpFct fct : order) {
         if (!FPendingFcts.Contains(fct))
             continue;
@@ -176,7 +190,7 @@ void TCustomFtpCli::DoHighLevelAsync()
             continue; // logged in by USER alone
         if (fct == ftpFctCwd && FHostDirName.empty())
             continue;
-        if (SkipTlsStep(fct))
+        if (SkipTlsStep(fct) || HandledWithoutCommand(fct))
             continue;
 
         FLastFct = fct;
@@ -313,6 +327,7 @@ void TCustomFtpCli::RunChainStep(TFtpFct fct, TFtpFct previous)
         QuitAsync();
         break;
     default:
+        RunModernStep(fct);
         break;
     }
 }

@@ -8,6 +8,7 @@
 
 #include "ftp/customftpcli.h"
 
+#include "net/wsocketaddress.h"
 #include "platform/tickcount.h"
 
 #include <algorithm>
@@ -27,13 +28,6 @@ bool ParseByte(const std::string& text, std::size_t& pos, int& value)
     while (pos < text.size() && text[pos] == ' ')
         ++pos;
     return pos > start && value <= 255;
-}
-
-std::string Dotted(const in_addr& addr)
-{
-    const std::uint32_t a = WSocket_ntohl(addr.s_addr);
-    return std::to_string((a >> 24) & 0xFF) + "." + std::to_string((a >> 16) & 0xFF) + "." +
-           std::to_string((a >> 8) & 0xFF) + "." + std::to_string(a & 0xFF);
 }
 
 } // namespace
@@ -63,9 +57,9 @@ void TCustomFtpCli::PortAsync()
         return;
     }
 
-    sockaddr_in controlLocal{};
+    sockaddr_storage controlLocal{};
     int len = sizeof(controlLocal);
-    FControlSocket->GetSockName(controlLocal, len);
+    WSocket_getsockname(FControlSocket->HSocket(), reinterpret_cast<sockaddr*>(&controlLocal), &len);
 
     TWSocket* const data = DataSocket();
     std::uint16_t dataPort = 0;
@@ -82,7 +76,7 @@ void TCustomFtpCli::PortAsync()
         FEarlyDataConnection = false;
         if (!FPassive) {
             // Only the address the server reaches us on, not every interface.
-            data->SetAddr(Dotted(controlLocal.sin_addr));
+            data->SetAddr(WSocketAddrText(reinterpret_cast<const sockaddr*>(&controlLocal)));
             // The notification of a connection is given once; remember one
             // that comes before the transfer step is there to take it.
             data->OnSessionAvailable = [this](TCustomWSocket*, std::uint16_t) { FEarlyDataConnection = true; };
@@ -90,10 +84,11 @@ void TCustomFtpCli::PortAsync()
             data->SetLingerTimeout(10);
             data->Listen();
             FData->SetPhase(TFtpDataPhase::Listening);
-            sockaddr_in local{};
+            sockaddr_storage local{};
             int localLen = sizeof(local);
-            data->GetSockName(local, localLen);
-            dataPort = WSocket_ntohs(local.sin_port);
+            WSocket_getsockname(data->HSocket(), reinterpret_cast<sockaddr*>(&local), &localLen);
+            dataPort = local.ss_family == AF_INET6 ? WSocket_ntohs(reinterpret_cast<sockaddr_in6&>(local).sin6_port)
+                                                   : WSocket_ntohs(reinterpret_cast<sockaddr_in&>(local).sin_port);
         }
     } catch (const Exception& e) {
         // A data socket that cannot listen fails the request instead of
@@ -103,18 +98,13 @@ void TCustomFtpCli::PortAsync()
         return;
     }
 
-    std::string cmd;
-    if (FPassive) {
-        cmd = "PASV";
-    } else {
-        const std::uint32_t a = WSocket_ntohl(controlLocal.sin_addr.s_addr);
-        cmd = "PORT " + std::to_string((a >> 24) & 0xFF) + "," + std::to_string((a >> 16) & 0xFF) + "," +
-              std::to_string((a >> 8) & 0xFF) + "," + std::to_string(a & 0xFF) + "," +
-              std::to_string(dataPort >> 8) + "," + std::to_string(dataPort & 0xFF);
-    }
+    FDataLocal = controlLocal;
+    FDataPort = dataPort;
+    FPortCommand = DataPortCommand(controlLocal, dataPort);
+    FPortSavedError = FErrorMessage;
     FByteCount = 0;
     FLastFct = ftpFctPort;
-    ExecAsync(ftpPortAsync, cmd, {200, 227});
+    ExecAsync(ftpPortAsync, FPortCommand, {200, 227, 229}, &TCustomFtpCli::PortReplyDone);
 }
 
 bool TCustomFtpCli::PassivePortFromReply(std::string& port)
@@ -123,6 +113,8 @@ bool TCustomFtpCli::PassivePortFromReply(std::string& port)
     // parentheses out. The address numbers are ignored: the data connection
     // goes to the server of the control connection.
     const std::string& r = FPasvReply;
+    if (r.compare(0, 3, "229") == 0)
+        return ExtendedPassivePort(r, port);
     std::size_t pos = r.find('(');
     if (pos != std::string::npos) {
         ++pos;
@@ -155,7 +147,7 @@ bool TCustomFtpCli::ConnectPassive(std::uint16_t failCode)
     }
     TWSocket* const data = DataSocket();
     try {
-        data->SetAddr(FControlSocket->Addr());
+        data->SetAddr(FControlSocket->GetPeerAddr());
         data->SetPort(port);
         data->OnSessionConnected = [this](TCustomWSocket*, std::uint16_t e) { DataSocketSessionConnected(e); };
         data->SetLingerOnOff(wsLingerOff);
@@ -174,21 +166,22 @@ SOCKET TCustomFtpCli::AcceptFromControlPeer()
 {
     // Only the server we talk to may deliver or take the data: any other
     // connection is closed at once and the wait goes on.
-    sockaddr_in server{};
+    sockaddr_storage server{};
     int serverLen = sizeof(server);
     const bool knowServer =
         WSocket_getpeername(FControlSocket->HSocket(), reinterpret_cast<sockaddr*>(&server), &serverLen) == 0;
     for (;;) {
-        sockaddr_in peer{};
+        sockaddr_storage peer{};
         int peerLen = sizeof(peer);
         const SOCKET accepted =
             WSocket_accept(DataSocket()->HSocket(), reinterpret_cast<sockaddr*>(&peer), &peerLen);
         if (accepted == INVALID_SOCKET)
             return INVALID_SOCKET;
-        if (knowServer && peer.sin_addr.s_addr == server.sin_addr.s_addr)
+        const std::string peerText = WSocketAddrText(reinterpret_cast<const sockaddr*>(&peer));
+        if (knowServer && peerText == WSocketAddrText(reinterpret_cast<const sockaddr*>(&server)))
             return accepted;
         WSocket_closesocket(accepted);
-        TriggerDisplay("! Refused data connection from " + Dotted(peer.sin_addr));
+        TriggerDisplay("! Refused data connection from " + peerText);
     }
 }
 

@@ -85,7 +85,7 @@ void TCustomFtpCli::ExtractMoreResults()
     case ftpFctPwd:
     case ftpFctCDup:
         ReadNumber(FLastResponse, pos);
-        FDirResult = ReadQuoted(FLastResponse, pos);
+        FDirResult = FromWire(ReadQuoted(FLastResponse, pos));
         break;
     default:
         break;
@@ -190,6 +190,8 @@ void TCustomFtpCli::ControlSocketDataAvailable(std::uint16_t error)
             FLastResponse.pop_back();
         if (OnResponse)
             OnResponse(this);
+        if (FCollectReply)
+            FCollectedReply.append(FLastResponse).append(1, '\n');
 
         FReplyLen -= consumed;
         if (FReplyLen < 0)

@@ -41,7 +41,10 @@ void TCustomFtpCli::ExecLsAsync()
 
 void TCustomFtpCli::ExecTransferAsync(TFtpRequest rqType)
 {
-    const std::string word = rqType == ftpDirAsync ? "LIST" : rqType == ftpLsAsync ? "NLST" : "RETR";
+    const std::string word = rqType == ftpDirAsync    ? "LIST"
+                             : rqType == ftpLsAsync   ? "NLST"
+                             : rqType == ftpMlsdAsync ? "MLSD"
+                                                      : "RETR";
     if (!CheckReady())
         return;
     if (!FControlConnected) {
@@ -70,7 +73,7 @@ void TCustomFtpCli::ExecTransferAsync(TFtpRequest rqType)
     StateChange(ftpWaitingResponse);
     FNext = &TCustomFtpCli::Next1GetAsync;
     TakeEarlyDataConnection();
-    SendCommand(FHostFileName.empty() ? FTransferCommand : FTransferCommand + " " + FHostFileName);
+    SendCommand(TransferCommandLine());
 }
 
 bool TCustomFtpCli::OpenDownloadFile()

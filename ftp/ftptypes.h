@@ -76,6 +76,10 @@ enum TFtpRequest : std::uint8_t {
     ftpAuthAsync = 42,
     ftpPbszAsync = 43,
     ftpProtAsync = 44,
+    // Requests of the FEAT-era commands (RFC 2389, 2428, 3659).
+    ftpFeatAsync = 60,
+    ftpOptsUtf8Async = 61,
+    ftpMlsdAsync = 62,
 };
 
 // One elementary step of a chained operation.
@@ -107,6 +111,20 @@ enum TFtpFct : std::uint8_t {
     ftpFctAuth = 24, // AUTH TLS and the handshake on the control connection
     ftpFctPbsz = 25,
     ftpFctProt = 26,
+    // FEAT after login, and OPTS UTF8 ON when it lists UTF8.
+    ftpFctFeat = 40,
+    ftpFctOptsUtf8 = 41,
+    ftpFctMlsd = 42,
+    // Listing a folder by name: PWD to know the way back, CWD into it, and
+    // CWD back after the listing.
+    ftpFctListPwd = 43,
+    ftpFctListCwd = 44,
+    ftpFctListBack = 45,
+    // Keeping modification times: MDTM before a download, the local file's
+    // time set after it (no command), MFMT after an upload.
+    ftpFctMdtm = 46,
+    ftpFctKeepTime = 47,
+    ftpFctMfmt = 48,
 };
 
 // A set of steps: bit n stands for the step of value n.
