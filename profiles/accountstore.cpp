@@ -37,13 +37,13 @@ void FillQuickConnectList(QComboBox& combo, const QString& folder)
 
 void SaveAccount(const TRegistrySet& store, const QString& name, bool proxy, const QString& proxyName,
                  const QString& host, const QString& user, const QString& password, const QString& port,
-                 bool anonymous, bool passive, bool passiveMode)
+                 bool anonymous, bool passive, bool passiveMode, const TSiteChoices& choices)
 {
     const QString file = QString::fromStdString(store.FileName());
     const bool inKeyring = !name.trimmed().isEmpty() && passwordvault::Store(file, name, password);
     store.SaveProfile(name.toStdString(), proxy, proxyName.toStdString(), host.toStdString(), user.toStdString(),
                       inKeyring ? std::string() : password.toStdString(), port.toStdString(), anonymous, passive,
-                      passiveMode);
+                      passiveMode, choices);
     if (!inKeyring)
         return;
     // The passwords other profiles still keep in the file move as well.

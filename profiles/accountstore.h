@@ -21,7 +21,7 @@ TRegistrySet AccountStore(const QString& folder = QString());
 // TRegistrySet::SaveProfile.
 void SaveAccount(const TRegistrySet& store, const QString& name, bool proxy, const QString& proxyName,
                  const QString& host, const QString& user, const QString& password, const QString& port,
-                 bool anonymous, bool passive, bool passiveMode);
+                 bool anonymous, bool passive, bool passiveMode, const TSiteChoices& choices = {});
 // Removes a profile from the file and its password from the keyring.
 void DeleteAccount(const TRegistrySet& store, const QString& name);
 // The password of a stored profile: the file's, or the keyring's when the

@@ -3,10 +3,14 @@
 #include "profiles/accountstore.h"
 #include "profiles/digitsonlyfilter.h"
 #include "profiles/fieldcolor.h"
+#include "profiles/sitechoices.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
+
+#include <algorithm>
 
 QLineEdit* MakeEdit(QWidget* parent, const char* name)
 {
@@ -70,6 +74,50 @@ void LoadProfileFields(const QString& folder, const QString& name, const TProfil
     fields.Port->setText(text(6));
     fields.Anonymous->setChecked(profile[7] == "true");
     fields.Passive->setChecked(AccountStore(folder).LoadPassiveMode(name.toStdString()));
+    ShowSiteChoices(*fields.Encryption, *fields.Encoding, AccountStore(folder).LoadSiteChoices(name.toStdString()));
+}
+
+QComboBox* MakeEncryptionChoice(QWidget* parent, QLineEdit* port)
+{
+    auto* combo = new QComboBox(parent);
+    combo->setObjectName(QStringLiteral("EncryptionBox"));
+    combo->addItem(QStringLiteral("None (plain FTP)"), int(TFtpEncryption::None));
+    combo->addItem(QStringLiteral("Explicit TLS (required)"), int(TFtpEncryption::ExplicitRequired));
+    combo->addItem(QStringLiteral("Explicit TLS if offered"), int(TFtpEncryption::ExplicitIfOffered));
+    combo->addItem(QStringLiteral("Implicit TLS"), int(TFtpEncryption::Implicit));
+    combo->setToolTip(QStringLiteral("Whether the session is encrypted with TLS (FTPS)"));
+    // Only a choice the user makes moves the port; loading a profile shows
+    // its stored port as it is.
+    QObject::connect(combo, &QComboBox::activated, combo, [combo, port](int) {
+        const auto encryption = TFtpEncryption(combo->currentData().toInt());
+        port->setText(QString::fromStdString(SuggestedPort(encryption, port->text().toStdString())));
+    });
+    return combo;
+}
+
+QComboBox* MakeEncodingChoice(QWidget* parent)
+{
+    auto* combo = new QComboBox(parent);
+    combo->setObjectName(QStringLiteral("EncodingBox"));
+    combo->addItem(QStringLiteral("Auto"), int(TFtpServerEncoding::Auto));
+    combo->addItem(QStringLiteral("UTF-8"), int(TFtpServerEncoding::Utf8));
+    combo->addItem(QStringLiteral("Latin-1"), int(TFtpServerEncoding::Latin1));
+    combo->setToolTip(QStringLiteral("How the server encodes file names (Auto: UTF-8 when the server offers it)"));
+    return combo;
+}
+
+TSiteChoices ChosenSiteChoices(const QComboBox& encryption, const QComboBox& encoding)
+{
+    TSiteChoices choices;
+    choices.Encryption = TFtpEncryption(encryption.currentData().toInt());
+    choices.Encoding = TFtpServerEncoding(encoding.currentData().toInt());
+    return choices;
+}
+
+void ShowSiteChoices(QComboBox& encryption, QComboBox& encoding, const TSiteChoices& choices)
+{
+    encryption.setCurrentIndex(std::max(0, encryption.findData(int(choices.Encryption))));
+    encoding.setCurrentIndex(std::max(0, encoding.findData(int(choices.Encoding))));
 }
 
 QCheckBox* MakePassiveCheck(QWidget* parent)

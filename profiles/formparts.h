@@ -1,8 +1,11 @@
 #pragma once
 
+#include "profiles/registryset.h"
+
 #include <QString>
 
 class QCheckBox;
+class QComboBox;
 class QLineEdit;
 class QPushButton;
 class QWidget;
@@ -31,7 +34,18 @@ struct TProfileFields {
     QLineEdit* Port;
     QCheckBox* Anonymous;
     QCheckBox* Passive;
+    QComboBox* Encryption;
+    QComboBox* Encoding;
 };
+
+// The "Encryption" choice ("EncryptionBox"): None first. Choosing implicit
+// TLS while `port` still reads 21 puts 990 there (and back).
+QComboBox* MakeEncryptionChoice(QWidget* parent, QLineEdit* port);
+// The "Server encoding" choice ("EncodingBox"): Auto first.
+QComboBox* MakeEncodingChoice(QWidget* parent);
+// What the two choices show, and showing a stored profile's.
+TSiteChoices ChosenSiteChoices(const QComboBox& encryption, const QComboBox& encoding);
+void ShowSiteChoices(QComboBox& encryption, QComboBox& encoding, const TSiteChoices& choices);
 
 // The "Passive mode" box: on unless a profile says otherwise.
 QCheckBox* MakePassiveCheck(QWidget* parent);

@@ -8,9 +8,11 @@
 #include "profiles/formparts.h"
 #include "profiles/profilelist.h"
 #include "profiles/settform.h"
+#include "profiles/sitechoices.h"
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QGuiApplication>
@@ -52,6 +54,8 @@ void TLogForm::BuildControls()
     PassiveBox = MakePassiveCheck(group);
     Proxy_Edit = MakeEdit(group, "Proxy_Edit");
     Port_Edit = MakePortEdit(group);
+    EncryptionBox = MakeEncryptionChoice(group, Port_Edit);
+    EncodingBox = MakeEncodingChoice(group);
     List_Prof = MakeProfileList(group, QStringLiteral("List_Prof"));
 
     auto* form = new QFormLayout;
@@ -72,6 +76,8 @@ void TLogForm::BuildControls()
     proxyRow->addWidget(portLabel);
     proxyRow->addWidget(Port_Edit);
     form->addRow(QStringLiteral("Proxy:"), proxyRow);
+    form->addRow(QStringLiteral("Encryption:"), EncryptionBox);
+    form->addRow(QStringLiteral("Server encoding:"), EncodingBox);
     Host_Edit->setMinimumWidth(170);
 
     auto* inside = new QHBoxLayout(group);
@@ -96,7 +102,9 @@ void TLogForm::BuildControls()
     setTabOrder(User_Edit, Pass_Edit);
     setTabOrder(Pass_Edit, Proxy_Edit);
     setTabOrder(Proxy_Edit, Port_Edit);
-    setTabOrder(Port_Edit, CheckProxy);
+    setTabOrder(Port_Edit, EncryptionBox);
+    setTabOrder(EncryptionBox, EncodingBox);
+    setTabOrder(EncodingBox, CheckProxy);
     setTabOrder(CheckProxy, AnonBox);
     setTabOrder(AnonBox, PassiveBox);
     setTabOrder(PassiveBox, List_Prof);
@@ -144,15 +152,22 @@ void TLogForm::Button1Click()
     NoConnect = false;
 
     // The port the user typed counts with or without a proxy; an empty
-    // field means the FTP port.
-    const QString port = Port_Edit->text().isEmpty() ? QStringLiteral("21") : Port_Edit->text();
+    // field means the usual port of the encryption chosen. A bracketed
+    // IPv6 address with a port ("[::1]:2121") in the connecting host's
+    // field gives the port as well.
     const bool proxy = CheckProxy->isChecked();
+    const TSiteChoices choices = ChosenSiteChoices(*EncryptionBox, *EncodingBox);
+    std::string port = Port_Edit->text().isEmpty() ? SuggestedPort(choices.Encryption, "21")
+                                                   : Port_Edit->text().toStdString();
+    std::string unused = port;
+    const std::string host = HostFieldText(Host_Edit->text().toStdString(), proxy ? unused : port);
     fields_.SiteProxy = proxy;
-    fields_.SiteHost = (proxy ? Proxy_Edit->text() : Host_Edit->text()).toStdString();
-    fields_.SiteUser = proxy ? (User_Edit->text() + QLatin1Char('@') + Host_Edit->text()).toStdString()
-                             : User_Edit->text().toStdString();
+    fields_.SiteHost = proxy ? HostFieldText(Proxy_Edit->text().toStdString(), port) : host;
+    fields_.SiteUser = proxy ? User_Edit->text().toStdString() + "@" + host : User_Edit->text().toStdString();
     fields_.SitePassword = Pass_Edit->text().toStdString();
-    fields_.SitePort = port.toStdString();
+    fields_.SitePort = port;
+    fields_.SiteEncryption = choices.Encryption;
+    fields_.SiteEncoding = choices.Encoding;
     // A proxy only works passive; without one the box decides.
     fields_.SitePassive = proxy || PassiveBox->isChecked();
     close();
@@ -206,7 +221,8 @@ void TLogForm::ButHelpClick() { THelpFile::ShowTopic(QStringLiteral("IDH_login")
 void TLogForm::List_ProfClick()
 {
     LoadProfileFields(hooks_.Folder, SelectedProfileName(*List_Prof),
-                      {Edit_Name, CheckProxy, Proxy_Edit, Host_Edit, User_Edit, Pass_Edit, Port_Edit, AnonBox, PassiveBox});
+                      {Edit_Name, CheckProxy, Proxy_Edit, Host_Edit, User_Edit, Pass_Edit, Port_Edit, AnonBox, PassiveBox,
+                       EncryptionBox, EncodingBox});
 }
 
 void TLogForm::List_ProfDblClick()

@@ -8,6 +8,7 @@
 #include <functional>
 
 class QCheckBox;
+class QComboBox;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
@@ -68,6 +69,8 @@ private:
     QCheckBox* PassiveBox = nullptr;
     QLineEdit* Proxy_Edit = nullptr;
     QLineEdit* Port_Edit = nullptr;
+    QComboBox* EncryptionBox = nullptr;
+    QComboBox* EncodingBox = nullptr;
     QListWidget* List_Prof = nullptr;
     QPushButton* Button1 = nullptr;
     QPushButton* Button3 = nullptr;

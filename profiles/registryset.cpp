@@ -2,12 +2,25 @@
 
 #include "profiles/folderlock.h"
 #include "profiles/inifile.h"
+#include "profiles/sitechoices.h"
 
 namespace {
 
 const char* const kFileName = "Accounts.dat";
 const char* const kDefaultPort = "21";
 const char* const kPassiveMode = "PassiveMode";
+const char* const kEncryption = "Encryption";
+const char* const kServerEncoding = "Server encoding";
+
+TSiteChoices ChoicesOf(const TIniFile& file, const std::string& name)
+{
+    TSiteChoices choices;
+    if (!file.HasSection(name))
+        return choices;
+    choices.Encryption = EncryptionFromText(file.ReadString(name, kEncryption, ""));
+    choices.Encoding = ServerEncodingFromText(file.ReadString(name, kServerEncoding, ""));
+    return choices;
+}
 
 bool PassiveModeOf(const TIniFile& file, const std::string& name)
 {
@@ -102,6 +115,16 @@ void TRegistrySet::LoadQuickConnect(const std::string& name, TSiteFields& fields
     if (fields.SitePort.empty())
         fields.SitePort = kDefaultPort;
     fields.SitePassive = file.ReadBool(name, "Passive", false) || PassiveModeOf(file, name);
+    const TSiteChoices choices = ChoicesOf(file, name);
+    fields.SiteEncryption = choices.Encryption;
+    fields.SiteEncoding = choices.Encoding;
+}
+
+TSiteChoices TRegistrySet::LoadSiteChoices(const std::string& name) const
+{
+    TIniFile file(FileName());
+    file.Load();
+    return ChoicesOf(file, name);
 }
 
 bool TRegistrySet::LoadPassiveMode(const std::string& name) const
@@ -124,6 +147,22 @@ void TRegistrySet::SaveProfile(const std::string& name, bool proxy, const std::s
                                const std::string& password, const std::string& port, bool anonymous,
                                bool passive, bool passiveMode) const
 {
+    Save(name, proxy, proxyName, hostName, userName, password, port, anonymous, passive, passiveMode, std::nullopt);
+}
+
+void TRegistrySet::SaveProfile(const std::string& name, bool proxy, const std::string& proxyName,
+                               const std::string& hostName, const std::string& userName,
+                               const std::string& password, const std::string& port, bool anonymous,
+                               bool passive, bool passiveMode, const TSiteChoices& choices) const
+{
+    Save(name, proxy, proxyName, hostName, userName, password, port, anonymous, passive, passiveMode, choices);
+}
+
+void TRegistrySet::Save(const std::string& name, bool proxy, const std::string& proxyName,
+                        const std::string& hostName, const std::string& userName, const std::string& password,
+                        const std::string& port, bool anonymous, bool passive, bool passiveMode,
+                        const std::optional<TSiteChoices>& choices) const
+{
     if (IsBlankName(name)) {
         Notify("No Account Name", "You must provide a name for an account!");
         return;
@@ -140,6 +179,10 @@ void TRegistrySet::SaveProfile(const std::string& name, bool proxy, const std::s
     file.WriteBool(name, "Anonymous", anonymous);
     file.WriteBool(name, "Passive", passive);
     file.WriteBool(name, kPassiveMode, passiveMode);
+    if (choices) {
+        file.WriteString(name, kEncryption, EncryptionText(choices->Encryption));
+        file.WriteString(name, kServerEncoding, ServerEncodingText(choices->Encoding));
+    }
     file.Save();
 }
 

@@ -3,8 +3,15 @@
 #include "profiles/sitefields.h"
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
+
+// The encryption and server-encoding choices of a profile.
+struct TSiteChoices {
+    TFtpEncryption Encryption = TFtpEncryption::None;
+    TFtpServerEncoding Encoding = TFtpServerEncoding::Auto;
+};
 
 // The account store: site profiles kept in "Accounts.dat", one section per
 // profile. Stateless apart from where the file lies: every operation opens
@@ -40,6 +47,11 @@ public:
     // none and is passive). False for a name that is not stored.
     bool LoadPassiveMode(const std::string& name) const;
 
+    // The profile's "Encryption" and "Server encoding" keys (see
+    // sitechoices.h); a name that is not stored, or a profile without the
+    // keys, gives None and Auto.
+    TSiteChoices LoadSiteChoices(const std::string& name) const;
+
     // Writes all eight keys in one replacement of the file, and
     // "PassiveMode" as `passive`. An empty name
     // shows "No Account Name" and writes nothing. Throws
@@ -55,6 +67,13 @@ public:
                      const std::string& hostName, const std::string& userName,
                      const std::string& password, const std::string& port, bool anonymous,
                      bool passive, bool passiveMode) const;
+    // The same with the encryption and server-encoding choices, all in one
+    // replacement of the file. The overloads above leave those two keys as
+    // they stand.
+    void SaveProfile(const std::string& name, bool proxy, const std::string& proxyName,
+                     const std::string& hostName, const std::string& userName,
+                     const std::string& password, const std::string& port, bool anonymous,
+                     bool passive, bool passiveMode, const TSiteChoices& choices) const;
 
     // Rewrites only the password of a stored profile (an empty one when the
     // keyring keeps it); a name that is not stored is left alone. Throws
@@ -67,6 +86,9 @@ public:
 
 private:
     void Notify(const std::string& caption, const std::string& text) const;
+    void Save(const std::string& name, bool proxy, const std::string& proxyName, const std::string& hostName,
+              const std::string& userName, const std::string& password, const std::string& port, bool anonymous,
+              bool passive, bool passiveMode, const std::optional<TSiteChoices>& choices) const;
 
     std::string folder_;
     TNotice notice_;

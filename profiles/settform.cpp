@@ -6,8 +6,10 @@
 #include "profiles/accountstore.h"
 #include "profiles/formparts.h"
 #include "profiles/profilelist.h"
+#include "profiles/sitechoices.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -46,6 +48,8 @@ void TSettForm::BuildControls()
     PassiveBox = MakePassiveCheck(fieldsBox);
     Proxy_Edit = MakeEdit(fieldsBox, "Proxy_Edit");
     Port_Edit = MakePortEdit(fieldsBox);
+    EncryptionBox = MakeEncryptionChoice(fieldsBox, Port_Edit);
+    EncodingBox = MakeEncodingChoice(fieldsBox);
 
     auto* form = new QFormLayout;
     form->addRow(QStringLiteral("Profile Name:"), Edit_Name);
@@ -65,6 +69,8 @@ void TSettForm::BuildControls()
     proxyRow->addWidget(portLabel);
     proxyRow->addWidget(Port_Edit);
     form->addRow(QStringLiteral("Proxy:"), proxyRow);
+    form->addRow(QStringLiteral("Encryption:"), EncryptionBox);
+    form->addRow(QStringLiteral("Server encoding:"), EncodingBox);
     fieldsBox->setLayout(form);
     Edit_Name->setMinimumWidth(180);
 
@@ -103,7 +109,9 @@ void TSettForm::BuildControls()
     setTabOrder(CheckProxy, PassiveBox);
     setTabOrder(PassiveBox, Proxy_Edit);
     setTabOrder(Proxy_Edit, Port_Edit);
-    setTabOrder(Port_Edit, List_Prof);
+    setTabOrder(Port_Edit, EncryptionBox);
+    setTabOrder(EncryptionBox, EncodingBox);
+    setTabOrder(EncodingBox, List_Prof);
     setTabOrder(List_Prof, Button1);
     setTabOrder(Button1, ButSave);
     setTabOrder(ButSave, ButDel);
@@ -141,6 +149,7 @@ void TSettForm::ClearEntries()
     SetProxy();
     AnonBox->setChecked(false);
     PassiveBox->setChecked(true);
+    ShowSiteChoices(*EncryptionBox, *EncodingBox, TSiteChoices{});
     Edit_Name->setFocus();
 }
 
@@ -158,13 +167,18 @@ void TSettForm::ButSaveClick()
 {
     const QString name = Edit_Name->text();
     const bool proxy = CheckProxy->isChecked();
-    const QString proxyName = Proxy_Edit->text();
-    const QString host = Edit_Host->text();
+    const QString proxyName = QString::fromStdString(HostFieldText(Proxy_Edit->text().toStdString()));
+    // A literal IPv6 address is kept without brackets; "[::1]:2121" also
+    // fills the port.
+    std::string typedPort = Port_Edit->text().toStdString();
+    const QString host = QString::fromStdString(HostFieldText(Edit_Host->text().toStdString(), typedPort));
+    Port_Edit->setText(QString::fromStdString(typedPort));
     const QString user = Edit_User->text();
     const QString password = Edit_Pass->text();
     const QString port = Port_Edit->text();
     const bool anonymous = AnonBox->isChecked();
     const bool passiveMode = PassiveBox->isChecked();
+    const TSiteChoices choices = ChosenSiteChoices(*EncryptionBox, *EncodingBox);
 
     bool valid = true;
     if (name.isEmpty() || host.isEmpty() || user.isEmpty() || password.isEmpty()) {
@@ -184,7 +198,7 @@ void TSettForm::ButSaveClick()
         // "Passive" follows the proxy (a proxy only works passive), as older
         // readers of the file expect; the box has a key of its own.
         SaveAccount(AccountStore(hooks_.Folder), name, proxy, proxyName, host, user, password, port, anonymous, proxy,
-                    passiveMode);
+                    passiveMode, choices);
     } catch (const std::exception& error) {
         Application::HandleException(error);
         return;
@@ -217,5 +231,6 @@ void TSettForm::ButCancelClick() { close(); }
 void TSettForm::List_ProfClick()
 {
     LoadProfileFields(hooks_.Folder, SelectedProfileName(*List_Prof),
-                      {Edit_Name, CheckProxy, Proxy_Edit, Edit_Host, Edit_User, Edit_Pass, Port_Edit, AnonBox, PassiveBox});
+                      {Edit_Name, CheckProxy, Proxy_Edit, Edit_Host, Edit_User, Edit_Pass, Port_Edit, AnonBox, PassiveBox,
+                       EncryptionBox, EncodingBox});
 }

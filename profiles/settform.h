@@ -5,6 +5,7 @@
 #include <QDialog>
 
 class QCheckBox;
+class QComboBox;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -46,6 +47,8 @@ private:
     QCheckBox* PassiveBox = nullptr;
     QLineEdit* Proxy_Edit = nullptr;
     QLineEdit* Port_Edit = nullptr;
+    QComboBox* EncryptionBox = nullptr;
+    QComboBox* EncodingBox = nullptr;
     QListWidget* List_Prof = nullptr;
     QPushButton* Button1 = nullptr;
     QPushButton* ButSave = nullptr;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "ftp/ftptypes.h"
+
 #include <string>
 
 // The main window's connection fields, filled by the login dialog or by a
@@ -12,4 +14,6 @@ struct TSiteFields {
     std::string SitePort = "21";
     bool SitePassive = false;
     bool SiteProxy = false;  // SiteHost names an FTP proxy, not the server
+    TFtpEncryption SiteEncryption = TFtpEncryption::None;
+    TFtpServerEncoding SiteEncoding = TFtpServerEncoding::Auto;
 };
