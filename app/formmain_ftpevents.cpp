@@ -114,6 +114,7 @@ void TFormMain::OpenSession()
     }
     RunRequest(&TFtpClient::Syst);
     RequestRemoteListing();
+    QueueSessionOpened();
 }
 
 void TFormMain::AskLoginAgain()
