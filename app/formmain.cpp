@@ -4,6 +4,7 @@
 #include "app/busycursor.h"
 #include "app/imagelist.h"
 #include "app/listview.h"
+#include "app/queuecontrol.h"
 #include "dialogs/prompts.h"
 #include "dialogs/tarvikicon.h"
 #include "platform/application.h"
@@ -169,7 +170,7 @@ void TFormMain::CreatePanes()
 
     Splitter2->addWidget(PanelMain);
     Splitter2->addWidget(RemoteMain);
-    Splitter2->addWidget(Memo1);
+    Splitter2->addWidget(CreateQueuePane());
     Splitter2->setStretchFactor(2, 1);
     // Once the user sets the pane heights, they stay as set.
     connect(Splitter2, &QSplitter::splitterMoved, this, [this] { userPaneHeights_ = true; });
@@ -299,6 +300,10 @@ void TFormMain::Exit1Click() { close(); }
 
 void TFormMain::closeEvent(QCloseEvent* event)
 {
+    if (!QueueMayClose()) {
+        event->ignore();
+        return;
+    }
     if (IsConnected()) {
         Prompts().Beep();
         const QMessageBox::StandardButton answer =
@@ -313,6 +318,7 @@ void TFormMain::closeEvent(QCloseEvent* event)
         QuitSession();
         Application::ProcessMessages();
     }
+    QueueClosing();
     SaveWindowSettings();
     SelectionList.clear();
     event->accept();

@@ -36,6 +36,12 @@ struct TProfileHooks;
 class TFtpClient;
 class TListView;
 class TTransferProgress;
+class TTransferQueue;
+class TQueueControl;
+class TQueuePane;
+struct TTransferSite;
+struct TConflictQuestion;
+struct TConflictAnswer;
 enum class TViewStyle;
 
 class TFormMain : public QMainWindow {
@@ -83,6 +89,10 @@ public:
     QPlainTextEdit* Memo1 = nullptr;
     QLabel* StatusPanel0 = nullptr;
     QLabel* StatusPanel1 = nullptr;
+    // The transfer queue beside the log, and its figures in the status bar.
+    QSplitter* Splitter4 = nullptr;  // log | transfer queue
+    TQueuePane* QueuePane = nullptr;
+    QLabel* StatusQueue = nullptr;
 
     // ---- toolbars -------------------------------------------------------
     QToolBar* Toolbar1 = nullptr;  // quick connect bar
@@ -171,6 +181,7 @@ public:
     QAction* RenameDir1 = nullptr;
     QMenu* PopRemoteDir = nullptr;
     QAction* ChangeDirectory2 = nullptr;
+    QAction* DownloadDirectory1 = nullptr;
     QAction* CreateDirectory2 = nullptr;
     QAction* UpDirectory2 = nullptr;
     QAction* DeleteDirectory1 = nullptr;
@@ -298,6 +309,19 @@ public:
     // The folder selected in Dir1 followed by "/", empty when none is.
     QString FolderPrefix() const;
 
+    // ---- transfer queue (formmain_queue.cpp) --------------------------------
+    TTransferQueue& TransferQueue();
+    // Queues the local folder for upload into the current remote directory.
+    void QueueUploadFolder(const QString& folder);
+    void StartQueue();
+    // A session was opened: a queue loaded from the last session runs again
+    // when it belongs to this site.
+    void QueueSessionOpened();
+    // Closing: the question about a non-empty queue, then stopping and
+    // saving it.
+    bool QueueMayClose();
+    void QueueClosing();
+
     // ---- FTP events ----------------------------------------------------------
     void FTPC1Display(TCustomFtpCli* sender, std::string& msg);
     void FTPC1DisplayFile(TCustomFtpCli* sender, std::string& msg);
@@ -325,6 +349,7 @@ public slots:
     void DownloadFile1Click();
     void ResumeDownload1Click();
     void SendDirectory1Click();
+    void DownloadDirectory1Click();
     // File and directory commands.
     void RemoteFile1Click();
     void LocalFile1Click();
@@ -393,6 +418,13 @@ private:
     void CreatePopupMenus();
     void CreateToolbars();
     void CreateStatusBar();
+    QWidget* CreateQueuePane();
+    bool QueueSite(TTransferSite& site);
+    QString AbsoluteRemotePath(const QString& name) const;
+    void QueueFinished(bool ok);
+    void ShowQueueStatus();
+    void OfferSavedQueue();
+    TConflictAnswer QueueConflict(const TConflictQuestion& question);
     void ConnectSignals();
     void ApplyPaneHeights();
     void SetViewStyle(TViewStyle style, QAction* menuItem, QAction* button);
@@ -426,6 +458,7 @@ private:
     bool userPaneHeights_ = false;
     // The user gave up logging in again after a refused login.
     bool loginGivenUp_ = false;
+    std::unique_ptr<TQueueControl> queue_;
 };
 
 // The one main window, set before its constructor runs its own code.

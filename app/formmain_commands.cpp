@@ -21,6 +21,8 @@ bool RuleHolds(TEnableRule rule, const TSelectionState& s)
         return s.Connected && s.Local > 0;
     case TEnableRule::ConnectedRemoteFilesAny:
         return s.Connected && s.RemoteFiles > 0;
+    case TEnableRule::ConnectedRemoteAny:
+        return s.Connected && (s.RemoteFiles > 0 || s.RemoteDirs > 0);
     case TEnableRule::ConnectedRemoteFilesOne:
         return s.Connected && s.RemoteFiles == 1;
     case TEnableRule::ConnectedRemoteDirsAny:
@@ -48,7 +50,7 @@ const std::vector<TCommandRow>& CommandTable()
         {&F::UploadFile1Click, R::ConnectedLocalAny,
          {{&F::UploadFile1, "UploadFile1", "&Upload File"}, {&F::UploadFile2, "UploadFile2", "&Upload File"},
           {&F::TBUpload, "TBUpload", "Upload selected files"}}},
-        {&F::DownloadFile1Click, R::ConnectedRemoteFilesAny,
+        {&F::DownloadFile1Click, R::ConnectedRemoteAny,
          {{&F::DownloadFile1, "DownloadFile1", "Download &File"}, {&F::DownloadFile2, "DownloadFile2", "&Download File"},
           {&F::TBDownload, "TBDownload", "Download selected files"}}},
         {&F::ResumeDownload1Click, R::ConnectedRemoteFilesAny,
@@ -56,6 +58,8 @@ const std::vector<TCommandRow>& CommandTable()
           {&F::ResumeDownload2, "ResumeDownload2", "Re&sume Download"}}},
         {&F::SendDirectory1Click, R::Connected,
          {{&F::SendDirectory1, "SendDirectory1", "U&pload Directory"}, {&F::UploadDir1, "UploadDir1", "&Upload Directory"}}},
+        {&F::DownloadDirectory1Click, R::ConnectedRemoteDirsAny,
+         {{&F::DownloadDirectory1, "DownloadDirectory1", "Do&wnload Directory"}}},
         // Files.
         {&F::RemoteFile1Click, R::ConnectedRemoteFilesAny,
          {{&F::RemoteFile1, "RemoteFile1", "Remote &File"}, {&F::RemoteFile3, "RemoteFile3", "Remote File"},

@@ -21,6 +21,7 @@ enum class TEnableRule {
     LocalOne,
     ConnectedLocalAny,
     ConnectedRemoteFilesAny,
+    ConnectedRemoteAny,
     ConnectedRemoteFilesOne,
     ConnectedRemoteDirsAny,
     ConnectedRemoteDirsOne,

@@ -116,6 +116,7 @@ void TFormMain::OpenSession()
     }
     RunRequest(&TFtpClient::Syst);
     RequestRemoteListing();
+    QueueSessionOpened();
 }
 
 void TFormMain::AskLoginAgain()

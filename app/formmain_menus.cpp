@@ -132,7 +132,8 @@ void TFormMain::CreatePopupMenus()
     PopDir1->addActions({UploadDir1, CreateDir1, DeleteDir1, RenameDir1});
     PopRemoteDir = MakeMenu(this, "PopRemoteDir", QString());
     PopRemoteDir->addActions(
-        {ChangeDirectory2, CreateDirectory2, UpDirectory2, DeleteDirectory1, RenameDirectory1, CHMODDirectory2});
+        {ChangeDirectory2, DownloadDirectory1, CreateDirectory2, UpDirectory2, DeleteDirectory1, RenameDirectory1,
+         CHMODDirectory2});
     PopFile1 = MakeMenu(this, "PopFile1", QString());
     PopFile1->addActions({UploadFile2, DeleteFile1, RenameFile1, ViewFile1});
     PopRFile1 = MakeMenu(this, "PopRFile1", QString());

@@ -289,6 +289,11 @@ void TFormMain::UploadFile1Click()
 
 void TFormMain::DownloadFile1Click()
 {
+    // Only directories selected: they are queued as whole trees.
+    if (RemoteFiles->SelCount() == 0 && RemoteDirs->SelCount() > 0) {
+        DownloadDirectory1Click();
+        return;
+    }
     QString target = FolderPrefix();
     const std::vector<int> selected = RemoteFiles->SelectedRows();
     if (selected.empty()) {
@@ -406,35 +411,10 @@ void TFormMain::SendDirectory1Click()
 
 void TFormMain::SendDragDir()
 {
-    // The names first: each upload runs the event loop, and the folder may
-    // change meanwhile.
-    QStringList names;
-    std::unique_ptr<DIR, DirCloser> dir(opendir(QFile::encodeName(UploadDirPath).constData()));
-    if (dir) {
-        const int dirFd = dirfd(dir.get());
-        while (const dirent* entry = readdir(dir.get())) {
-            struct stat info {};
-            if (fstatat(dirFd, entry->d_name, &info, 0) != 0)
-                continue;
-            // Plain files only: folders are not entered, and a pipe or a
-            // device would never end.
-            if (!S_ISREG(info.st_mode))
-                continue;
-            names.append(QFile::decodeName(entry->d_name));
-        }
-    }
-    dir.reset();
-    TSameNameBatch batch;
-    for (const QString& name : names) {
-        if (CancelTransfer)
-            break;
-        const QString path = UploadDirPath + name;
-        const TTarget target = ResolveSameName(batch, QString(), name, QFileInfo(path).size(), true);
-        if (!target.Skip)
-            SendAFile(path, target.Name, target.ResumeAt);
-    }
+    // The whole tree, through the transfer queue: its own sessions move it
+    // while this one stays free for browsing.
+    QueueUploadFolder(UploadDirPath);
     CancelTransfer = false;
-    RequestRemoteListing();
 }
 
 void TFormMain::List1StartDrag()

@@ -7,6 +7,7 @@
 #include "dialogs/transferprogress.h"
 #include "ftp/ftpclient.h"
 #include "support/eventwait.h"
+#include "transfers/transferqueue.h"
 
 #include <QDir>
 #include <QFile>
@@ -200,20 +201,24 @@ TEST_F(TransferTest, CancelInTheMiddleStopsTheBatchAndTheSessionGoesOn)
     EXPECT_TRUE(ReadAll(local.filePath(QStringLiteral("huge1.bin"))) == ReadAll(Remote(QStringLiteral("huge1.bin"))));
 }
 
-TEST_F(TransferTest, DirectoryUploadSkipsSubFolders)
+TEST_F(TransferTest, DirectoryUploadQueuesTheWholeTree)
 {
     QuickConnect();
     MakeLocal({QStringLiteral("p.bin"), QStringLiteral("q.txt")}, 3000);
     ASSERT_TRUE(QDir(local.path()).mkdir(QStringLiteral("nested")));
     WriteFile(local.filePath(QStringLiteral("nested/deep.bin")), "deep");
     form->SendDirectory1Click();
-    EXPECT_EQ(ReadAll(Remote(QStringLiteral("p.bin"))), ReadAll(local.filePath(QStringLiteral("p.bin"))));
-    EXPECT_EQ(ReadAll(Remote(QStringLiteral("q.txt"))), ReadAll(local.filePath(QStringLiteral("q.txt"))));
-    EXPECT_FALSE(QFile::exists(Remote(QStringLiteral("nested"))));
-    EXPECT_FALSE(QFile::exists(Remote(QStringLiteral("deep.bin"))));
-    QStringList listed = Captions(form->RemoteFiles);
-    listed.sort();
-    EXPECT_EQ(listed, (QStringList{QStringLiteral("p.bin"), QStringLiteral("q.txt")}));
+    // The folder itself arrives under its own name, sub-folders and all,
+    // through the queue's own sessions.
+    const QString name = QFileInfo(local.path()).fileName();
+    ASSERT_TRUE(testsupport::WaitFor([this] { return !form->TransferQueue().HasUnfinished(); }, 30000))
+        << LogText(*form).toStdString();
+    EXPECT_EQ(ReadAll(Remote(name + QStringLiteral("/p.bin"))), ReadAll(local.filePath(QStringLiteral("p.bin"))));
+    EXPECT_EQ(ReadAll(Remote(name + QStringLiteral("/q.txt"))), ReadAll(local.filePath(QStringLiteral("q.txt"))));
+    EXPECT_EQ(ReadAll(Remote(name + QStringLiteral("/nested/deep.bin"))), QByteArray("deep"));
+    EXPECT_FALSE(QFile::exists(Remote(QStringLiteral("p.bin"))));
+    ASSERT_TRUE(testsupport::WaitFor([&] { return Captions(form->RemoteDirs).contains(name); }, 10000))
+        << Captions(form->RemoteDirs).join('|').toStdString();
     EXPECT_EQ(form->DragSource, QStringLiteral("remoteDir"));
 }
 

@@ -506,7 +506,10 @@ TEST_F(WidgetTest, SeveralFilesGetTheirPermissionsAndAnEmptyFolderUploadEnds)
     form->CancelTransfer = true;
     form->SendDirectory1->trigger();
     EXPECT_FALSE(form->CancelTransfer);
-    EXPECT_EQ(Sent(QStringLiteral("LIST")), lists + 1);
+    // The empty folder is created through the queue; the remote pane is
+    // listed again once the queue is done.
+    EXPECT_TRUE(testsupport::WaitFor([&] { return Sent(QStringLiteral("LIST")) == lists + 1; }, 30000));
+    EXPECT_TRUE(QFileInfo(Remote(QStringLiteral("nofiles"))).isDir());
 }
 
 TEST_F(WidgetTest, OnlyThisWindowsOwnDragsAreTakenAndTheDirectoriesDragNothing)

@@ -1,0 +1,368 @@
+// The transfer queue in the main window, driven the way a user drives it:
+// rows clicked, context menus opened with the mouse and their items
+// clicked, questions answered through the prompts interface; against
+// pyftpdlib and vsftpd on 127.0.0.1.
+#include "sessionfixture.h"
+
+#include "app/queuepane.h"
+#include "support/eventwait.h"
+#include "transfers/transferqueue.h"
+#include "transfertestutil.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMenu>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTabWidget>
+#include <QTest>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace sessiontest;
+
+namespace {
+
+QModelIndex RowIndex(const TListView* list, const QString& caption)
+{
+    const TListModel* items = list->Items();
+    for (int row = 0; row < items->Count(); ++row)
+        if (items->Item(row).Caption == caption)
+            return items->index(row, 0);
+    return {};
+}
+
+QPoint RowCentre(TListView* list, const QString& caption)
+{
+    const QModelIndex index = RowIndex(list, caption);
+    EXPECT_TRUE(index.isValid()) << caption.toStdString() << " in " << Captions(list).join('|').toStdString();
+    QTreeView* view = list->ReportView();
+    view->scrollTo(index);
+    return view->visualRect(index).center();
+}
+
+void ClickRow(TListView* list, const QString& caption)
+{
+    QTest::mouseClick(list->ReportView()->viewport(), Qt::LeftButton, {}, RowCentre(list, caption));
+}
+
+void DoubleClickRow(TListView* list, const QString& caption)
+{
+    const QPoint at = RowCentre(list, caption);
+    QTest::mouseClick(list->ReportView()->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(list->ReportView()->viewport(), Qt::LeftButton, {}, at);
+}
+
+// A right click at `pos` of a view's viewport: the context menu it opens.
+void RightClick(QWidget* viewport, const QPoint& pos)
+{
+    QTest::mouseClick(viewport, Qt::RightButton, {}, pos);
+    QContextMenuEvent event(QContextMenuEvent::Mouse, pos, viewport->mapToGlobal(pos));
+    QApplication::sendEvent(viewport, &event);
+}
+
+// Clicks `action` in the popup `menu`, which must be open with the item
+// enabled.
+void ClickMenuItem(QMenu* menu, QAction* action)
+{
+    ASSERT_TRUE(testsupport::WaitFor([menu] { return menu->isVisible(); }, 3000)) << menu->objectName().toStdString();
+    ASSERT_TRUE(action->isEnabled()) << action->objectName().toStdString();
+    QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(action).center());
+    testsupport::WaitFor([menu] { return !menu->isVisible(); }, 3000);
+}
+
+QString Std(const std::string& s) { return QString::fromStdString(s); }
+
+class QueueWindowTest : public SessionTest {
+protected:
+    void SetUp() override
+    {
+        SetConnections(2);
+        QFile::remove(QueueFile());
+        SessionTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        ShowForm();
+    }
+
+    void TearDown() override
+    {
+        SessionTest::TearDown();
+        QFile::remove(QueueFile());
+        QSettings(QStringLiteral("Veltrane"), QStringLiteral("Tarvik")).remove(QStringLiteral("Settings"));
+    }
+
+    static QString QueueFile() { return QString::fromLocal8Bit(qgetenv("TARVIK_HOME")) + "/TransferQueue.json"; }
+
+    static void SetConnections(int n)
+    {
+        QSettings store(QStringLiteral("Veltrane"), QStringLiteral("Tarvik"));
+        store.setValue(QStringLiteral("Settings/QueueConnections"), n);
+    }
+
+    void ShowForm()
+    {
+        form->resize(1000, 760);
+        form->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+    }
+
+    TQueuePane* Pane() const { return form->QueuePane; }
+    QTreeWidget* List(TQueuePane::Tab tab) const { return Pane()->Lists[tab]; }
+
+    // Waits until the queue has nothing left to run and its runner stopped.
+    bool WaitQueueDone(int timeoutMs = 120000)
+    {
+        return testsupport::WaitFor(
+            [this] { return !form->TransferQueue().HasUnfinished() && !Pane()->QueueStop1->isEnabled(); },
+            timeoutMs);
+    }
+
+    // Right-clicks folder `name` in the remote directories and chooses
+    // "Download Directory"; the folder question is answered with Yes.
+    void DownloadRemoteFolder(const QString& name)
+    {
+        ClickRow(form->RemoteDirs, name);
+        prompts.AnswerQuestion(QMessageBox::Yes);
+        RightClick(form->RemoteDirs->ReportView()->viewport(), RowCentre(form->RemoteDirs, name));
+        ClickMenuItem(form->PopRemoteDir, form->DownloadDirectory1);
+    }
+
+    // The queue pane's context menu on the first row of `tab`, then `action`.
+    void QueueCommand(TQueuePane::Tab tab, QAction* action, int row = 0)
+    {
+        Pane()->Tabs->setCurrentIndex(tab);
+        QTreeWidget* list = List(tab);
+        Pane()->Flush();
+        ASSERT_GT(list->topLevelItemCount(), row);
+        const QRect rect = list->visualItemRect(list->topLevelItem(row));
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+        RightClick(list->viewport(), rect.center());
+        ClickMenuItem(Pane()->PopQueue, action);
+    }
+
+    // Names shown in a tab's first column.
+    QStringList Names(TQueuePane::Tab tab) const
+    {
+        Pane()->Flush();
+        QStringList names;
+        for (int i = 0; i < List(tab)->topLevelItemCount(); ++i)
+            names << List(tab)->topLevelItem(i)->text(TQueuePane::NameColumn);
+        return names;
+    }
+};
+
+TEST_F(QueueWindowTest, FolderTreesGoDownAndUpThroughTheQueueAndArriveWhole)
+{
+    StartServer();
+    transfertest::TreeShape shape;
+    shape.Folders = 8;
+    shape.Files = 60;
+    shape.Big = 3 * 1024 * 1024;
+    shape.Medium = 700 * 1024;
+    transfertest::MakeTree(server->Root() + "/tree", shape);
+    QuickConnect(true);
+
+    DownloadRemoteFolder(QStringLiteral("tree"));
+    EXPECT_EQ(prompts.Unexpected(), 0);
+    ASSERT_TRUE(WaitQueueDone()) << transfertest::Unfinished(form->TransferQueue());
+    EXPECT_EQ(transfertest::CompareTrees(server->Root() + "/tree", local.filePath("tree").toStdString()), "");
+    EXPECT_TRUE(Names(TQueuePane::FailedTab).isEmpty()) << Names(TQueuePane::FailedTab).join('\n').toStdString();
+    // Every file and folder of the tree, and the tree itself, succeeded.
+    EXPECT_EQ(Names(TQueuePane::DoneTab).size(), shape.Files + shape.Folders + 1);
+    EXPECT_TRUE(Names(TQueuePane::QueuedTab).isEmpty());
+    EXPECT_TRUE(form->StatusQueue->text().contains(QStringLiteral("100%"))) << form->StatusQueue->text().toStdString();
+
+    // The same tree back up, into another remote folder, from the local tree.
+    ASSERT_TRUE(QDir().mkpath(Remote(QStringLiteral("up"))));
+    form->RefreshRemoteListing1->trigger();
+    DoubleClickRow(form->RemoteDirs, QStringLiteral("up"));
+    ASSERT_TRUE(testsupport::WaitFor([this] { return form->RemoteDir.endsWith(QStringLiteral("/up")); }, 5000));
+    ASSERT_TRUE(form->SelectFolder(local.filePath(QStringLiteral("tree"))));
+    prompts.Clear();
+    form->SendDirectory1->trigger();
+    ASSERT_TRUE(WaitQueueDone()) << transfertest::Unfinished(form->TransferQueue());
+    EXPECT_EQ(prompts.Unexpected(), 0);
+    EXPECT_EQ(transfertest::CompareTrees(local.filePath("tree").toStdString(), server->Root() + "/up/tree"), "");
+    // The remote pane was listed again once the queue had finished.
+    ASSERT_TRUE(testsupport::WaitFor([this] { return RowIndex(form->RemoteDirs, QStringLiteral("tree")).isValid(); },
+                                     5000));
+
+    // Again: the targets exist now. One same-name question for the whole
+    // batch, answered "skip" for all of them: nothing is touched.
+    WriteFile(local.filePath(QStringLiteral("tree/changed.bin")), "local only");
+    const QString aFile = Std(server->Root()) + "/up/tree/changed.bin";
+    WriteFile(aFile, "remote copy");
+    prompts.Clear();
+    prompts.AnswerSameName(TSameNameAnswer::Skip, true);
+    form->SendDirectory1->trigger();
+    ASSERT_TRUE(WaitQueueDone()) << transfertest::Unfinished(form->TransferQueue());
+    int asked = 0;
+    for (const auto& record : prompts.Records())
+        asked += record.kind == QLatin1String("samename") ? 1 : 0;
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(ReadAll(aFile), QByteArray("remote copy"));
+    EXPECT_EQ(prompts.Unexpected(), 0);
+}
+
+TEST_F(QueueWindowTest, TheQueueIsSavedOnExitOfferedAtTheNextStartAndResumed)
+{
+    SetConnections(1);
+    StartServer();
+    transfertest::TreeShape shape;
+    shape.Folders = 4;
+    shape.Files = 30;
+    shape.Big = 2 * 1024 * 1024;
+    shape.Medium = 300 * 1024;
+    transfertest::MakeTree(server->Root() + "/saved", shape);
+    QuickConnect(true);
+
+    DownloadRemoteFolder(QStringLiteral("saved"));
+    // Stopped at once: the queue holds the folder, not yet listed.
+    QueueCommand(TQueuePane::QueuedTab, Pane()->QueueStop1);
+    EXPECT_FALSE(Pane()->QueueStop1->isEnabled());
+    ASSERT_TRUE(form->TransferQueue().HasUnfinished());
+
+    // Closing asks about the queue, then about the connection.
+    prompts.Clear();
+    prompts.AnswerQuestion(QMessageBox::Yes);
+    prompts.AnswerQuestion(QMessageBox::Yes);
+    form->Exit1->trigger();
+    EXPECT_FALSE(form->isVisible());
+    ASSERT_GE(prompts.Records().size(), 2);
+    EXPECT_TRUE(prompts.Records()[0].text.contains(QStringLiteral("transfer queue"))) << prompts.Records()[0].text.toStdString();
+    ASSERT_TRUE(QFileInfo::exists(QueueFile()));
+    form.reset();
+
+    // A new window offers the queue; the same site connected resumes it.
+    prompts.Clear();
+    prompts.AnswerQuestion(QMessageBox::Yes);
+    form = std::make_unique<TFormMain>();
+    ASSERT_TRUE(form->SelectFolder(local.path()));
+    ShowForm();
+    ASSERT_TRUE(testsupport::WaitFor([this] { return form->TransferQueue().HasUnfinished(); }, 5000));
+    ASSERT_EQ(prompts.Records().size(), 1);
+    EXPECT_EQ(prompts.Records()[0].caption, QStringLiteral("Transfer Queue"));
+    EXPECT_FALSE(Names(TQueuePane::QueuedTab).isEmpty());
+    QuickConnect(true);
+    ASSERT_TRUE(WaitQueueDone()) << transfertest::Unfinished(form->TransferQueue()) << LogText(*form).toStdString();
+    EXPECT_EQ(transfertest::CompareTrees(server->Root() + "/saved", local.filePath("saved").toStdString()), "");
+    EXPECT_TRUE(Names(TQueuePane::FailedTab).isEmpty());
+    EXPECT_EQ(prompts.Unexpected(), 0);
+
+    // Closing with the queue done asks nothing about it and leaves no file.
+    prompts.Clear();
+    prompts.AnswerQuestion(QMessageBox::Yes);
+    form->Exit1->trigger();
+    EXPECT_FALSE(QFileInfo::exists(QueueFile()));
+    EXPECT_EQ(prompts.Unexpected(), 0);
+}
+
+TEST_F(QueueWindowTest, BrowsingWorksWhileTwoTransfersRun)
+{
+    StartServer();
+    ASSERT_TRUE(QDir().mkpath(Remote(QStringLiteral("big"))));
+    ASSERT_TRUE(QDir().mkpath(Remote(QStringLiteral("elsewhere/inner"))));
+    WriteFile(Remote(QStringLiteral("elsewhere/note.txt")), "note");
+    const std::int64_t size = 160ll * 1024 * 1024;
+    transfertest::MakeFile(server->Root() + "/big/one.bin", size, 1);
+    transfertest::MakeFile(server->Root() + "/big/two.bin", size, 2);
+    QuickConnect(true);
+
+    DownloadRemoteFolder(QStringLiteral("big"));
+    ASSERT_TRUE(testsupport::WaitFor(
+        [this] {
+            const TTransferTotals totals = form->TransferQueue().Totals();
+            return totals.Active == 2 && totals.BytesDone > 0;
+        },
+        30000))
+        << LogText(*form).toStdString();
+
+    // CWD and LIST on the browsing session while both files move.
+    const QString log = LogText(*form);
+    DoubleClickRow(form->RemoteDirs, QStringLiteral("elsewhere"));
+    ASSERT_TRUE(testsupport::WaitFor([this] { return form->RemoteDir.endsWith(QStringLiteral("/elsewhere")); }, 5000));
+    EXPECT_EQ(Captions(form->RemoteFiles), QStringList{QStringLiteral("note.txt")});
+    EXPECT_TRUE(RowIndex(form->RemoteDirs, QStringLiteral("inner")).isValid());
+    EXPECT_EQ(form->TransferQueue().Totals().Active, 2) << "the transfers ended before the browsing did";
+    EXPECT_FALSE(LogText(*form).mid(log.size()).contains(QStringLiteral("not ready")));
+
+    ASSERT_TRUE(WaitQueueDone()) << transfertest::Unfinished(form->TransferQueue());
+    EXPECT_EQ(transfertest::CompareTrees(server->Root() + "/big", local.filePath("big").toStdString()), "");
+}
+
+TEST_F(QueueWindowTest, ARefusedFileIsAFailureWithTheServersTextNeverASuccess)
+{
+    std::string whyNot;
+    server = testsupport::FtpTestServer::Start(testsupport::FtpTestServer::Kind::Vsftpd, &whyNot);
+    if (!server)
+        GTEST_SKIP() << whyNot;
+    const std::string dir = server->Root() + "/mixed";
+    ASSERT_EQ(::mkdir(dir.c_str(), 0755), 0);
+    transfertest::MakeFile(dir + "/fine.bin", 5000, 3);
+    transfertest::MakeFile(dir + "/locked.bin", 7000, 4);
+    server->Share(dir);
+    server->Share(dir + "/fine.bin");
+    // Owned by root and readable by nobody: the server's user cannot open it.
+    ASSERT_EQ(::chown((dir + "/locked.bin").c_str(), 0, 0), 0);
+    ASSERT_EQ(::chmod((dir + "/locked.bin").c_str(), 0), 0);
+    QuickConnect(true);
+
+    DownloadRemoteFolder(QStringLiteral("mixed"));
+    ASSERT_TRUE(WaitQueueDone()) << transfertest::Unfinished(form->TransferQueue());
+    const QStringList failed = Names(TQueuePane::FailedTab);
+    ASSERT_EQ(failed.size(), 1) << failed.join('\n').toStdString();
+    EXPECT_TRUE(failed.front().endsWith(QStringLiteral("/mixed/locked.bin")));
+    const QString status = List(TQueuePane::FailedTab)->topLevelItem(0)->text(TQueuePane::StatusColumn);
+    EXPECT_TRUE(status.startsWith(QStringLiteral("550"))) << status.toStdString();
+    for (const QString& name : Names(TQueuePane::DoneTab))
+        EXPECT_FALSE(name.endsWith(QStringLiteral("locked.bin"))) << name.toStdString();
+    EXPECT_TRUE(Names(TQueuePane::DoneTab).join('|').contains(QStringLiteral("/mixed/fine.bin")));
+    EXPECT_TRUE(form->StatusPanel1->text().contains(QStringLiteral("failed"))) << form->StatusPanel1->text().toStdString();
+
+    // Retry from the failed tab: refused again, and failed again.
+    QueueCommand(TQueuePane::FailedTab, Pane()->QueueRetry1);
+    ASSERT_TRUE(WaitQueueDone()) << transfertest::Unfinished(form->TransferQueue());
+    EXPECT_EQ(Names(TQueuePane::FailedTab).size(), 1);
+    // Removed from the failed tab, it is gone from the queue.
+    QueueCommand(TQueuePane::FailedTab, Pane()->QueueRemove1);
+    EXPECT_TRUE(Names(TQueuePane::FailedTab).isEmpty());
+}
+
+TEST_F(QueueWindowTest, MoveToTopAndRemoveReorderTheWaitingItems)
+{
+    StartServer();
+    for (const char* name : {"a", "b", "c"}) {
+        ASSERT_TRUE(QDir().mkpath(Remote(QString::fromLatin1(name))));
+        transfertest::MakeFile(server->Root() + "/" + name + "/f.bin", 1000, 5);
+    }
+    QuickConnect(true);
+    // Three folders queued one after the other, the queue stopped at once.
+    for (const char* name : {"a", "b", "c"}) {
+        DownloadRemoteFolder(QString::fromLatin1(name));
+        QueueCommand(TQueuePane::QueuedTab, Pane()->QueueStop1);
+    }
+    // The folders' rows (a session may have listed one before the stop).
+    const QString root = Std(server->Root());
+    const auto folders = [this] { return Names(TQueuePane::QueuedTab).filter(QRegularExpression(QStringLiteral("/$"))); };
+    const auto rowOf = [this](const QString& name) { return int(Names(TQueuePane::QueuedTab).indexOf(name)); };
+    EXPECT_EQ(folders(), (QStringList{root + "/a/", root + "/b/", root + "/c/"}));
+    QueueCommand(TQueuePane::QueuedTab, Pane()->QueueMoveToTop1, rowOf(root + "/c/"));
+    EXPECT_EQ(folders(), (QStringList{root + "/c/", root + "/a/", root + "/b/"}));
+    QueueCommand(TQueuePane::QueuedTab, Pane()->QueueRemove1, rowOf(root + "/a/"));
+    EXPECT_EQ(folders(), (QStringList{root + "/c/", root + "/b/"}));
+    QueueCommand(TQueuePane::QueuedTab, Pane()->QueueStart1);
+    ASSERT_TRUE(WaitQueueDone()) << transfertest::Unfinished(form->TransferQueue());
+    EXPECT_TRUE(QFileInfo::exists(local.filePath(QStringLiteral("c/f.bin"))));
+    EXPECT_TRUE(QFileInfo::exists(local.filePath(QStringLiteral("b/f.bin"))));
+    EXPECT_FALSE(QFileInfo::exists(local.filePath(QStringLiteral("a"))));
+}
+
+} // namespace
