@@ -296,6 +296,7 @@ protected:
     void ProtDone();
     void ControlSslHandshakeDone(std::uint16_t error);
     void ControlSslError(std::uint16_t error);
+    void FailControlTls(std::uint16_t code, const std::string& text);
     void ControlVerifyPeer(const TSslCertInfo& cert, bool& accept);
     std::string TlsFailureText(TWSocket* socket, std::uint16_t error) const;
     bool RefuseClearLogin();

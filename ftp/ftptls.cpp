@@ -90,8 +90,8 @@ void TCustomFtpCli::AuthDone()
             FControlSocket->StartTLS();
         } catch (const Exception& e) {
             FAuthHandshake = false;
+            FailControlTls(500, "TLS error: " + e.Message());
             CloseControlLater(true);
-            EndWithFailure(500, "TLS error: " + e.Message(), TFailText::Local, 500);
         }
         return;
     }
@@ -108,11 +108,24 @@ void TCustomFtpCli::AuthDone()
     // in" to AUTH): the session ends here, before USER and PASS.
     const std::string reply = FLastResponse;
     const std::uint16_t code = refused ? ErrorValue(FStatusCode) : 534;
+    FailControlTls(code, "TLS required, but the server answered AUTH TLS with \"" + reply +
+                             "\": session closed, user name and password not sent");
     CloseControlLater(true);
-    EndWithFailure(code,
-                   "TLS required, but the server answered AUTH TLS with \"" + reply +
-                       "\": session closed, user name and password not sent",
-                   TFailText::Local, code);
+}
+
+void TCustomFtpCli::FailControlTls(std::uint16_t code, const std::string& text)
+{
+    // The request ends when the control connection has closed (the close
+    // reports the result), so that the caller finds the client ready and
+    // disconnected, never logged in over clear text.
+    FNext = nullptr;
+    FChainStep = nullptr;
+    FPendingFcts.Clear();
+    FErrorMessage = text;
+    FLastResponse = text;
+    FStatusCode = code < 600 ? code : 500;
+    FRequestResult = code;
+    TriggerDisplay("! " + text);
 }
 
 void TCustomFtpCli::ControlSslHandshakeDone(std::uint16_t error)
@@ -141,8 +154,8 @@ void TCustomFtpCli::ControlSslError(std::uint16_t error)
     if (!FAuthHandshake)
         return; // later failures close the connection, which reports them
     FAuthHandshake = false;
-    FClosingOnPurpose = true;
-    EndWithFailure(error, TlsFailureText(FControlSocket.get(), error), TFailText::Local, 500);
+    // The socket closes the connection right after this event.
+    FailControlTls(error, TlsFailureText(FControlSocket.get(), error));
 }
 
 bool TCustomFtpCli::RefuseClearLogin()
