@@ -396,6 +396,10 @@ protected:
     // accepted (verified, trusted or allowed by the user): the data
     // connections must show the same one.
     std::string FTlsAcceptedFingerprint;
+    // The session the next data connection offers, and the data socket's
+    // newest session before the current data connection started.
+    TSslSession FDataResumeSession;
+    TSslSession FDataSessionBefore;
 
     std::unique_ptr<THiddenWindow> FWindow;
     std::unique_ptr<TWSocket> FControlSocket;

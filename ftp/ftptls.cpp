@@ -47,6 +47,8 @@ void TCustomFtpCli::PrepareControlTls()
     FDataProtected = false;
     FDataTls = false;
     FTlsAcceptedFingerprint.clear();
+    FDataResumeSession.reset();
+    FDataSessionBefore.reset();
     TWSocket* const s = FControlSocket.get();
     s->SetSslEnable(FEncryption == TFtpEncryption::Implicit);
     // The certificate must name the host the user asked for, not the
@@ -277,7 +279,11 @@ void TCustomFtpCli::StartDataTls()
     data->SetSslVerifyPeer(FSslVerifyPeer);
     data->SetSslMinVersion(FSslMinVersion);
     data->SetSslMaxVersion(FSslMaxVersion);
-    data->SetSslSession(FControlSocket->SslSession());
+    // A TLS 1.3 ticket is good for one resumption with some servers: each
+    // data connection offers the newest one, from the data connection
+    // before it when that brought one, else the control connection's.
+    data->SetSslSession(FDataResumeSession ? FDataResumeSession : FControlSocket->SslSession());
+    FDataSessionBefore = data->SslSession();
     // The data connection must come from the server the control
     // connection's certificate was accepted for.
     data->OnSslVerifyPeer = [this](TCustomWSocket*, const TSslCertInfo& cert, bool& accept) {
@@ -306,9 +312,11 @@ void TCustomFtpCli::CheckDataTlsClose(std::uint16_t error)
     if (!FDataTls)
         return;
     FDataTls = false;
+    TWSocket* const data = DataSocket();
+    if (data->SslSession() && data->SslSession() != FDataSessionBefore)
+        FDataResumeSession = data->SslSession();
     if (FData->Failed() || FData->AbortRequested)
         return;
-    TWSocket* const data = DataSocket();
     if (IsTlsError(error)) {
         FData->Fail(426, TlsFailureText(data, error) + " (data connection)");
         return;
