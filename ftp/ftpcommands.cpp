@@ -161,7 +161,8 @@ void TCustomFtpCli::DoHighLevelAsync()
 
     // The order of the commands on the wire, whatever order the set holds.
     static constexpr TFtpFct order[] = {
-        ftpFctOpen, ftpFctAuth, ftpFctUser, ftpFctPass, ftpFctPbsz, ftpFctProt, ftpFctCwd,    ftpFctCDup,  ftpFctTypeSet, ftpFctPort, ftpFctRest,
+        ftpFctOpen, ftpFctAuth, ftpFctUser, ftpFctPass, ftpFctPbsz, ftpFctProt,
+        ftpFctCwd,    ftpFctCDup,  ftpFctTypeSet, ftpFctPort, ftpFctRest,
         ftpFctGet,  ftpFctPut,  ftpFctAppend, ftpFctDir,  ftpFctLs,    ftpFctSyst,    ftpFctMkd,  ftpFctRmd,
         ftpFctRenFrom, ftpFctRenTo, ftpFctSize, ftpFctDele, ftpFctPwd, ftpFctQuote,   ftpFctQuit,
     };
