@@ -345,6 +345,7 @@ protected:
     void ProtDone();
     void ControlSslHandshakeDone(std::uint16_t error);
     void ControlSslError(std::uint16_t error);
+    void FailControlTls(std::uint16_t code, const std::string& text);
     void ControlVerifyPeer(const TSslCertInfo& cert, bool& accept);
     std::string TlsFailureText(TWSocket* socket, std::uint16_t error) const;
     bool RefuseClearLogin();
@@ -465,6 +466,10 @@ protected:
     // accepted (verified, trusted or allowed by the user): the data
     // connections must show the same one.
     std::string FTlsAcceptedFingerprint;
+    // The session the next data connection offers, and the data socket's
+    // newest session before the current data connection started.
+    TSslSession FDataResumeSession;
+    TSslSession FDataSessionBefore;
 
     std::unique_ptr<THiddenWindow> FWindow;
     std::unique_ptr<TWSocket> FControlSocket;

@@ -172,11 +172,11 @@ void TCustomFtpCli::DoHighLevelAsync()
 
     // The order of the commands on the wire, whatever order the set holds.
     static constexpr TFtpFct order[] = {
-        ftpFctOpen, ftpFctAuth, ftpFctUser, ftpFctPass, ftpFctPbsz, ftpFctProt, ftpFctFeat,   ftpFctOptsUtf8, ftpFctCwd,  ftpFctCDup,
-        ftpFctTypeSet, ftpFctListPwd,  ftpFctListCwd, ftpFctMdtm,  ftpFctPort,     ftpFctRest, ftpFctGet,
-        ftpFctKeepTime, ftpFctPut,     ftpFctAppend, ftpFctMfmt,   ftpFctDir,      ftpFctLs,   ftpFctMlsd,
-        ftpFctListBack, ftpFctSyst,    ftpFctMkd,    ftpFctRmd,    ftpFctRenFrom,  ftpFctRenTo, ftpFctSize,
-        ftpFctDele,    ftpFctPwd,      ftpFctQuote,  ftpFctQuit,
+        ftpFctOpen,     ftpFctAuth,    ftpFctUser,    ftpFctPass,    ftpFctPbsz,    ftpFctProt,    ftpFctFeat,
+        ftpFctOptsUtf8, ftpFctCwd,     ftpFctCDup,    ftpFctTypeSet, ftpFctListPwd, ftpFctListCwd, ftpFctMdtm,
+        ftpFctPort,     ftpFctRest,    ftpFctGet,     ftpFctKeepTime, ftpFctPut,    ftpFctAppend,  ftpFctMfmt,
+        ftpFctDir,      ftpFctLs,      ftpFctMlsd,    ftpFctListBack, ftpFctSyst,   ftpFctMkd,     ftpFctRmd,
+        ftpFctRenFrom,  ftpFctRenTo,   ftpFctSize,    ftpFctDele,    ftpFctPwd,     ftpFctQuote,   ftpFctQuit,
     };
 
     const TFtpFct previous = FLastFct;

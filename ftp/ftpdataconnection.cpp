@@ -243,14 +243,18 @@ void TCustomFtpCli::DataSocketSessionConnected(std::uint16_t error)
     }
     FData->SetPhase(TFtpDataPhase::Open);
     FData->DataOpen = true;
-    StartDataTls();
-    if (FData->Direction() != TFtpDataChannel::TDirection::Send)
+    if (FData->Direction() != TFtpDataChannel::TDirection::Send) {
+        StartDataTls();
         return;
-    // A passive upload sends its command once the connection is there.
+    }
+    // A passive upload sends its command once the connection is there (and
+    // TLS starts after it: some servers drop a handshake that comes first).
     FData->StartTick = 0;
     StateChange(ftpWaitingResponse);
     FNext = &TCustomFtpCli::Next1PutAsync;
     SendCommand((FAppendMode ? "APPE " : "STOR ") + FHostFileName);
+    if (!FDoneReported)
+        StartDataTls();
 }
 
 void TCustomFtpCli::TakeEarlyDataConnection()

@@ -72,8 +72,10 @@ void TCustomFtpCli::ExecTransferAsync(TFtpRequest rqType)
 
     StateChange(ftpWaitingResponse);
     FNext = &TCustomFtpCli::Next1GetAsync;
-    TakeEarlyDataConnection();
     SendCommand(TransferCommandLine());
+    // A connection the server made early is taken once the command is out.
+    if (!FDoneReported)
+        TakeEarlyDataConnection();
 }
 
 bool TCustomFtpCli::OpenDownloadFile()

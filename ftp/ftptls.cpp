@@ -47,6 +47,8 @@ void TCustomFtpCli::PrepareControlTls()
     FDataProtected = false;
     FDataTls = false;
     FTlsAcceptedFingerprint.clear();
+    FDataResumeSession.reset();
+    FDataSessionBefore.reset();
     TWSocket* const s = FControlSocket.get();
     s->SetSslEnable(FEncryption == TFtpEncryption::Implicit);
     // The certificate must name the host the user asked for, not the
@@ -90,8 +92,8 @@ void TCustomFtpCli::AuthDone()
             FControlSocket->StartTLS();
         } catch (const Exception& e) {
             FAuthHandshake = false;
+            FailControlTls(500, "TLS error: " + e.Message());
             CloseControlLater(true);
-            EndWithFailure(500, "TLS error: " + e.Message(), TFailText::Local, 500);
         }
         return;
     }
@@ -108,11 +110,24 @@ void TCustomFtpCli::AuthDone()
     // in" to AUTH): the session ends here, before USER and PASS.
     const std::string reply = FLastResponse;
     const std::uint16_t code = refused ? ErrorValue(FStatusCode) : 534;
+    FailControlTls(code, "TLS required, but the server answered AUTH TLS with \"" + reply +
+                             "\": session closed, user name and password not sent");
     CloseControlLater(true);
-    EndWithFailure(code,
-                   "TLS required, but the server answered AUTH TLS with \"" + reply +
-                       "\": session closed, user name and password not sent",
-                   TFailText::Local, code);
+}
+
+void TCustomFtpCli::FailControlTls(std::uint16_t code, const std::string& text)
+{
+    // The request ends when the control connection has closed (the close
+    // reports the result), so that the caller finds the client ready and
+    // disconnected, never logged in over clear text.
+    FNext = nullptr;
+    FChainStep = nullptr;
+    FPendingFcts.Clear();
+    FErrorMessage = text;
+    FLastResponse = text;
+    FStatusCode = code < 600 ? code : 500;
+    FRequestResult = code;
+    TriggerDisplay("! " + text);
 }
 
 void TCustomFtpCli::ControlSslHandshakeDone(std::uint16_t error)
@@ -141,8 +156,8 @@ void TCustomFtpCli::ControlSslError(std::uint16_t error)
     if (!FAuthHandshake)
         return; // later failures close the connection, which reports them
     FAuthHandshake = false;
-    FClosingOnPurpose = true;
-    EndWithFailure(error, TlsFailureText(FControlSocket.get(), error), TFailText::Local, 500);
+    // The socket closes the connection right after this event.
+    FailControlTls(error, TlsFailureText(FControlSocket.get(), error));
 }
 
 bool TCustomFtpCli::RefuseClearLogin()
@@ -264,7 +279,11 @@ void TCustomFtpCli::StartDataTls()
     data->SetSslVerifyPeer(FSslVerifyPeer);
     data->SetSslMinVersion(FSslMinVersion);
     data->SetSslMaxVersion(FSslMaxVersion);
-    data->SetSslSession(FControlSocket->SslSession());
+    // A TLS 1.3 ticket is good for one resumption with some servers: each
+    // data connection offers the newest one, from the data connection
+    // before it when that brought one, else the control connection's.
+    data->SetSslSession(FDataResumeSession ? FDataResumeSession : FControlSocket->SslSession());
+    FDataSessionBefore = data->SslSession();
     // The data connection must come from the server the control
     // connection's certificate was accepted for.
     data->OnSslVerifyPeer = [this](TCustomWSocket*, const TSslCertInfo& cert, bool& accept) {
@@ -293,9 +312,11 @@ void TCustomFtpCli::CheckDataTlsClose(std::uint16_t error)
     if (!FDataTls)
         return;
     FDataTls = false;
+    TWSocket* const data = DataSocket();
+    if (data->SslSession() && data->SslSession() != FDataSessionBefore)
+        FDataResumeSession = data->SslSession();
     if (FData->Failed() || FData->AbortRequested)
         return;
-    TWSocket* const data = DataSocket();
     if (IsTlsError(error)) {
         FData->Fail(426, TlsFailureText(data, error) + " (data connection)");
         return;

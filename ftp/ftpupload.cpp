@@ -55,8 +55,10 @@ void TCustomFtpCli::ExecUploadAsync()
     if (!FPassive) {
         StateChange(ftpWaitingResponse);
         FNext = &TCustomFtpCli::Next1PutAsync;
-        TakeEarlyDataConnection();
         SendCommand((FAppendMode ? "APPE " : "STOR ") + FHostFileName);
+        // A connection the server made early is taken once the command is out.
+        if (!FDoneReported)
+            TakeEarlyDataConnection();
         return;
     }
     if (!ConnectPassive(426))

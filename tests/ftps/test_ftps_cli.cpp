@@ -137,6 +137,7 @@ TEST_F(FtpsCli, RefusedTlsEndsOrFallsBackAsAsked)
                     local_.Path());
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("TLS required"), std::string::npos) << r.err;
+    testsupport::RunFor(300);
     EXPECT_FALSE(fake.Received("USER"));
 
     r = Exec(QStringList(base) << "--tls-if-offered"
@@ -145,7 +146,7 @@ TEST_F(FtpsCli, RefusedTlsEndsOrFallsBackAsAsked)
              local_.Path());
     EXPECT_EQ(r.code, 0) << r.err;
     EXPECT_NE(r.err.find("continuing WITHOUT encryption"), std::string::npos) << r.err;
-    EXPECT_TRUE(fake.Received("USER u"));
+    EXPECT_TRUE(testsupport::WaitFor([&] { return fake.Received("USER u"); }, 5000));
 
     r = Exec(QStringList(base) << "--tls"
                                << "--implicit-tls"

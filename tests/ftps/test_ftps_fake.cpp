@@ -223,8 +223,9 @@ TEST_F(FtpsFake, ABrokenTlsDataConnectionFailsTheTransfer)
         EXPECT_NE(c.done.back().error, 0);
         EXPECT_NE(c.ErrorMessage(), "");
         EXPECT_LT(ftptest::ReadFile(dir.File("file.bin")).size(), ftpstest::FakeFileBytes().size());
-        if (std::string(mode) == "cut")
+        if (std::string(mode) == "cut") {
             EXPECT_NE(c.ErrorMessage().find("close_notify"), std::string::npos) << c.ErrorMessage();
+        }
     }
 }
 
