@@ -1,6 +1,8 @@
 """Starts a pyftpdlib server on 127.0.0.1 for the tests.
 
-Usage: ftpserver_pyftpdlib.py ROOT USER PASSWORD
+Usage: ftpserver_pyftpdlib.py ROOT USER PASSWORD [ADDRESS]
+ADDRESS is the loopback address to listen on (default 127.0.0.1; ::1 for
+IPv6).
 Binds port 0, prints the chosen port on the first line of stdout and serves
 until it is terminated. One virtual user with every permission, plus an
 anonymous read-only user on the same folder.
@@ -16,6 +18,7 @@ from pyftpdlib.servers import FTPServer
 
 def main():
     root, user, password = sys.argv[1:4]
+    address = sys.argv[4] if len(sys.argv) > 4 else "127.0.0.1"
     logging.basicConfig(level=logging.WARNING)
     authorizer = DummyAuthorizer()
     authorizer.add_user(user, password, root, perm="elradfmwMT")
@@ -39,7 +42,7 @@ def main():
     # time-out while a client is busy elsewhere.
     Handler.timeout = 120
     Handler.auth_failed_timeout = 0.1
-    server = FTPServer(("127.0.0.1", 0), Handler)
+    server = FTPServer((address, 0), Handler)
     server.max_cons = 64
     print(server.socket.getsockname()[1], flush=True)
     server.serve_forever(timeout=0.5)
