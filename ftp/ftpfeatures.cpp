@@ -184,7 +184,8 @@ bool TCustomFtpCli::HandledWithoutCommand(TFtpFct fct)
             FHostFileTime = 0;
             return true;
         }
-        return FFeatures.Received && !FFeatures.Mdtm;
+        // RFC 3659: a server with MDTM lists it in FEAT.
+        return !FFeatures.Mdtm;
     case ftpFctKeepTime:
         ApplyKeptTime();
         return true;

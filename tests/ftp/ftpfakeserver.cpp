@@ -82,6 +82,12 @@ std::string FakeSession::ReadLine(int timeoutMs)
         if (eol != std::string::npos) {
             std::string line = pending_.substr(0, eol);
             pending_.erase(0, eol + 2);
+            // An RFC 959 server knows none of the later commands: it refuses
+            // them, and the script never sees them.
+            if (rfc959Only_ && (line == "FEAT" || line == "EPSV" || line.rfind("EPRT ", 0) == 0)) {
+                Reply("500 '" + line + "': command not understood.");
+                continue;
+            }
             return line;
         }
         if (fd_ < 0 || !Readable(fd_, timeoutMs))
@@ -101,6 +107,15 @@ bool FakeSession::WaitClosed(int timeoutMs)
         const ssize_t n = ::recv(fd_, buf, sizeof(buf), 0);
         if (n <= 0)
             return true;
+        // Commands that come meanwhile are dropped; the later ones an RFC
+        // 959 server refuses are still refused, so no client waits on them.
+        pending_.append(buf, std::size_t(n));
+        for (auto eol = pending_.find("\r\n"); eol != std::string::npos; eol = pending_.find("\r\n")) {
+            const std::string line = pending_.substr(0, eol);
+            pending_.erase(0, eol + 2);
+            if (rfc959Only_ && (line == "FEAT" || line == "EPSV" || line.rfind("EPRT ", 0) == 0))
+                Reply("500 '" + line + "': command not understood.");
+        }
     }
     return false;
 }

@@ -25,6 +25,10 @@ public:
     // The next command line without its line end; empty when the client
     // closed the connection or nothing came within timeoutMs.
     std::string ReadLine(int timeoutMs = 10000);
+    // By default the session plays a server of RFC 959 alone: FEAT, EPSV
+    // and EPRT are refused before the script sees them. A script that plays
+    // those commands itself turns this off.
+    void SetRfc959Only(bool v) { rfc959Only_ = v; }
     // True when the client closed the connection within timeoutMs.
     bool WaitClosed(int timeoutMs = 10000);
     void Close();
@@ -44,6 +48,7 @@ private:
     int dataListen_ = -1;
     int data_ = -1;
     std::string pending_;
+    bool rfc959Only_ = true;
 };
 
 class FakeFtpServer {

@@ -76,7 +76,8 @@ TEST_F(FakeServerTest, MultiLineRepliesCompleteOnceOnTheirLastLine)
     EXPECT_TRUE(ftp.Displayed("< 220 Ready"));
     EXPECT_FALSE(ftp.Displayed("< 230-Welcome"));
     EXPECT_TRUE(ftp.Displayed("< 230 Done"));
-    EXPECT_EQ(ftp.responses, 3 + 1 + 3);
+    // Greeting, USER, PASS, and the refusal of the FEAT that follows login.
+    EXPECT_EQ(ftp.responses, 3 + 1 + 3 + 1);
 
     ftp.responses = 0;
     EXPECT_TRUE(ftp.Pwd()) << ftp.Dialogue();

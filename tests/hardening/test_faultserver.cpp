@@ -291,7 +291,8 @@ TEST_P(BytewiseReplies, AreAssembledIntoTheSameLines)
     EXPECT_TRUE(ftp.Displayed("< 220-the slow server"));
     EXPECT_TRUE(ftp.Displayed("< 220 ready"));
     EXPECT_EQ(ftp.LastResponse(), "230 logged in");
-    EXPECT_EQ(ftp.responses, 3u + 1u + 2u);
+    // Greeting, USER, PASS, and the refusal of the FEAT after login.
+    EXPECT_EQ(ftp.responses, 3u + 1u + 2u + 1u);
     EXPECT_TRUE(ftp.Pwd()) << ftp.Dialogue();
     EXPECT_EQ(ftp.DirResult(), "/a \"quoted\" dir");
     ftp.SetHostFileName("f");
@@ -339,9 +340,10 @@ TEST(ReplyFlood, UnsolicitedLinesWhileIdleDoNotGrowMemory)
     // The flood follows the login at once, so the baseline is taken before.
     const std::size_t before = LiveHeapBytes();
     ASSERT_TRUE(ftp.Connect());
-    constexpr std::size_t loginLines = 3;
-    // USER and PASS are shown as sent, and three reply lines.
-    constexpr std::size_t loginShown = 2 + 3;
+    // Greeting, USER, PASS, and the refusal of FEAT.
+    constexpr std::size_t loginLines = 4;
+    // USER, PASS and FEAT are shown as sent, and four reply lines.
+    constexpr std::size_t loginShown = 3 + 4;
     ASSERT_TRUE(testsupport::WaitFor([&] { return ftp.responses >= loginLines + FloodLines; }, 60000))
         << ftp.responses - loginLines << " lines arrived";
     const std::size_t after = LiveHeapBytes();

@@ -113,16 +113,26 @@ int FreeLoopbackPort()
     return port;
 }
 
-bool WaitForListener(int port, int timeoutMs)
+bool WaitForListener(int port, int timeoutMs, const std::string& address)
 {
+    const bool v6 = address.find(':') != std::string::npos;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < end) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(std::uint16_t(port));
-        const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
+        const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
+        bool ok = false;
+        if (v6) {
+            sockaddr_in6 a{};
+            a.sin6_family = AF_INET6;
+            ::inet_pton(AF_INET6, address.c_str(), &a.sin6_addr);
+            a.sin6_port = htons(std::uint16_t(port));
+            ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
+        } else {
+            sockaddr_in a{};
+            a.sin_family = AF_INET;
+            ::inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+            a.sin_port = htons(std::uint16_t(port));
+            ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
+        }
         ::close(fd);
         if (ok)
             return true;
@@ -131,16 +141,18 @@ bool WaitForListener(int port, int timeoutMs)
     return false;
 }
 
-std::unique_ptr<FtpTestServer> FtpTestServer::Start(Kind kind, std::string* whyNot)
+std::unique_ptr<FtpTestServer> FtpTestServer::Start(Kind kind, std::string* whyNot, const std::string& address)
 {
-    return Start(kind, TlsOptions{}, whyNot);
+    return Start(kind, TlsOptions{}, whyNot, address);
 }
 
-std::unique_ptr<FtpTestServer> FtpTestServer::Start(Kind kind, const TlsOptions& tls, std::string* whyNot)
+std::unique_ptr<FtpTestServer> FtpTestServer::Start(Kind kind, const TlsOptions& tls, std::string* whyNot,
+                                                    const std::string& address)
 {
     std::unique_ptr<FtpTestServer> server(new FtpTestServer);
     server->kind_ = kind;
     server->tls_ = tls;
+    server->address_ = address;
     const bool ok = kind == Kind::Pyftpdlib ? server->StartPyftpdlib(whyNot) : server->StartVsftpd(whyNot);
     if (!ok)
         return nullptr;
@@ -175,7 +187,8 @@ bool FtpTestServer::StartPyftpdlib(std::string* whyNot)
     DieWithParent(*process_);
     process_->setStandardErrorFile(QString::fromStdString(log_));
     QStringList args{QString(TARVIK_TEST_SUPPORT_DIR) + "/ftpserver_pyftpdlib.py", QString::fromStdString(root_),
-                     QString::fromStdString(user_), QString::fromStdString(password_)};
+                     QString::fromStdString(user_), QString::fromStdString(password_),
+                     QString::fromStdString(address_)};
     if (!tls_.cert.empty())
         args << QString::fromStdString(tls_.cert) << QString::fromStdString(tls_.key)
              << (tls_.implicit ? "implicit" : "explicit");
@@ -218,7 +231,11 @@ bool FtpTestServer::StartVsftpd(std::string* whyNot)
         const std::string conf = base_ + "/vsftpd.conf";
         {
             std::ofstream out(conf);
-            out << "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=" << port_ << "\n"
+            if (address_.find(':') != std::string::npos)
+                out << "listen=NO\nlisten_ipv6=YES\nlisten_address6=" << address_ << "\n";
+            else
+                out << "listen=YES\nlisten_ipv6=NO\nlisten_address=" << address_ << "\n";
+            out << "listen_port=" << port_ << "\n"
                 << "background=NO\nanonymous_enable=NO\nlocal_enable=YES\nwrite_enable=YES\n"
                 << "local_umask=022\nfile_open_mode=0644\nlocal_root=" << root_ << "\n"
                 << "seccomp_sandbox=NO\nisolate=NO\nisolate_network=NO\n"
@@ -246,7 +263,7 @@ bool FtpTestServer::StartVsftpd(std::string* whyNot)
                 *whyNot = "cannot start /usr/sbin/vsftpd";
             return false;
         }
-        if (WaitForListener(port_, 5000))
+        if (WaitForListener(port_, 5000, address_))
             return true;
         process_->kill();
         process_->waitForFinished(2000);

@@ -26,8 +26,11 @@ public:
 
     // Starts a server; returns null and fills `whyNot` when this kind cannot
     // run here (vsftpd needs root to create its test user).
-    static std::unique_ptr<FtpTestServer> Start(Kind kind, std::string* whyNot = nullptr);
-    static std::unique_ptr<FtpTestServer> Start(Kind kind, const TlsOptions& tls, std::string* whyNot = nullptr);
+    // `address` is the loopback address to listen on: "127.0.0.1" or "::1".
+    static std::unique_ptr<FtpTestServer> Start(Kind kind, std::string* whyNot = nullptr,
+                                                const std::string& address = "127.0.0.1");
+    static std::unique_ptr<FtpTestServer> Start(Kind kind, const TlsOptions& tls, std::string* whyNot = nullptr,
+                                                const std::string& address = "127.0.0.1");
     ~FtpTestServer();
 
     FtpTestServer(const FtpTestServer&) = delete;
@@ -36,6 +39,7 @@ public:
     Kind ServerKind() const { return kind_; }
     std::string Name() const { return kind_ == Kind::Pyftpdlib ? "pyftpdlib" : "vsftpd"; }
     int Port() const { return port_; }
+    const std::string& Address() const { return address_; }
     std::string PortText() const { return std::to_string(port_); }
     const std::string& User() const { return user_; }
     const std::string& Password() const { return password_; }
@@ -54,6 +58,7 @@ private:
     Kind kind_ = Kind::Pyftpdlib;
     TlsOptions tls_;
     int port_ = 0;
+    std::string address_ = "127.0.0.1";
     std::string user_;
     std::string password_;
     std::string base_;
@@ -68,6 +73,6 @@ int FreeLoopbackPort();
 
 // Blocks until something accepts connections on 127.0.0.1:port or timeoutMs
 // passes.
-bool WaitForListener(int port, int timeoutMs);
+bool WaitForListener(int port, int timeoutMs, const std::string& address = "127.0.0.1");
 
 } // namespace testsupport

@@ -1,6 +1,8 @@
 """Starts a pyftpdlib server on 127.0.0.1 for the tests.
 
-Usage: ftpserver_pyftpdlib.py ROOT USER PASSWORD [CERT KEY explicit|implicit]
+Usage: ftpserver_pyftpdlib.py ROOT USER PASSWORD [ADDRESS [CERT KEY explicit|implicit]]
+ADDRESS is the loopback address to listen on (default 127.0.0.1; ::1 for
+IPv6).
 Binds port 0, prints the chosen port on the first line of stdout and serves
 until it is terminated. One virtual user with every permission, plus an
 anonymous read-only user on the same folder. With CERT and KEY the server
@@ -18,7 +20,8 @@ from pyftpdlib.servers import FTPServer
 
 def main():
     root, user, password = sys.argv[1:4]
-    tls = sys.argv[4:7]
+    address = sys.argv[4] if len(sys.argv) > 4 else "127.0.0.1"
+    tls = sys.argv[5:8]
     logging.basicConfig(level=logging.WARNING)
     authorizer = DummyAuthorizer()
     authorizer.add_user(user, password, root, perm="elradfmwMT")
@@ -63,7 +66,7 @@ def main():
         context = Handler.get_ssl_context()
         context.set_session_id(b"tarvik-test")
         Handler.ssl_context = context
-    server = FTPServer(("127.0.0.1", 0), Handler)
+    server = FTPServer((address, 0), Handler)
     server.max_cons = 64
     print(server.socket.getsockname()[1], flush=True)
     server.serve_forever(timeout=0.5)
