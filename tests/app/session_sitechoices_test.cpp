@@ -12,12 +12,10 @@
 #include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
-#include <QHostAddress>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
-#include <QTcpServer>
-#include <QTcpSocket>
+#include <QProcess>
 #include <QTest>
 #include <QTimer>
 
@@ -57,33 +55,44 @@ bool StoredKeepTimes()
 // connection's caption and log line.
 class LoopbackV6Greeter {
 public:
-    bool Listen() { return server_.listen(QHostAddress::LocalHostIPv6, 0); }
-    QString PortText() const { return QString::number(server_.serverPort()); }
-
-    LoopbackV6Greeter()
+    bool Listen()
     {
-        QObject::connect(&server_, &QTcpServer::newConnection, &server_, [this] {
-            while (QTcpSocket* socket = server_.nextPendingConnection()) {
-                socket->write("220 v6 ready\r\n");
-                QObject::connect(socket, &QTcpSocket::readyRead, socket, [socket] {
-                    while (socket->canReadLine()) {
-                        const QByteArray line = socket->readLine().trimmed().toUpper();
-                        if (line.startsWith("USER"))
-                            socket->write("331 password\r\n");
-                        else if (line.startsWith("PASS"))
-                            socket->write("230 in\r\n");
-                        else if (line.startsWith("QUIT"))
-                            socket->write("221 bye\r\n");
-                        else
-                            socket->write("502 not here\r\n");
-                    }
-                });
-            }
-        });
+        static const char* const script = R"(
+import socket
+s = socket.socket(socket.AF_INET6)
+s.bind(("::1", 0))
+s.listen(1)
+print(s.getsockname()[1], flush=True)
+c, _ = s.accept()
+c.sendall(b"220 v6 ready\r\n")
+for line in c.makefile("rb"):
+    verb = line.strip().upper()
+    if verb.startswith(b"USER"):
+        c.sendall(b"331 password\r\n")
+    elif verb.startswith(b"PASS"):
+        c.sendall(b"230 in\r\n")
+    elif verb.startswith(b"QUIT"):
+        c.sendall(b"221 bye\r\n")
+        break
+    else:
+        c.sendall(b"502 not here\r\n")
+)";
+        process_.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-c"), QString::fromLatin1(script)});
+        if (!process_.waitForStarted(5000) || !process_.waitForReadyRead(5000))
+            return false;
+        port_ = process_.readLine().trimmed().toInt();
+        return port_ > 0;
     }
+    ~LoopbackV6Greeter()
+    {
+        process_.kill();
+        process_.waitForFinished(5000);
+    }
+    QString PortText() const { return QString::number(port_); }
 
 private:
-    QTcpServer server_;
+    QProcess process_;
+    int port_ = 0;
 };
 
 } // namespace
