@@ -76,8 +76,7 @@ bool Open(TSocket& s, std::string& whyNot)
 
 // Whether an error message quotes our request (its echo header follows
 // the quoted 40-byte IPv6 header).
-bool QuotesRequest(const std::uint8_t* icmp, std::size_t length, std::uint16_t id, std::uint16_t sequence,
-                   bool checkId)
+bool QuotesRequest(const std::uint8_t* icmp, std::size_t length, std::uint16_t id, std::uint16_t sequence, bool checkId)
 {
     const std::size_t quoted = kHeader + 40;
     if (length < quoted + kHeader || icmp[quoted] != kEchoRequest)

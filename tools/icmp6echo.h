@@ -16,7 +16,7 @@
 
 struct TIcmp6Target {
     in6_addr Address{};
-    std::uint32_t ScopeId = 0;  // the interface of a link-local address
+    std::uint32_t ScopeId = 0; // the interface of a link-local address
 };
 
 // Sends `size` bytes of `data` with `hopLimit` (1..255) and waits up to

@@ -114,9 +114,11 @@ TEST_F(SessionTest, LoginDialogChoicesAndTheKeepTimesOptionReachTheFtpClient)
         TypeInto(dialog->findChild<QLineEdit*>(QStringLiteral("User_Edit")), QString::fromStdString(server->User()));
         TypeInto(dialog->findChild<QLineEdit*>(QStringLiteral("Pass_Edit")),
                  QString::fromStdString(server->Password()));
-        TypeInto(dialog->findChild<QLineEdit*>(QStringLiteral("Port_Edit")), QString::fromStdString(server->PortText()));
+        TypeInto(dialog->findChild<QLineEdit*>(QStringLiteral("Port_Edit")),
+                 QString::fromStdString(server->PortText()));
         // pyftpdlib here speaks no TLS: "if offered" goes on in clear text.
-        Choose(*dialog->findChild<QComboBox*>(QStringLiteral("EncryptionBox")), QStringLiteral("Explicit TLS if offered"));
+        Choose(*dialog->findChild<QComboBox*>(QStringLiteral("EncryptionBox")),
+               QStringLiteral("Explicit TLS if offered"));
         Choose(*dialog->findChild<QComboBox*>(QStringLiteral("EncodingBox")), QStringLiteral("Latin-1"));
         QTest::mouseClick(dialog->findChild<QPushButton*>(QStringLiteral("Button1")), Qt::LeftButton);
     });

@@ -29,8 +29,8 @@ std::string Icmp6UnavailableReason()
     loopback.sin6_family = AF_INET6;
     loopback.sin6_addr = in6addr_loopback;
     const int probe = ::socket(AF_INET6, SOCK_DGRAM, 0);
-    const bool hasLoopback =
-        probe >= 0 && ::bind(probe, reinterpret_cast<const sockaddr*>(&loopback), sizeof loopback) == 0;
+    const bool hasLoopback = probe >= 0 &&
+                             ::bind(probe, reinterpret_cast<const sockaddr*>(&loopback), sizeof loopback) == 0;
     if (probe >= 0)
         ::close(probe);
     ::close(fd);
