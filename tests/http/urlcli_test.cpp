@@ -210,7 +210,13 @@ public:
         process_.waitForFinished(5000);
     }
     std::string Url(const std::string& path) const { return "http://[::1]:" + std::to_string(port_) + path; }
-    std::string Output() { return output_ + process_.readAll().toStdString(); }
+    // Everything the server printed so far (its log goes to stderr, merged).
+    std::string Output()
+    {
+        process_.waitForReadyRead(500);
+        output_ += process_.readAll().toStdString();
+        return output_;
+    }
 
 private:
     QProcess process_;
@@ -246,7 +252,9 @@ TEST(UrlCliIPv6, GetHeadAndMissingFilesFromHttpServerOnTheIPv6Loopback)
     const TResult missing = RunUrl({"--output", dir.filePath(QStringLiteral("none")).toStdString(),
                                     server.Url("/missing.txt")});
     EXPECT_EQ(missing.exitCode, 1) << missing.err;
-    EXPECT_NE(server.Output().find("\"GET /missing.txt HTTP/1.0\" 404"), std::string::npos);
+    const std::string log = server.Output();
+    EXPECT_NE(log.find("\"GET /page.txt HTTP/1.0\" 200"), std::string::npos) << log;
+    EXPECT_NE(log.find("\"GET /missing.txt HTTP/1.0\" 404"), std::string::npos) << log;
 }
 
 } // namespace
