@@ -63,6 +63,9 @@ public:
     qint64 ResumeOffset = 0;
     bool CancelTransfer = false;
     bool SitePassive = false;
+    // The profile's or login dialog's encryption and server-name encoding.
+    TFtpEncryption SiteEncryption = TFtpEncryption::None;
+    TFtpServerEncoding SiteEncoding = TFtpServerEncoding::Auto;
     bool ProgressActive = false;
     QStringList SelectionList;
 
@@ -162,6 +165,7 @@ public:
     QAction* ViewLocalFile1 = nullptr;
     QAction* RefreshRemoteListing1 = nullptr;
     QAction* RefreshLocalListing1 = nullptr;
+    QAction* KeepTimes1 = nullptr;  // "Keep modification times"
     QMenu* Utilities1 = nullptr;
     QAction* DirectoryInformation1 = nullptr;
     QAction* Ping1 = nullptr;
@@ -226,6 +230,15 @@ public:
 
     void LoadWindowSettings();
     void SaveWindowSettings();
+    // The "Keep modification times" option of the Options menu: created
+    // with its stored state (on when never stored), saved when toggled.
+    void CreateOptionSettings();
+    // Copies the site's encryption, server encoding and the keep-times
+    // option into the FTP client before it connects.
+    void ApplySiteSettings();
+    // The connected host as the caption and log show it: a literal IPv6
+    // address in brackets with its port ("[::1]:2121").
+    QString DisplayHost() const;
     void FillQuickConnectList();
     void ShowWinsockInfo();
 

@@ -104,6 +104,7 @@ void TFormMain::OpenSession()
     FTPC1->SetPassWord(SitePassword.toStdString());
     FTPC1->SetPort(SitePort.toStdString());
     FTPC1->SetPassive(SitePassive);
+    ApplySiteSettings();
     loginGivenUp_ = false;
     // Each step reports its own failure through the request-done handler.
     RunRequest(&TFtpClient::Connect);
@@ -176,7 +177,7 @@ void TFormMain::FTPC1ReadyToTransmit(TCustomFtpCli*, bool&) {}
 
 void TFormMain::FTPC1StateChange(TCustomFtpCli*)
 {
-    const QString host = Text(FTPC1->HostName());
+    const QString host = DisplayHost();
     const QString address = Text(FTPC1->DnsResult());
     switch (FTPC1->State()) {
     case ftpNotConnected:

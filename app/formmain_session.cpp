@@ -8,6 +8,7 @@
 #include "ftp/ftpclient.h"
 #include "http/validurl.h"
 #include "net/winsockloader.h"
+#include "net/wsocketaddress.h"
 #include "platform/application.h"
 #include "profiles/accountstore.h"
 #include "profiles/login.h"
@@ -17,6 +18,7 @@
 #include "tools/dnslookup.h"
 #include "tools/pingunit.h"
 
+#include <QAction>
 #include <QComboBox>
 
 TProfileHooks TFormMain::ProfileHooks()
@@ -40,6 +42,8 @@ void TFormMain::Connect1Click()
             SitePassword = QString::fromStdString(fields.SitePassword);
             SitePort = QString::fromStdString(fields.SitePort);
             SitePassive = fields.SitePassive;
+            SiteEncryption = fields.SiteEncryption;
+            SiteEncoding = fields.SiteEncoding;
             OpenSession();
         };
         form.exec();
@@ -55,13 +59,32 @@ void TFormMain::QuickConnect1Click()
     fields.SitePassword = SitePassword.toStdString();
     fields.SitePort = SitePort.toStdString();
     fields.SitePassive = SitePassive;
+    fields.SiteEncryption = SiteEncryption;
+    fields.SiteEncoding = SiteEncoding;
     LoadQuickConnectFields(AccountStore(), ComboQuick->currentText(), fields);
     SiteHost = QString::fromStdString(fields.SiteHost);
     SiteUser = QString::fromStdString(fields.SiteUser);
     SitePassword = QString::fromStdString(fields.SitePassword);
     SitePort = QString::fromStdString(fields.SitePort);
     SitePassive = fields.SitePassive;
+    SiteEncryption = fields.SiteEncryption;
+    SiteEncoding = fields.SiteEncoding;
     OpenSession();
+}
+
+void TFormMain::ApplySiteSettings()
+{
+    FTPC1->SetEncryption(SiteEncryption);
+    FTPC1->SetServerEncoding(SiteEncoding);
+    FTPC1->SetPreserveTimes(KeepTimes1 == nullptr || KeepTimes1->isChecked());
+}
+
+QString TFormMain::DisplayHost() const
+{
+    const std::string host = FTPC1->HostName();
+    if (!WSocketIsIPv6(host))
+        return QString::fromStdString(host);
+    return QString::fromStdString(WSocketHostPort(WSocketStripBrackets(host), FTPC1->Port()));
 }
 
 void TFormMain::Disconnect1Click()

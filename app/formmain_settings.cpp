@@ -1,10 +1,13 @@
-// Window placement, the last local folder and the toolbar positions,
-// kept per user between runs.
+// Window placement, the last local folder, the toolbar positions and the
+// options of the Options menu, kept per user between runs.
 
 #include "app/formmain.h"
 
 #include "app/listview.h"
+#include "ftp/ftpclient.h"
 
+#include <QAction>
+#include <QMenu>
 #include <QSettings>
 #include <QSplitter>
 
@@ -23,11 +26,36 @@ const QString kToolbars = QStringLiteral("Toolbars");
 const QString kSplitters[] = {QStringLiteral("Splitter1"), QStringLiteral("Splitter2"), QStringLiteral("Splitter3")};
 const QString kList1Columns = QStringLiteral("List1Columns");
 const QString kRemoteFilesColumns = QStringLiteral("RemoteFilesColumns");
+const QString kPreserveTimes = QStringLiteral("PreserveTimes");
 
 } // namespace
 
+void TFormMain::CreateOptionSettings()
+{
+    if (KeepTimes1)
+        return;
+    KeepTimes1 = new QAction(QStringLiteral("&Keep modification times"), this);
+    KeepTimes1->setObjectName(QStringLiteral("KeepTimes1"));
+    KeepTimes1->setCheckable(true);
+    KeepTimes1->setToolTip(
+        QStringLiteral("Downloads take the server's file time; uploads set it on the server when it allows"));
+    QSettings settings(QStringLiteral("Veltrane"), QStringLiteral("Tarvik"));
+    KeepTimes1->setChecked(settings.value(kGroup + QLatin1Char('/') + kPreserveTimes, true).toBool());
+    Options1->addSeparator();
+    Options1->addAction(KeepTimes1);
+    // Stored at once, like a choice in a settings dialog: a later crash
+    // does not forget it.
+    connect(KeepTimes1, &QAction::toggled, this, [this](bool on) {
+        QSettings stored(QStringLiteral("Veltrane"), QStringLiteral("Tarvik"));
+        stored.setValue(kGroup + QLatin1Char('/') + kPreserveTimes, on);
+        if (FTPC1)
+            FTPC1->SetPreserveTimes(on);
+    });
+}
+
 void TFormMain::LoadWindowSettings()
 {
+    CreateOptionSettings();
     QSettings settings(QStringLiteral("Veltrane"), QStringLiteral("Tarvik"));
     if (!settings.childGroups().contains(kGroup))
         return;
@@ -88,6 +116,8 @@ void TFormMain::SaveWindowSettings()
         settings.setValue(kSplitters[i], splitters[i]->saveState());
     settings.setValue(kList1Columns, List1->SaveLayout());
     settings.setValue(kRemoteFilesColumns, RemoteFiles->SaveLayout());
+    if (KeepTimes1)
+        settings.setValue(kPreserveTimes, KeepTimes1->isChecked());
     settings.endGroup();
     settings.sync();
 }

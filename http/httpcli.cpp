@@ -193,8 +193,8 @@ bool THttpCli::SetTarget(const std::string& Url)
     scheme_ = scheme;
     targetHost_ = host;
     targetPort_ = port.empty() ? std::string(scheme == "https" ? "443" : "80") : port;
-    currentUrl_ = scheme + "://" + host + (port.empty() ? std::string() : ":" + port) + (path.empty() ? "/" : path);
-    hostHeader_ = host;
+    currentUrl_ = scheme + "://" + UrlHostPort(host, port) + (path.empty() ? "/" : path);
+    hostHeader_ = UrlHost(host);
     tunnel_ = false;
     if (Proxy.empty()) {
         requestTarget_ = path;
@@ -207,7 +207,7 @@ bool THttpCli::SetTarget(const std::string& Url)
             tunnel_ = true;
             requestTarget_ = path;
         } else {
-            requestTarget_ = scheme + "://" + host + (port.empty() ? std::string() : ":" + port) + path;
+            requestTarget_ = scheme + "://" + UrlHostPort(host, port) + path;
         }
         std::string pProto, pUser, pPass, pHost, pPort, pPath;
         ParseURL(Proxy, pProto, pUser, pPass, pHost, pPort, pPath);

@@ -102,7 +102,7 @@ void THttpCli::SendTunnelRequest()
 {
     // The proxy's answer is read line by line like a header, but it is the
     // proxy's: it goes to TunnelLine, not to the response.
-    const std::string authority = targetHost_ + ":" + targetPort_;
+    const std::string authority = UrlHostPort(targetHost_, targetPort_);
     std::string request = "CONNECT " + authority + " HTTP/1.0\r\nHost: " + authority + "\r\n";
     if (!Agent.empty())
         request += "User-Agent: " + Agent + "\r\n";

@@ -17,22 +17,33 @@ bool StartsWithNoCase(const std::string& s, const char* prefix)
     return true;
 }
 
+// The host and port of "host", "host:port", "[v6]", "[v6]:port" or a bare
+// IPv6 literal ("::1", which has no room for a port).
+void SplitHostPort(const std::string& hostPort, std::string& Host, std::string& Port)
+{
+    if (!hostPort.empty() && hostPort.front() == '[') {
+        const std::size_t close = hostPort.find(']');
+        if (close != std::string::npos) {
+            Host = hostPort.substr(1, close - 1);
+            if (close + 1 < hostPort.size() && hostPort[close + 1] == ':')
+                Port = hostPort.substr(close + 2);
+            return;
+        }
+    }
+    const std::size_t colon = hostPort.rfind(':');
+    if (colon == std::string::npos || hostPort.find(':') != colon) {
+        Host = hostPort;
+        return;
+    }
+    Host = hostPort.substr(0, colon);
+    Port = hostPort.substr(colon + 1);
+}
+
 void SplitAuthority(const std::string& authority, std::string& User, std::string& Pass, std::string& Host,
                     std::string& Port)
 {
-    const std::size_t colon = authority.rfind(':');
     const std::size_t at = authority.rfind('@');
-    if (colon == std::string::npos && at == std::string::npos) {
-        Host = authority;
-        return;
-    }
-    if (colon != std::string::npos && (at == std::string::npos || at < colon)) {
-        const std::size_t hostStart = at == std::string::npos ? 0 : at + 1;
-        Port = authority.substr(colon + 1);
-        Host = authority.substr(hostStart, colon - hostStart);
-    } else {
-        Host = authority.substr(at + 1);
-    }
+    SplitHostPort(at == std::string::npos ? authority : authority.substr(at + 1), Host, Port);
     if (at == std::string::npos)
         return;
     const std::string userInfo = authority.substr(0, at);
@@ -149,6 +160,18 @@ void ParseURL(const std::string& URL, std::string& Proto, std::string& User, std
     }
     if (!authority.empty())
         SplitAuthority(authority, User, Pass, Host, Port);
+}
+
+std::string UrlHost(const std::string& Host)
+{
+    if (Host.find(':') == std::string::npos || (!Host.empty() && Host.front() == '['))
+        return Host;
+    return "[" + Host + "]";
+}
+
+std::string UrlHostPort(const std::string& Host, const std::string& Port)
+{
+    return Port.empty() ? UrlHost(Host) : UrlHost(Host) + ":" + Port;
 }
 
 std::string EncodeLine(THttpEncoding Encoding, const char* Buffer, std::int64_t Length)

@@ -17,9 +17,17 @@ enum THttpEncoding : int {
 
 // Splits URL into its parts; every output is cleared first. Missing parts
 // stay empty (no default port or protocol is filled in beyond what the
-// rules below derive).
+// rules below derive). A literal IPv6 host is written in brackets
+// ("http://[::1]:8080/x", "[::1]:2121") and comes out without them ("::1"),
+// as sockets take it; a bare one ("ftp://::1/") is all host, no port.
 void ParseURL(const std::string& URL, std::string& Proto, std::string& User, std::string& Pass,
               std::string& Host, std::string& Port, std::string& Path);
+
+// A host as a URL or a Host header writes it: a literal IPv6 address in
+// brackets ("[::1]"), anything else as it is.
+std::string UrlHost(const std::string& Host);
+// The same with ":port" when there is a port: "[::1]:8080", "example.com".
+std::string UrlHostPort(const std::string& Host, const std::string& Port);
 
 // encBase64 and encMime give standard, padded Base64 without line breaks;
 // encUUEncode gives one uuencoded line (length character first).

@@ -121,9 +121,13 @@ public:
     virtual int Receive(void* Buffer, int BufferSize);
     virtual std::string ReceiveStr();
     virtual int ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From, int& FromLen);
+    // The same for a sender of either family (FromLen: sizeof From).
+    int ReceiveFrom(void* Buffer, int BufferSize, sockaddr_storage& From, int& FromLen);
     int PeekData(void* Buffer, int BufferSize);
     virtual int Send(const void* Data, int Len);
     virtual int SendTo(const sockaddr_in& Dest, int DestLen, const void* Data, int Len);
+    // The same to an address of either family (as ReceiveFrom gave it).
+    int SendTo(const sockaddr_storage& Dest, int DestLen, const void* Data, int Len);
     virtual int SendStr(const std::string& Str);
     void SendText(const std::string& Str) { SendStr(Str); }
     void PutDataInSendBuffer(const void* Data, int Len);

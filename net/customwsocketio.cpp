@@ -12,6 +12,40 @@
 void TCustomWSocket::BindSocket()
 {
     FLastError = 0;
+    if (FAddressFamily == AF_INET6) {
+        // An IPv6 socket binds to the IPv6 form of the local address: the
+        // IPv4 wildcard means the IPv6 one.
+        sockaddr_in6 local6{};
+        local6.sin6_family = AF_INET6;
+        local6.sin6_port = WSocket_htons(std::uint16_t(FLocalPortNumber));
+        local6.sin6_addr = in6addr_any;
+        if (FLocalAddr != "0.0.0.0" && !FLocalAddr.empty()) {
+            const std::vector<TWSocketAddress> found = WSocketResolveHostAll(FLocalAddr);
+            const auto v6 = std::find_if(found.begin(), found.end(),
+                                         [](const TWSocketAddress& a) { return a.Family() == AF_INET6; });
+            if (v6 == found.end()) {
+                FLastError = WSAEAFNOSUPPORT;
+                RaiseExceptionFmt("winsock.bind failed, error #%d", FLastError);
+                return;
+            }
+            std::memcpy(&local6, &v6->Storage, sizeof local6);
+            local6.sin6_port = WSocket_htons(std::uint16_t(FLocalPortNumber));
+        }
+        if (WSocket_bind(FSocketHandle, reinterpret_cast<sockaddr*>(&local6), sizeof local6) != 0) {
+            FLastError = WSocket_WSAGetLastError();
+            RaiseExceptionFmt("winsock.bind failed, error #%d", FLastError);
+            return;
+        }
+        int len6 = sizeof local6;
+        if (WSocket_getsockname(FSocketHandle, reinterpret_cast<sockaddr*>(&local6), &len6) != 0) {
+            FLastError = WSocket_WSAGetLastError();
+            RaiseExceptionFmt("winsock.getsockname failed, error #%d", FLastError);
+            return;
+        }
+        FLocalPortNumber = WSocket_ntohs(local6.sin6_port);
+        FLocalPortText = std::to_string(FLocalPortNumber);
+        return;
+    }
     sockaddr_in local{};
     local.sin_family = AF_INET;
     local.sin_port = WSocket_htons(std::uint16_t(FLocalPortNumber));
@@ -347,6 +381,18 @@ int TCustomWSocket::ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From,
 {
     ++FRecvCalls;
     const int result = DoRecvFrom(FSocketHandle, Buffer, BufferSize, 0, From, FromLen);
+    if (result < 0)
+        FLastError = WSocket_WSAGetLastError();
+    else
+        FReadCount += result;
+    return result;
+}
+
+int TCustomWSocket::ReceiveFrom(void* Buffer, int BufferSize, sockaddr_storage& From, int& FromLen)
+{
+    ++FRecvCalls;
+    const int result =
+        WSocket_recvfrom(FSocketHandle, Buffer, BufferSize, 0, reinterpret_cast<sockaddr*>(&From), &FromLen);
     if (result < 0)
         FLastError = WSocket_WSAGetLastError();
     else

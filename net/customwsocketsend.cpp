@@ -92,8 +92,7 @@ int TCustomWSocket::RealSend(const void* Data, int Len)
 {
     int result;
     if (FSocketType == SOCK_DGRAM)
-        result = WSocket_sendto(FSocketHandle, Data, Len, FSendFlags,
-                                reinterpret_cast<const sockaddr*>(&FRemoteAddress), sizeof FRemoteAddress);
+        result = WSocket_sendto(FSocketHandle, Data, Len, FSendFlags, RemoteSockAddr(), RemoteSockAddrLen());
     else
         result = WSocket_send(FSocketHandle, Data, Len, FSendFlags);
     if (result > 0 && OnSendData) {
@@ -212,6 +211,18 @@ void TCustomWSocket::TryToSend()
         FSendQueue.front()->Remove(count);
     }
     FInTryToSend = false;
+}
+
+int TCustomWSocket::SendTo(const sockaddr_storage& Dest, int DestLen, const void* Data, int Len)
+{
+    const int length = std::min<int>(DestLen, int(sizeof Dest));
+    const int result =
+        WSocket_sendto(FSocketHandle, Data, Len, FSendFlags, reinterpret_cast<const sockaddr*>(&Dest), length);
+    if (result > 0 && OnSendData) {
+        const TSendData handler = OnSendData;
+        handler(this, result);
+    }
+    return result;
 }
 
 int TCustomWSocket::SendTo(const sockaddr_in& Dest, int DestLen, const void* Data, int Len)

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QStringList>
 #include <QVBoxLayout>
 
 #include <exception>
@@ -63,6 +64,10 @@ void TFormDns::BuildControls()
     Edit2->setObjectName(QStringLiteral("Edit2"));
     Edit2->setReadOnly(true);
     toolwidgets::PaintSilver(*Edit2);
+    Edit3 = new QLineEdit(this);
+    Edit3->setObjectName(QStringLiteral("Edit3"));
+    Edit3->setReadOnly(true);
+    toolwidgets::PaintSilver(*Edit3);
 
     Button1 = toolwidgets::MakeButton(this, "Button1", QStringLiteral("&Lookup Dns"));
     Button1->setDefault(true);
@@ -76,6 +81,7 @@ void TFormDns::BuildControls()
     auto* fields = new QFormLayout;
     fields->addRow(toolwidgets::MakeLabel(this, QStringLiteral("Domain to Lookup:"), Edit1), Edit1);
     fields->addRow(toolwidgets::MakeLabel(this, QStringLiteral("IP Address:"), Edit2), Edit2);
+    fields->addRow(toolwidgets::MakeLabel(this, QStringLiteral("IPv6 Addresses:"), Edit3), Edit3);
     fields->setFieldGrowthPolicy(QFormLayout::AllNonFixedFieldsGrow);
 
     auto* buttons = new QHBoxLayout;
@@ -121,6 +127,7 @@ void TFormDns::Button1Click()
         return;
     SetLookingUp(true);
     Edit2->clear();
+    Edit3->clear();
     // A dotted address is answered inside this call, through
     // Ping1DnsLookupDone, which returns the window to idle.
     try {
@@ -156,6 +163,11 @@ void TFormDns::Button4Click()
 void TFormDns::Ping1DnsLookupDone(std::uint16_t error)
 {
     Edit2->setText(error == 0 ? QString::fromStdString(Ping1->DnsResult()) : QStringLiteral("Host not found"));
+    QStringList v6;
+    if (error == 0)
+        for (const std::string& address : Ping1->DnsResultsIPv6())
+            v6.append(QString::fromStdString(address));
+    Edit3->setText(v6.join(QStringLiteral(", ")));
     SetLookingUp(false);
 }
 

@@ -1,7 +1,8 @@
 #pragma once
 
-// The "Domain Lookup" window: turns a host name into its dotted address in
-// the background, or says "Host not found". A pending lookup can be
+// The "Domain Lookup" window: turns a host name into its address in the
+// background (the IPv4 one when there is one) and lists its IPv6 addresses
+// (AAAA records) below, or says "Host not found". A pending lookup can be
 // cancelled. Only Ping1's lookup is used, never its echo requests.
 
 #include "tools/icmp.h"
@@ -33,6 +34,7 @@ public:
     QLabel* Label3 = nullptr;
     QLineEdit* Edit1 = nullptr;
     QLineEdit* Edit2 = nullptr;
+    QLineEdit* Edit3 = nullptr;  // the IPv6 addresses, comma-separated
     QPushButton* Button1 = nullptr;
     QPushButton* Button2 = nullptr;
     QPushButton* Button3 = nullptr;

@@ -80,25 +80,102 @@ void TICMP::SetAddress(const std::string& value)
     FAddressResolved = false;
 }
 
+namespace {
+
+std::string Trimmed(const std::string& text)
+{
+    const std::size_t first = text.find_first_not_of(" \t");
+    if (first == std::string::npos)
+        return {};
+    return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// "::1", "[::1]" or "fe80::1%lo" as an IPv6 target, without a lookup.
+bool ParseIPv6Literal(const std::string& text, TIcmp6Target& target)
+{
+    std::string address = Trimmed(text);
+    if (address.size() >= 2 && address.front() == '[' && address.back() == ']')
+        address = address.substr(1, address.size() - 2);
+    if (address.find(':') == std::string::npos)
+        return false;
+    addrinfo hints{};
+    hints.ai_family = AF_INET6;
+    hints.ai_flags = AI_NUMERICHOST;
+    addrinfo* list = nullptr;
+    if (ws_getaddrinfo(address.c_str(), nullptr, &hints, &list) != 0 || list == nullptr)
+        return false;
+    const auto* in6 = reinterpret_cast<const sockaddr_in6*>(list->ai_addr);
+    target.Address = in6->sin6_addr;
+    target.ScopeId = in6->sin6_scope_id;
+    ws_freeaddrinfo(list);
+    return true;
+}
+
+std::string IPv6Text(const in6_addr& address)
+{
+    char text[INET6_ADDRSTRLEN_WS] = {};
+    return ws_inet_ntop(AF_INET6, &address, text, sizeof text) ? std::string(text) : std::string();
+}
+
+} // namespace
+
 void TICMP::ResolveAddr()
 {
+    FIPv6 = false;
     FIPAddress = ws_inet_addr(FAddress.c_str());
-    const bool numeric = FIPAddress != kNoAddress;
-    if (!numeric) {
-        const hostent* entry = ws_gethostbyname(FAddress.c_str());
-        if (!entry || entry->h_length != 4 || !entry->h_addr_list || !entry->h_addr_list[0]) {
-            FLastError = ws_WSAGetLastError();
-            TriggerDisplay("Unable to resolve " + FAddress);
-            return;
-        }
-        std::memcpy(&FIPAddress, entry->h_addr_list[0], sizeof FIPAddress);
-        FHostName = entry->h_name ? entry->h_name : "";
-    } else {
+    if (FIPAddress != kNoAddress) {
         FHostName = FAddress;
+        in_addr address{};
+        address.s_addr = FIPAddress;
+        FHostIP = ws_inet_ntoa(address);
+        FAddressResolved = true;
+        return;
     }
-    in_addr address{};
-    address.s_addr = FIPAddress;
-    FHostIP = ws_inet_ntoa(address);
+    if (ParseIPv6Literal(FAddress, FIPv6Target)) {
+        FIPv6 = true;
+        FHostName = FAddress;
+        FHostIP = IPv6Text(FIPv6Target.Address);
+        FAddressResolved = true;
+        return;
+    }
+    // A name: its IPv4 address when it has one, else its IPv6 address.
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_RAW;
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo* list = nullptr;
+    if (FAddress.empty() || ws_getaddrinfo(FAddress.c_str(), nullptr, &hints, &list) != 0 || list == nullptr) {
+        FLastError = ws_WSAGetLastError();
+        TriggerDisplay("Unable to resolve " + FAddress);
+        return;
+    }
+    const addrinfo* chosen = nullptr;
+    for (const addrinfo* ai = list; ai != nullptr && chosen == nullptr; ai = ai->ai_next)
+        if (ai->ai_family == AF_INET)
+            chosen = ai;
+    for (const addrinfo* ai = list; ai != nullptr && chosen == nullptr; ai = ai->ai_next)
+        if (ai->ai_family == AF_INET6)
+            chosen = ai;
+    if (chosen == nullptr) {
+        ws_freeaddrinfo(list);
+        FLastError = WSANO_DATA;
+        TriggerDisplay("Unable to resolve " + FAddress);
+        return;
+    }
+    FHostName = list->ai_canonname ? list->ai_canonname : FAddress;
+    if (chosen->ai_family == AF_INET) {
+        FIPAddress = reinterpret_cast<const sockaddr_in*>(chosen->ai_addr)->sin_addr.s_addr;
+        in_addr address{};
+        address.s_addr = FIPAddress;
+        FHostIP = ws_inet_ntoa(address);
+    } else {
+        const auto* in6 = reinterpret_cast<const sockaddr_in6*>(chosen->ai_addr);
+        FIPv6 = true;
+        FIPv6Target.Address = in6->sin6_addr;
+        FIPv6Target.ScopeId = in6->sin6_scope_id;
+        FHostIP = IPv6Text(in6->sin6_addr);
+    }
+    ws_freeaddrinfo(list);
     FAddressResolved = true;
 }
 
@@ -107,6 +184,8 @@ int TICMP::Ping()
     FLastError = 0;
     if (!FAddressResolved)
         ResolveAddr();
+    if (FAddressResolved && FIPv6)
+        return PingIPv6();
     if (FIPAddress == kNoAddress) {
         FLastError = IP_BAD_DESTINATION;
         TriggerDisplay("Invalid host address");
@@ -142,6 +221,34 @@ int TICMP::Ping()
     FLastError = std::int32_t(IcmpGetLastError());
     std::memcpy(&FReply, reply.data(), sizeof FReply);
 
+    TriggerEchoReply(int(replies));
+    return int(replies);
+}
+
+int TICMP::PingIPv6()
+{
+    if (FSize < 0 || FSize > ICMP_MAX_REQUEST_SIZE) {
+        FReply = ICMP_ECHO_REPLY{};
+        TriggerEchoRequest();
+        FLastError = IP_BAD_REQ;
+        FReply.Status = IP_BAD_REQ;
+        TriggerEchoReply(0);
+        return 0;
+    }
+    const std::size_t size = std::size_t(FSize);
+    std::vector<char> payload(size, ' ');
+    if (size > 0)
+        std::memcpy(payload.data(), SignOnText, std::min(size, SignOnLength));
+
+    TriggerEchoRequest();
+    const std::uint32_t timeout = FTimeout < 0 ? 0 : std::uint32_t(FTimeout);
+    IP_STATUS status = IP_SUCCESS;
+    std::string whyNot;
+    const std::uint32_t replies = Icmp6SendEcho(FIPv6Target, payload.data(), std::uint16_t(size), FTTL & 0xFF,
+                                                timeout, FReply, status, whyNot);
+    FLastError = std::int32_t(status);
+    if (!whyNot.empty())
+        TriggerDisplay(whyNot);
     TriggerEchoReply(int(replies));
     return int(replies);
 }

@@ -12,6 +12,7 @@
 #include "platform/icmpapi.h"
 #include "platform/library.h"
 #include "platform/winsock.h"
+#include "tools/icmp6echo.h"
 
 #include <QObject>
 
@@ -19,6 +20,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 class TICMPException : public Exception {
 public:
@@ -48,8 +50,12 @@ public:
     void SetAddress(const std::string& value);
     const std::string& HostName() const { return FHostName; }
     const std::string& HostIP() const { return FHostIP; }
+    // The IPv4 address; 0xFFFFFFFF for an IPv6 target.
     std::uint32_t IPAddress() const { return FIPAddress; }
     bool AddressResolved() const { return FAddressResolved; }
+    // Whether the target is an IPv6 address: a literal ("::1", "[::1]") or
+    // a name with AAAA records and no A record. Echoes then go as ICMPv6.
+    bool IsIPv6() const { return FIPv6; }
 
     std::int32_t Size() const { return FSize; }
     void SetSize(std::int32_t value) { FSize = value; }
@@ -93,6 +99,8 @@ private:
         ~EchoHandle();
     };
 
+    int PingIPv6();
+
     SocketLibrary FSocketLibrary;
     std::unique_ptr<void, LibraryDeleter> FLibrary;
     IcmpCreateFileProc FIcmpCreateFile = nullptr;
@@ -104,6 +112,8 @@ private:
     std::string FHostName;
     std::string FHostIP;
     std::uint32_t FIPAddress = 0;
+    bool FIPv6 = false;
+    TIcmp6Target FIPv6Target;
     std::int32_t FSize = 56;
     std::int32_t FTimeout = 4000;
     std::int32_t FTTL = 64;
@@ -141,11 +151,16 @@ public:
     std::string ErrorString() const;
     std::string HostName() const;
     std::string HostIP() const;
+    // The lookup's answer: its first IPv4 address, or its first IPv6
+    // address when it has no IPv4 one.
     const std::string& DnsResult() const { return FDnsResult; }
+    // Every IPv6 address of the answer, in the resolver's order.
+    const std::vector<std::string>& DnsResultsIPv6() const { return FDnsResultsIPv6; }
 
     int Ping();
-    // A dotted address completes at once, before the call returns; a name is
-    // looked up in the background and reported through OnDnsLookupDone.
+    // A dotted or IPv6 address completes at once, before the call returns;
+    // a name is looked up (A and AAAA records) in the background and
+    // reported through OnDnsLookupDone.
     virtual void DnsLookup(const std::string& hostName);
     void CancelDnsLookup();
 
@@ -159,7 +174,7 @@ protected:
 
 private:
     static constexpr unsigned WM_ASYNCGETHOSTBYNAME = WM_USER + 2;
-    static constexpr int HostEntryBufferSize = 1025;
+    static constexpr int HostEntryBufferSize = 4096;
 
     void WndProc(TMessage& msg);
     void HandleLookupDone(const TMessage& msg);
@@ -167,6 +182,7 @@ private:
     std::unique_ptr<TICMP> FIcmp;
     std::unique_ptr<THiddenWindow> FWindow;
     ASYNC_HANDLE FDnsLookupHandle = 0;
-    alignas(hostent) char FDnsLookupBuffer[HostEntryBufferSize] = {};
+    alignas(sockaddr_in6) alignas(SOCKET_ADDRESS_LIST) char FDnsLookupBuffer[HostEntryBufferSize] = {};
     std::string FDnsResult;
+    std::vector<std::string> FDnsResultsIPv6;
 };

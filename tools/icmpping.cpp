@@ -4,6 +4,7 @@
 #include "platform/application.h"
 #include "platform/winsock.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -22,6 +23,20 @@ std::string Dotted(std::uint32_t address)
     in_addr a{};
     a.s_addr = address;
     return ws_inet_ntoa(a);
+}
+
+// The text of a literal IPv6 address ("::1", "[::1]"), canonical; empty
+// for anything else.
+std::string IPv6Literal(const std::string& text)
+{
+    std::string address = text;
+    if (address.size() >= 2 && address.front() == '[' && address.back() == ']')
+        address = address.substr(1, address.size() - 2);
+    in6_addr parsed{};
+    if (address.find(':') == std::string::npos || ws_inet_pton(AF_INET6, address.c_str(), &parsed) != 1)
+        return {};
+    char out[INET6_ADDRSTRLEN_WS] = {};
+    return ws_inet_ntop(AF_INET6, &parsed, out, sizeof out) ? std::string(out) : std::string();
 }
 
 } // namespace
@@ -100,6 +115,7 @@ void TPing::DnsLookup(const std::string& hostName)
         FDnsLookupHandle = 0;
     }
     FDnsResult.clear();
+    FDnsResultsIPv6.clear();
 
     std::uint32_t address = 0;
     if (ParseDotted(hostName, address)) {
@@ -107,10 +123,16 @@ void TPing::DnsLookup(const std::string& hostName)
         TriggerDnsLookupDone(0);
         return;
     }
+    const std::string v6 = IPv6Literal(hostName);
+    if (!v6.empty()) {
+        FDnsResult = v6;
+        FDnsResultsIPv6.push_back(v6);
+        TriggerDnsLookupDone(0);
+        return;
+    }
 
-    FDnsLookupHandle = ws_WSAAsyncGetHostByName(FWindow->Handle(), WM_ASYNCGETHOSTBYNAME,
-                                                hostName.c_str(), FDnsLookupBuffer,
-                                                sizeof FDnsLookupBuffer);
+    FDnsLookupHandle = ws_WSAAsyncGetAddrInfo(FWindow->Handle(), WM_ASYNCGETHOSTBYNAME, hostName.c_str(),
+                                              AF_UNSPEC, FDnsLookupBuffer, sizeof FDnsLookupBuffer);
     if (FDnsLookupHandle == 0)
         throw Exception(hostName + ": can't start DNS lookup, error #" +
                         std::to_string(ws_WSAGetLastError()));
@@ -153,12 +175,31 @@ void TPing::HandleLookupDone(const TMessage& msg)
     FDnsLookupHandle = 0;
     const std::uint16_t error = HiWord(msg.LParam);
     if (error == 0) {
-        const auto* entry = reinterpret_cast<const hostent*>(FDnsLookupBuffer);
-        if (entry->h_addr_list && entry->h_addr_list[0]) {
-            std::uint32_t address = 0;
-            std::memcpy(&address, entry->h_addr_list[0], sizeof address);
-            FDnsResult = Dotted(address);
+        // Every address once, in the resolver's order; the answer shown
+        // first is an IPv4 one when there is one.
+        const auto* list = reinterpret_cast<const SOCKET_ADDRESS_LIST*>(FDnsLookupBuffer);
+        std::string firstIPv6;
+        for (int i = 0; i < list->iAddressCount; ++i) {
+            const sockaddr* a = list->Address[i].lpSockaddr;
+            if (a == nullptr)
+                continue;
+            if (a->sa_family == AF_INET) {
+                sockaddr_in in{};
+                std::memcpy(&in, a, sizeof in);
+                if (FDnsResult.empty())
+                    FDnsResult = Dotted(in.sin_addr.s_addr);
+            } else if (a->sa_family == AF_INET6) {
+                sockaddr_in6 in6{};
+                std::memcpy(&in6, a, sizeof in6);
+                char text[INET6_ADDRSTRLEN_WS] = {};
+                if (ws_inet_ntop(AF_INET6, &in6.sin6_addr, text, sizeof text) == nullptr)
+                    continue;
+                if (std::find(FDnsResultsIPv6.begin(), FDnsResultsIPv6.end(), text) == FDnsResultsIPv6.end())
+                    FDnsResultsIPv6.emplace_back(text);
+            }
         }
+        if (FDnsResult.empty() && !FDnsResultsIPv6.empty())
+            FDnsResult = FDnsResultsIPv6.front();
     }
     TriggerDnsLookupDone(error);
 }

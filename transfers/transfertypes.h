@@ -67,10 +67,8 @@ struct TTransferItem {
     }
 };
 
-// Encryption of the workers' sessions; only plain FTP exists so far.
-enum class TTransferEncryption : std::uint8_t {
-    None = 0,
-};
+// Encryption of the workers' sessions: the profile's choice.
+using TTransferEncryption = TFtpEncryption;
 
 // The site the workers log in to, as the profile gives it.
 struct TTransferSite {

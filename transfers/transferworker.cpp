@@ -87,8 +87,9 @@ void TTransferWorker::StartSession()
     c->SetUserName(site_.User);
     c->SetPassWord(site_.Password);
     c->SetPassive(site_.Passive);
-    // Encryption (AUTH TLS before USER) and the server-name encoding (OPTS
-    // UTF8 after FEAT) are negotiated here once the engine offers them.
+    // The engine negotiates both: AUTH TLS before USER, OPTS UTF8 after FEAT.
+    c->SetEncryption(site_.Encryption);
+    c->SetServerEncoding(site_.Encoding);
     c->OnRequestDone = [this](TCustomFtpCli* sender, TFtpRequest, std::uint16_t error) {
         if (sender == client_.get())
             RequestDone(error);

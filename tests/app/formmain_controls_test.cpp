@@ -59,6 +59,7 @@ const std::set<QString> kAlwaysEnabled = {
     QStringLiteral("HelpContents1"), QStringLiteral("HelpIndex1"), QStringLiteral("VeltraneOnline1"),
     QStringLiteral("TBDelete"), QStringLiteral("ToolbarButton971"), QStringLiteral("TBRename"),
     QStringLiteral("TBLgIcons"), QStringLiteral("TBList"), QStringLiteral("TBSmIcons"), QStringLiteral("TBDetails"),
+    QStringLiteral("KeepTimes1"),
 };
 
 std::set<QString> With(std::set<QString> base, std::initializer_list<const char*> more)

@@ -103,6 +103,29 @@ TEST(HttpPosn, FindsLastAndCountedOccurrences)
     EXPECT_EQ(Posn("", "abc", -1), 0);
 }
 
+TEST(HttpParseURL, LiteralIPv6HostsInBracketsAndBare)
+{
+    ExpectParts("[::1]:2121", {"", "", "", "::1", "2121", ""});
+    ExpectParts("[::1]", {"", "", "", "::1", "", ""});
+    ExpectParts("ftp://[::1]:2121/", {"ftp", "", "", "::1", "2121", "/"});
+    ExpectParts("http://[::1]:8080/x", {"http", "", "", "::1", "8080", "/x"});
+    ExpectParts("http://u:p@[2001:db8::1]:81/a?b=1", {"http", "u", "p", "2001:db8::1", "81", "/a?b=1"});
+    ExpectParts("http://u:p:q@[fe80::1%25lo]/", {"http", "u", "p:q", "fe80::1%25lo", "", "/"});
+    ExpectParts("https://[::ffff:127.0.0.1]/", {"https", "", "", "::ffff:127.0.0.1", "", "/"});
+    // Without brackets an address with several colons is all host.
+    ExpectParts("ftp://::1/pub", {"ftp", "", "", "::1", "", "/pub"});
+    ExpectParts("::1", {"", "", "", "::1", "", ""});
+    // An unclosed bracket is not taken apart as an address.
+    ExpectParts("http://[::1/x", {"http", "", "", "[::1", "", "/x"});
+
+    EXPECT_EQ(UrlHost("::1"), "[::1]");
+    EXPECT_EQ(UrlHost("[::1]"), "[::1]");
+    EXPECT_EQ(UrlHost("127.0.0.1"), "127.0.0.1");
+    EXPECT_EQ(UrlHostPort("::1", "8080"), "[::1]:8080");
+    EXPECT_EQ(UrlHostPort("h.example", ""), "h.example");
+    EXPECT_EQ(UrlHostPort("h.example", "81"), "h.example:81");
+}
+
 } // namespace
 
 // RFC 3986 section 5.4: the normal and abnormal examples against its base.
@@ -129,4 +152,9 @@ TEST(ResolveUrl, ReferenceResolutionExamples)
     EXPECT_EQ(ResolveUrl("http://h:8080/a/b", "https://h:8443/x"), "https://h:8443/x");
     EXPECT_EQ(ResolveUrl("http://h:8080/a/b", "x?y=1"), "http://h:8080/a/x?y=1");
     EXPECT_EQ(ResolveUrl("http://h:8080", "x"), "http://h:8080/x");
+    // Bracketed IPv6 authorities travel whole.
+    EXPECT_EQ(ResolveUrl("http://[::1]:8080/a/b", "../c"), "http://[::1]:8080/c");
+    EXPECT_EQ(ResolveUrl("http://[::1]:8080/a/b", "//[2001:db8::2]:81/z"), "http://[2001:db8::2]:81/z");
+    EXPECT_EQ(ResolveUrl("http://h/a", "http://[::1]"), "http://[::1]/");
+    EXPECT_EQ(ResolveUrl("http://[::1]", "x"), "http://[::1]/x");
 }

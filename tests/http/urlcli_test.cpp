@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -177,6 +178,83 @@ TEST_F(UrlCli, InsecureSaysSoAndProxyTunnels)
                                      "127.0.0.1:" + std::to_string(proxy.Port()), Secure("/echo/tunnel")});
     EXPECT_EQ(viaProxy.exitCode, 0) << viaProxy.err;
     EXPECT_EQ(viaProxy.out.rfind("GET /echo/tunnel HTTP/1.0\r\n", 0), 0u) << viaProxy.out;
+}
+
+// Python's http.server on the IPv6 loopback, serving a folder of the test.
+class TIPv6FileServer {
+public:
+    bool Start(const QString& folder)
+    {
+        process_.setProcessChannelMode(QProcess::MergedChannels);
+        process_.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-u"), QStringLiteral("-m"),
+                                                            QStringLiteral("http.server"), QStringLiteral("--bind"),
+                                                            QStringLiteral("::1"), QStringLiteral("--directory"),
+                                                            folder, QStringLiteral("0")});
+        if (!process_.waitForStarted(5000))
+            return false;
+        // "Serving HTTP on ::1 port 41234 (http://[::1]:41234/) ..."
+        for (int i = 0; i < 100 && port_ == 0; ++i) {
+            process_.waitForReadyRead(100);
+            output_ += process_.readAll().toStdString();
+            const std::size_t at = output_.find(" port ");
+            if (at != std::string::npos)
+                port_ = std::atoi(output_.c_str() + at + 6);
+        }
+        return port_ > 0;
+    }
+    ~TIPv6FileServer()
+    {
+        process_.terminate();
+        if (!process_.waitForFinished(5000))
+            process_.kill();
+        process_.waitForFinished(5000);
+    }
+    std::string Url(const std::string& path) const { return "http://[::1]:" + std::to_string(port_) + path; }
+    // Everything the server printed so far (its log goes to stderr, merged).
+    std::string Output()
+    {
+        process_.waitForReadyRead(500);
+        output_ += process_.readAll().toStdString();
+        return output_;
+    }
+
+private:
+    QProcess process_;
+    std::string output_;
+    int port_ = 0;
+};
+
+TEST(UrlCliIPv6, GetHeadAndMissingFilesFromHttpServerOnTheIPv6Loopback)
+{
+    QTemporaryDir served;
+    QFile page(served.filePath(QStringLiteral("page.txt")));
+    ASSERT_TRUE(page.open(QIODevice::WriteOnly));
+    std::string body;
+    for (int i = 0; i < 5000; ++i)
+        body += "line " + std::to_string(i) + "\n";
+    page.write(body.data(), qint64(body.size()));
+    page.close();
+    TIPv6FileServer server;
+    if (!server.Start(served.path()))
+        GTEST_SKIP() << "http.server cannot listen on ::1 here: " << server.Output();
+
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("got.txt"));
+    const TResult get = RunUrl({"--output", file.toStdString(), server.Url("/page.txt")});
+    EXPECT_EQ(get.exitCode, 0) << get.err << server.Output();
+    EXPECT_EQ(ReadFile(file), body);
+
+    const TResult head = RunUrl({"--head", server.Url("/page.txt")});
+    EXPECT_EQ(head.exitCode, 0) << head.err;
+    EXPECT_EQ(head.out.rfind("HTTP/1.0 200 OK\n", 0), 0u) << head.out;
+    EXPECT_NE(head.out.find("Content-Length: " + std::to_string(body.size())), std::string::npos) << head.out;
+
+    const TResult missing = RunUrl({"--output", dir.filePath(QStringLiteral("none")).toStdString(),
+                                    server.Url("/missing.txt")});
+    EXPECT_EQ(missing.exitCode, 1) << missing.err;
+    const std::string log = server.Output();
+    EXPECT_NE(log.find("\"GET /page.txt HTTP/1.0\" 200"), std::string::npos) << log;
+    EXPECT_NE(log.find("\"GET /missing.txt HTTP/1.0\" 404"), std::string::npos) << log;
 }
 
 } // namespace
