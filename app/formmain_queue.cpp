@@ -48,6 +48,8 @@ QWidget* TFormMain::CreateQueuePane()
     Splitter4->setHandleWidth(3);
     Splitter4->setChildrenCollapsible(false);
     QueuePane = new TQueuePane;
+    // The log decides how low the bottom row may go, not the tab bar.
+    QueuePane->setMinimumHeight(30);
     Splitter4->addWidget(Memo1);
     Splitter4->addWidget(QueuePane);
     Splitter4->setStretchFactor(0, 1);
