@@ -4,7 +4,6 @@
 #include "app/busycursor.h"
 #include "app/imagelist.h"
 #include "app/listview.h"
-#include "app/queuecontrol.h"
 #include "dialogs/prompts.h"
 #include "dialogs/tarvikicon.h"
 #include "platform/application.h"

@@ -324,6 +324,8 @@ public:
 
     // ---- transfer queue (formmain_queue.cpp) --------------------------------
     TTransferQueue& TransferQueue();
+    // Nothing queued is left to run and the queue's sessions are stopped.
+    bool QueueIdle() const;
     // Queues the local folder for upload into the current remote directory.
     void QueueUploadFolder(const QString& folder);
     void StartQueue();
@@ -471,7 +473,12 @@ private:
     bool userPaneHeights_ = false;
     // The user gave up logging in again after a refused login.
     bool loginGivenUp_ = false;
-    std::unique_ptr<TQueueControl> queue_;
+    // Destroyed where its type is known (formmain_queue.cpp): the queue's
+    // types and the progress dialog's share names and never meet in one file.
+    struct TQueueControlDeleter {
+        void operator()(TQueueControl* control) const;
+    };
+    std::unique_ptr<TQueueControl, TQueueControlDeleter> queue_;
 };
 
 // The one main window, set before its constructor runs its own code.

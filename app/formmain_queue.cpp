@@ -48,6 +48,8 @@ QWidget* TFormMain::CreateQueuePane()
     Splitter4->setHandleWidth(3);
     Splitter4->setChildrenCollapsible(false);
     QueuePane = new TQueuePane;
+    // The log decides how low the bottom row may go, not the tab bar.
+    QueuePane->setMinimumHeight(30);
     Splitter4->addWidget(Memo1);
     Splitter4->addWidget(QueuePane);
     Splitter4->setStretchFactor(0, 1);
@@ -58,7 +60,7 @@ QWidget* TFormMain::CreateQueuePane()
     StatusQueue->setTextFormat(Qt::PlainText);
     statusBar()->addPermanentWidget(StatusQueue);
 
-    queue_ = std::make_unique<TQueueControl>(QueuePane, QueueSettings());
+    queue_.reset(new TQueueControl(QueuePane, QueueSettings()));
     queue_->OnConflict = [this](const TConflictQuestion& question) { return QueueConflict(question); };
     queue_->OnLog = [this](const std::string& text) {
         // The runner's own lines; the sessions' dialogue ("[n] ...") would
@@ -85,7 +87,11 @@ QWidget* TFormMain::CreateQueuePane()
     return Splitter4;
 }
 
+void TFormMain::TQueueControlDeleter::operator()(TQueueControl* control) const { delete control; }
+
 TTransferQueue& TFormMain::TransferQueue() { return queue_->Queue(); }
+
+bool TFormMain::QueueIdle() const { return !queue_->Queue().HasUnfinished() && !queue_->Running(); }
 
 bool TFormMain::QueueSite(TTransferSite& site)
 {

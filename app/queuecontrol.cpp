@@ -23,9 +23,9 @@ TQueueControl::TQueueControl(TQueuePane* pane, const TTransferSettings& settings
 
 TQueueControl::~TQueueControl()
 {
-    runner_.reset();
     if (pane_)
-        pane_->SetQueue(nullptr);
+        pane_->Detach();
+    runner_.reset();
 }
 
 bool TQueueControl::Accepts(const TTransferSite& site) const

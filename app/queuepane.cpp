@@ -127,16 +127,31 @@ TQueuePane::TQueuePane(QWidget* parent) : QWidget(parent)
     SetControls();
 }
 
-TQueuePane::~TQueuePane() { SetQueue(nullptr); }
-
-void TQueuePane::SetQueue(TTransferQueue* queue)
+TQueuePane::~TQueuePane()
 {
+    Detach();
+    // The tabs and lists go after this destructor; what they signal while
+    // they go must not reach a pane that is half gone.
+    Tabs->disconnect(this);
+    for (QTreeWidget* list : Lists)
+        list->disconnect(this);
+}
+
+void TQueuePane::Detach()
+{
+    tick_.stop();
     if (queue_) {
         queue_->OnItemAdded = nullptr;
         queue_->OnItemChanged = nullptr;
         queue_->OnItemRemoved = nullptr;
         queue_->OnReset = nullptr;
     }
+    queue_ = nullptr;
+}
+
+void TQueuePane::SetQueue(TTransferQueue* queue)
+{
+    Detach();
     queue_ = queue;
     if (queue_) {
         queue_->OnItemAdded = [this](const TTransferItem& item) { Changed(item.Id); };

@@ -41,6 +41,9 @@ public:
     // Shows `queue` (not owned; it must outlive the pane or be unset with
     // null first) and follows its changes.
     void SetQueue(TTransferQueue* queue);
+    // Stops following the queue without redrawing or signalling (the
+    // owners are going away).
+    void Detach();
     // Whether the queue runs: chooses between "Start Queue" and "Stop Queue".
     void SetRunning(bool running);
     // Redraws what changed now instead of at the next tick.

@@ -94,7 +94,7 @@ TEST(CommandTable, EveryActionHasOneRowAndTheRulesFollowTheSelections)
     for (const TCommandRow& row : CommandTable())
         for (const TCommandAction& action : row.Actions)
             EXPECT_TRUE(names.insert(action.Name).second) << action.Name << " listed twice";
-    EXPECT_EQ(names.size(), 86u);
+    EXPECT_EQ(names.size(), 87u);
 
     const TSelectionState offline{false, 2, 0, 0};
     const TSelectionState online{true, 1, 2, 1};
@@ -106,4 +106,8 @@ TEST(CommandTable, EveryActionHasOneRowAndTheRulesFollowTheSelections)
     EXPECT_FALSE(RuleHolds(TEnableRule::ConnectedRemoteFilesOne, online));
     EXPECT_TRUE(RuleHolds(TEnableRule::ConnectedRemoteDirsOne, online));
     EXPECT_FALSE(RuleHolds(TEnableRule::Disconnected, online));
+    // Download takes remote directories alone as well (they are queued).
+    EXPECT_TRUE(RuleHolds(TEnableRule::ConnectedRemoteAny, TSelectionState{true, 0, 0, 1}));
+    EXPECT_FALSE(RuleHolds(TEnableRule::ConnectedRemoteAny, TSelectionState{true, 3, 0, 0}));
+    EXPECT_FALSE(RuleHolds(TEnableRule::ConnectedRemoteAny, TSelectionState{false, 0, 1, 1}));
 }

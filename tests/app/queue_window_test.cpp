@@ -60,10 +60,10 @@ void DoubleClickRow(TListView* list, const QString& caption)
     QTest::mouseDClick(list->ReportView()->viewport(), Qt::LeftButton, {}, at);
 }
 
-// A right click at `pos` of a view's viewport: the context menu it opens.
+// The context menu request a right click at `pos` of a view's viewport
+// makes.
 void RightClick(QWidget* viewport, const QPoint& pos)
 {
-    QTest::mouseClick(viewport, Qt::RightButton, {}, pos);
     QContextMenuEvent event(QContextMenuEvent::Mouse, pos, viewport->mapToGlobal(pos));
     QApplication::sendEvent(viewport, &event);
 }

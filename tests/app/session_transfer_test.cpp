@@ -7,7 +7,6 @@
 #include "dialogs/transferprogress.h"
 #include "ftp/ftpclient.h"
 #include "support/eventwait.h"
-#include "transfers/transferqueue.h"
 
 #include <QDir>
 #include <QFile>
@@ -211,7 +210,7 @@ TEST_F(TransferTest, DirectoryUploadQueuesTheWholeTree)
     // The folder itself arrives under its own name, sub-folders and all,
     // through the queue's own sessions.
     const QString name = QFileInfo(local.path()).fileName();
-    ASSERT_TRUE(testsupport::WaitFor([this] { return !form->TransferQueue().HasUnfinished(); }, 30000))
+    ASSERT_TRUE(testsupport::WaitFor([this] { return form->QueueIdle(); }, 30000))
         << LogText(*form).toStdString();
     EXPECT_EQ(ReadAll(Remote(name + QStringLiteral("/p.bin"))), ReadAll(local.filePath(QStringLiteral("p.bin"))));
     EXPECT_EQ(ReadAll(Remote(name + QStringLiteral("/q.txt"))), ReadAll(local.filePath(QStringLiteral("q.txt"))));
