@@ -1,5 +1,7 @@
 #include "cli/cliargs.h"
 
+#include "cli/ftpurlarg.h"
+
 #include <map>
 
 namespace {
@@ -8,9 +10,9 @@ namespace {
 const std::map<std::string, std::pair<int, int>>& Commands()
 {
     static const std::map<std::string, std::pair<int, int>> commands = {
-        {"ls", {0, 1}},     {"nlst", {0, 1}},  {"get", {1, 2}},  {"reget", {1, 2}}, {"put", {1, 2}},
-        {"append", {2, 2}}, {"mkdir", {1, 1}}, {"rmdir", {1, 1}}, {"rm", {1, 1}},   {"mv", {2, 2}},
-        {"size", {1, 1}},   {"pwd", {0, 0}},   {"quote", {1, -1}},
+        {"ls", {0, 1}},     {"nlst", {0, 1}},  {"get", {1, -1}}, {"reget", {1, 2}}, {"put", {1, -1}},
+        {"append", {2, 2}}, {"mkdir", {1, 1}}, {"rmdir", {1, 1}}, {"rm", {1, -1}},  {"mv", {2, 2}},
+        {"size", {1, 1}},   {"pwd", {0, 0}},   {"quote", {1, -1}}, {"mirror", {1, -1}},
     };
     return commands;
 }
@@ -40,7 +42,8 @@ bool ParseCliArgs(const std::vector<std::string>& argv, TCliArgs& out, std::stri
             into = argv[++i];
             return true;
         };
-        if (!positional.empty() && positional.size() >= 2) {
+        // With --site there is no HOST: the command comes first.
+        if (!positional.empty() && positional.size() >= (out.site.empty() ? 2u : 1u)) {
             // Everything after the command belongs to it ("quote" may hold
             // words that look like options).
             positional.push_back(a);
@@ -71,6 +74,13 @@ bool ParseCliArgs(const std::vector<std::string>& argv, TCliArgs& out, std::stri
                 error = "invalid port: " + out.port;
                 return false;
             }
+        } else if (a == "--site") {
+            if (!value(out.site))
+                return false;
+            if (out.site.empty()) {
+                error = "--site needs a profile name";
+                return false;
+            }
         } else if (a == "--cwd") {
             if (!value(out.cwd))
                 return false;
@@ -92,6 +102,8 @@ bool ParseCliArgs(const std::vector<std::string>& argv, TCliArgs& out, std::stri
     }
     if (out.help)
         return true;
+    if (!out.site.empty())
+        positional.insert(positional.begin(), std::string());
     if (positional.size() < 2) {
         error = positional.empty() ? "missing HOST and COMMAND" : "missing COMMAND";
         return false;
@@ -103,6 +115,14 @@ bool ParseCliArgs(const std::vector<std::string>& argv, TCliArgs& out, std::stri
     if (it == Commands().end()) {
         error = "unknown command: " + out.command;
         return false;
+    }
+    if (IsFtpUrl(out.host)) {
+        if (!out.site.empty()) {
+            error = "give either --site or an ftp:// URL, not both";
+            return false;
+        }
+        if (!ApplyFtpUrl(out, error))
+            return false;
     }
     const int n = int(out.args.size());
     if (n < it->second.first || (it->second.second >= 0 && n > it->second.second)) {

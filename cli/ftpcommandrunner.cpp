@@ -200,6 +200,8 @@ int TFtpCommandRunner::Run()
 {
     if (!Login())
         return Fail(FailureText());
+    if (SeveralFiles())
+        return RunSeveral();
     if (!RunCommand())
         return Fail(FailureText());
     ftp_.Quit();

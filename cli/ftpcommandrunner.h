@@ -21,6 +21,9 @@ public:
 private:
     bool Login();
     bool RunCommand();
+    // Several files in one get, put or rm (cli/ftpmultifile.cpp).
+    bool SeveralFiles() const;
+    int RunSeveral();
     bool Transfer(bool (TFtpClient::*wrapper)(), std::int64_t total, std::int64_t start);
     int Fail(const std::string& what);
     std::string FailureText() const;

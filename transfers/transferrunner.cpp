@@ -2,6 +2,7 @@
 
 #include "ftp/ftplocalfile.h"
 #include "transfers/transferpaths.h"
+#include "transfers/transfertime.h"
 
 #include <QTimer>
 
@@ -249,6 +250,21 @@ void TTransferRunner::Skip(TTransferId id, const std::string& text)
     queue_.SetState(id, TTransferState::Skipped, text);
 }
 
+const TRemoteNames* TTransferRunner::RemoteFolder(const std::string& path) const
+{
+    const auto found = remoteNames_.find(path);
+    return found == remoteNames_.end() ? nullptr : &found->second;
+}
+
+void TTransferRunner::RememberRemoteNames(const std::string& dir, const std::vector<TFtpListEntry>& entries)
+{
+    TRemoteNames& names = remoteNames_[dir];
+    for (const TFtpListEntry& e : entries) {
+        if (e.Role == TFtpEntryRole::Child)
+            names[e.Name] = TRemoteName{e.Size, TransferTimeFromListing(e.Modified), e.Type};
+    }
+}
+
 // --- results ------------------------------------------------------------------------------
 
 void TTransferRunner::Transient(TTransferId id, const std::string& text)
@@ -292,11 +308,7 @@ void TTransferRunner::ItemResult(TTransferWorker* worker, TTransferId id, const 
         if (item.Direction == TTransferDirection::Download) {
             ExpandRemoteFolder(id, result.Entries);
         } else {
-            auto& names = remoteNames_[item.RemotePath];
-            for (const TFtpListEntry& e : result.Entries) {
-                if (e.Role == TFtpEntryRole::Child)
-                    names[e.Name] = e.Size;
-            }
+            RememberRemoteNames(item.RemotePath, result.Entries);
         }
         queue_.SetState(id, TTransferState::Done, result.Created ? "Created" : "");
         Pump();
@@ -314,7 +326,8 @@ void TTransferRunner::ItemResult(TTransferWorker* worker, TTransferId id, const 
         }
     }
     if (item.Direction == TTransferDirection::Upload)
-        remoteNames_[ParentPath(item.RemotePath)][LeafName(item.RemotePath)] = item.Size;
+        remoteNames_[ParentPath(item.RemotePath)][LeafName(item.RemotePath)] =
+            TRemoteName{item.Size, {}, TFtpEntryType::File};
     queue_.SetState(id, TTransferState::Done);
     Pump();
 }
