@@ -17,7 +17,7 @@ std::string HumanSize(double bytes)
 
 std::string TTransferSummary::Line() const
 {
-    if (Files == 0 && Bytes == 0 && Deleted > 0) {
+    if (Files == 0 && Bytes == 0 && Deleted > 0 && UpToDate == 0 && Skipped == 0) {
         char line[96];
         std::snprintf(line, sizeof(line), "%d deleted in %.1f s, %d failed", Deleted, Seconds, Failed);
         return line;
