@@ -135,19 +135,36 @@ bool ParseCliArgs(const std::vector<std::string>& argv, TCliArgs& out, std::stri
 std::string CliUsage()
 {
     return R"(Usage: tarvik-ftp [OPTIONS] HOST COMMAND [ARGS...]
+       tarvik-ftp [OPTIONS] --site NAME COMMAND [ARGS...]
 
-Runs one FTP command against HOST and exits.
+Runs one FTP command against HOST and exits. HOST may be a URL,
+ftp://[USER[:PASSWORD]@]HOST[:PORT][/PATH]: PATH names the file of get,
+reget, size, rm, ls or nlst when it is not given, else the folder to work
+in (a PATH ending in "/" always names a folder).
 
 Commands:
   ls [DIR]               long listing (LIST) of DIR or of the current folder
   nlst [DIR]             names only (NLST)
-  get REMOTE [LOCAL]     download REMOTE into LOCAL (default: its base name)
+  get REMOTE [LOCAL]     download REMOTE into LOCAL (default: its base name;
+                         an existing folder LOCAL receives it)
+  get REMOTE... [DIR]    with three or more names (or two and an existing
+                         local folder): each file under its base name
   reget REMOTE [LOCAL]   resume a download: continue LOCAL from its size
   put LOCAL [REMOTE]     upload LOCAL as REMOTE (default: its base name)
+  put LOCAL LOCAL LOCAL...  three or more files, each under its base name
   append LOCAL REMOTE    append LOCAL to the end of REMOTE
   mkdir DIR              create a folder
   rmdir DIR              remove an empty folder
-  rm FILE                delete a file
+  rm FILE...             delete files
+  mirror [--reverse] [--parallel N] [--delete] [--only-newer] REMOTE_DIR [LOCAL_DIR]
+                         copy the contents of REMOTE_DIR into LOCAL_DIR
+                         (default: REMOTE_DIR's name), with N sessions at
+                         once (1-10, default 2), retrying and resuming broken
+                         transfers; --reverse (-R) uploads LOCAL_DIR into
+                         REMOTE_DIR; --delete removes what the destination
+                         holds and the source does not; --only-newer leaves
+                         files whose destination copy has the same size and
+                         is at least as new
   mv FROM TO             rename
   size FILE              print the size of FILE in bytes
   pwd                    print the current folder
@@ -160,6 +177,9 @@ Options:
   --port N               control port (default 21)
   --passive              passive data connections (PASV) instead of PORT
   --ascii                ASCII transfer type (TYPE A); default binary
+  --site NAME            host, port, login and passive mode of a site stored
+                         by the main window (Accounts.dat in its folder,
+                         $TARVIK_HOME when set); no HOST is given then
   --cwd DIR              change to DIR after logging in
   --timeout S            seconds of silence before giving up (default 60;
                          0 waits forever); a transfer that keeps moving is
@@ -172,10 +192,19 @@ Options:
                          escaped (\x1b), so it cannot drive the terminal
   --help, -h             this text
 
-A progress bar with the transfer rate goes to stderr when it is a terminal.
+Without --user and --password the login comes from the URL,
+$TARVIK_PASSWORD, the stored site, then ~/.netrc ($NETRC names another
+file): "machine HOST login USER password PASSWORD" or "default ...". The
+file is refused unless only its owner may read it (chmod 600). Without any
+of these the login is anonymous.
 
-Exit status: 0 on success, 1 when the server refused or the transfer failed
-(the failing reply or the local error is printed on stderr), 2 for a usage
-error.
+A progress bar with the transfer rate goes to stderr when it is a terminal.
+mirror and several-file commands end with one summary line on stdout: files,
+bytes, time, rate and failures.
+
+Exit status: 0 on success, 1 when the server refused or a transfer failed
+(any one file of several; the failing reply or the local error is printed
+on stderr), 2 for a usage error (an unknown --site, a ~/.netrc others may
+read, a malformed URL included).
 )";
 }
