@@ -139,9 +139,27 @@ void TTransferRunner::Pump()
             break;
 
         // What needs no session: children of folders that failed, and links.
+        // Only queued items matter; the items of one folder's listing sit
+        // side by side, so their folder's state is looked up once for all.
         std::vector<TTransferId> ids;
-        for (const TTransferItem& item : queue_.Items())
+        TTransferId lastParent = 0;
+        TTransferState lastParentState = TTransferState::Queued;
+        for (const TTransferItem& item : queue_.Items()) {
+            if (item.State != TTransferState::Queued)
+                continue;
+            if (item.Kind != TTransferKind::Link && item.Parent != 0) {
+                if (item.Parent != lastParent) {
+                    const TTransferItem* parent = queue_.Find(item.Parent);
+                    lastParent = item.Parent;
+                    lastParentState = parent ? parent->State : TTransferState::Done;
+                }
+                if (lastParentState != TTransferState::Failed && lastParentState != TTransferState::Skipped)
+                    continue;
+            } else if (item.Kind != TTransferKind::Link) {
+                continue;
+            }
             ids.push_back(item.Id);
+        }
         for (const TTransferId id : ids) {
             const TTransferItem* item = queue_.Find(id);
             if (!item || item->State != TTransferState::Queued)
@@ -166,9 +184,14 @@ void TTransferRunner::Pump()
             break;
 
         // More sessions while there is work nobody is logging in for.
+        // Counted only as far as it can matter: no more sessions than the
+        // setting are ever started.
         int waiting = 0;
-        for (const TTransferItem& item : queue_.Items())
+        for (const TTransferItem& item : queue_.Items()) {
+            if (waiting > settings_.Connections)
+                break;
             waiting += Startable(item) ? 1 : 0;
+        }
         int starting = 0;
         for (const auto& worker : workers_) {
             const auto state = worker->GetState();

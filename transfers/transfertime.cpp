@@ -21,5 +21,5 @@ TTransferTime TransferTimeFromListing(const TFtpTime& time)
 
 bool TransferTimeAsNew(const TTransferTime& target, const TTransferTime& source)
 {
-    return target.Known() && source.Known() && target.Earliest >= source.Latest;
+    return target.Known() && source.Known() && target.Latest >= source.Earliest;
 }
