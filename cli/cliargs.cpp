@@ -1,5 +1,7 @@
 #include "cli/cliargs.h"
 
+#include "cli/ftpurlarg.h"
+
 #include <map>
 
 namespace {
@@ -8,9 +10,9 @@ namespace {
 const std::map<std::string, std::pair<int, int>>& Commands()
 {
     static const std::map<std::string, std::pair<int, int>> commands = {
-        {"ls", {0, 1}},     {"nlst", {0, 1}},  {"get", {1, 2}},  {"reget", {1, 2}}, {"put", {1, 2}},
-        {"append", {2, 2}}, {"mkdir", {1, 1}}, {"rmdir", {1, 1}}, {"rm", {1, 1}},   {"mv", {2, 2}},
-        {"size", {1, 1}},   {"pwd", {0, 0}},   {"quote", {1, -1}}, {"mls", {0, 1}},
+        {"ls", {0, 1}},     {"nlst", {0, 1}},  {"get", {1, -1}}, {"reget", {1, 2}}, {"put", {1, -1}},
+        {"append", {2, 2}}, {"mkdir", {1, 1}}, {"rmdir", {1, 1}}, {"rm", {1, -1}},  {"mv", {2, 2}},
+        {"size", {1, 1}},   {"pwd", {0, 0}},   {"quote", {1, -1}}, {"mls", {0, 1}},  {"mirror", {1, -1}},
     };
     return commands;
 }
@@ -99,7 +101,8 @@ bool ParseCliArgs(const std::vector<std::string>& argv, TCliArgs& out, std::stri
             into = argv[++i];
             return true;
         };
-        if (!positional.empty() && positional.size() >= 2) {
+        // With --site there is no HOST: the command comes first.
+        if (!positional.empty() && positional.size() >= (out.site.empty() ? 2u : 1u)) {
             // Everything after the command belongs to it ("quote" may hold
             // words that look like options).
             positional.push_back(a);
@@ -136,6 +139,13 @@ bool ParseCliArgs(const std::vector<std::string>& argv, TCliArgs& out, std::stri
                 error = "invalid port: " + out.port;
                 return false;
             }
+        } else if (a == "--site") {
+            if (!value(out.site))
+                return false;
+            if (out.site.empty()) {
+                error = "--site needs a profile name";
+                return false;
+            }
         } else if (a == "--cwd") {
             if (!value(out.cwd))
                 return false;
@@ -159,6 +169,8 @@ bool ParseCliArgs(const std::vector<std::string>& argv, TCliArgs& out, std::stri
         return true;
     if (out.tls == "implicit" && !out.portGiven)
         out.port = "990";
+    if (!out.site.empty())
+        positional.insert(positional.begin(), std::string());
     if (positional.size() < 2) {
         error = positional.empty() ? "missing HOST and COMMAND" : "missing COMMAND";
         return false;
@@ -172,6 +184,14 @@ bool ParseCliArgs(const std::vector<std::string>& argv, TCliArgs& out, std::stri
         error = "unknown command: " + out.command;
         return false;
     }
+    if (IsFtpUrl(out.host)) {
+        if (!out.site.empty()) {
+            error = "give either --site or an ftp:// URL, not both";
+            return false;
+        }
+        if (!ApplyFtpUrl(out, error))
+            return false;
+    }
     const int n = int(out.args.size());
     if (n < it->second.first || (it->second.second >= 0 && n > it->second.second)) {
         error = "wrong number of arguments for " + out.command;
@@ -183,22 +203,39 @@ bool ParseCliArgs(const std::vector<std::string>& argv, TCliArgs& out, std::stri
 std::string CliUsage()
 {
     return R"(Usage: tarvik-ftp [OPTIONS] HOST COMMAND [ARGS...]
+       tarvik-ftp [OPTIONS] --site NAME COMMAND [ARGS...]
 
 Runs one FTP command against HOST and exits. HOST is a name, an IPv4
-address or an IPv6 address (::1, [::1] or [::1]:PORT).
+address, an IPv6 address (::1, [::1] or [::1]:PORT) or a URL,
+ftp://[USER[:PASSWORD]@]HOST[:PORT][/PATH]: PATH names the file of get,
+reget, size, rm, ls or nlst when it is not given, else the folder to work
+in (a PATH ending in "/" always names a folder).
 
 Commands:
   ls [DIR]               long listing (LIST) of DIR or of the current folder
   nlst [DIR]             names only (NLST)
   mls [DIR]              machine listing (MLSD): one line per entry, its
                          facts (type, size, modify, perm, ...) then its name
-  get REMOTE [LOCAL]     download REMOTE into LOCAL (default: its base name)
+  get REMOTE [LOCAL]     download REMOTE into LOCAL (default: its base name;
+                         an existing folder LOCAL receives it)
+  get REMOTE... [DIR]    with three or more names (or two and an existing
+                         local folder): each file under its base name
   reget REMOTE [LOCAL]   resume a download: continue LOCAL from its size
   put LOCAL [REMOTE]     upload LOCAL as REMOTE (default: its base name)
+  put LOCAL LOCAL LOCAL...  three or more files, each under its base name
   append LOCAL REMOTE    append LOCAL to the end of REMOTE
   mkdir DIR              create a folder
   rmdir DIR              remove an empty folder
-  rm FILE                delete a file
+  rm FILE...             delete files
+  mirror [--reverse] [--parallel N] [--delete] [--only-newer] REMOTE_DIR [LOCAL_DIR]
+                         copy the contents of REMOTE_DIR into LOCAL_DIR
+                         (default: REMOTE_DIR's name), with N sessions at
+                         once (1-10, default 2), retrying and resuming broken
+                         transfers; --reverse (-R) uploads LOCAL_DIR into
+                         REMOTE_DIR; --delete removes what the destination
+                         holds and the source does not; --only-newer leaves
+                         files whose destination copy has the same size and
+                         is at least as new
   mv FROM TO             rename
   size FILE              print the size of FILE in bytes
   pwd                    print the current folder
@@ -211,6 +248,9 @@ Options:
   --port N               control port (default 21)
   --passive              passive data connections (PASV) instead of PORT
   --ascii                ASCII transfer type (TYPE A); default binary
+  --site NAME            host, port, login and passive mode of a site stored
+                         by the main window (Accounts.dat in its folder,
+                         $TARVIK_HOME when set); no HOST is given then
   --cwd DIR              change to DIR after logging in
   --timeout S            seconds of silence before giving up (default 60;
                          0 waits forever); a transfer that keeps moving is
@@ -234,11 +274,19 @@ Options:
   --insecure             accept any certificate (said on stderr)
   --help, -h             this text
 
-A progress bar with the transfer rate goes to stderr when it is a terminal.
+Without --user and --password the login comes from the URL,
+$TARVIK_PASSWORD, the stored site, then ~/.netrc ($NETRC names another
+file): "machine HOST login USER password PASSWORD" or "default ...". The
+file is refused unless only its owner may read it (chmod 600). Without any
+of these the login is anonymous.
 
-Exit status: 0 on success, 1 when the server refused or the transfer failed,
-or on any TLS or certificate failure (the failing reply or the local error is
-printed on stderr), 2 for a usage
-error.
+A progress bar with the transfer rate goes to stderr when it is a terminal.
+mirror and several-file commands end with one summary line on stdout: files,
+bytes, time, rate and failures.
+
+Exit status: 0 on success, 1 when the server refused or a transfer failed
+(any one file of several; the failing reply or the local error is printed
+on stderr), or on any TLS or certificate failure, 2 for a usage error (an
+unknown --site, a ~/.netrc others may read, a malformed URL included).
 )";
 }

@@ -21,6 +21,8 @@ struct TCliArgs {
     std::string port = "21";
     std::string cwd;
     int timeout = 60;
+    // --site NAME: a profile stored by the main window; no HOST is given.
+    std::string site;
     std::string host;
     std::string command;
     std::vector<std::string> args;

@@ -284,6 +284,8 @@ int TFtpCommandRunner::Run()
 {
     if (!Login())
         return Fail(FailureText());
+    if (SeveralFiles())
+        return RunSeveral();
     if (!RunCommand())
         return Fail(FailureText());
     ftp_.Quit();

@@ -24,6 +24,9 @@ private:
     bool LoginTls();
     bool RunCommand();
     bool MachineListing();
+    // Several files in one get, put or rm (cli/ftpmultifile.cpp).
+    bool SeveralFiles() const;
+    int RunSeveral();
     bool Transfer(bool (TFtpClient::*wrapper)(), std::int64_t total, std::int64_t start);
     int Fail(const std::string& what);
     std::string FailureText() const;

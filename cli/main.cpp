@@ -3,6 +3,8 @@
 
 #include "cli/cliargs.h"
 #include "cli/ftpcommandrunner.h"
+#include "cli/logincredentials.h"
+#include "cli/mirrorcommand.h"
 
 #include <QCoreApplication>
 
@@ -21,6 +23,19 @@ int main(int argc, char** argv)
     if (parsed.help) {
         std::fputs(CliUsage().c_str(), stdout);
         return 0;
+    }
+    if (!ResolveCredentials(parsed, error)) {
+        std::fprintf(stderr, "tarvik-ftp: %s\n", error.c_str());
+        return 2;
+    }
+    if (parsed.command == "mirror") {
+        TMirrorOptions options;
+        if (!ParseMirrorOptions(parsed.args, options, error)) {
+            std::fprintf(stderr, "tarvik-ftp: %s\nTry 'tarvik-ftp --help'.\n", error.c_str());
+            return 2;
+        }
+        TMirrorCommand mirror(parsed, options);
+        return mirror.Run();
     }
     TFtpCommandRunner runner(parsed);
     return runner.Run();

@@ -11,6 +11,8 @@ public:
     TProgressBar(std::FILE* out, std::int64_t total, std::int64_t start);
     // Redraws at most ten times a second, and always when `force` is set.
     void Update(std::int64_t position, bool force = false);
+    // The total may grow while the work runs (a tree being listed).
+    void SetTotal(std::int64_t total) { total_ = total; }
     // Draws the final state and ends the line.
     void Finish(std::int64_t position);
 

@@ -4,8 +4,8 @@
 // of TFtpState and TFtpRequest are part of the interface: the main window
 // switches on them.
 
-#include "platform/exception.h"
 #include "ftp/ftpnamecodec.h"
+#include "platform/exception.h"
 
 #include <cstdint>
 #include <functional>

@@ -149,6 +149,57 @@ TTransferId TTransferQueue::AddUpload(const std::string& localPath, const std::s
     return first;
 }
 
+TTransferId TTransferQueue::AddDownloadInto(const std::string& remoteFolder, const std::string& localFolder,
+                                            std::string* why)
+{
+    std::string normal;
+    if (remoteFolder.empty() || remoteFolder[0] != '/' || !NormalizeRemotePath(remoteFolder, normal)) {
+        SetWhy(why, "the remote folder " + remoteFolder + " is not an absolute path");
+        return 0;
+    }
+    struct stat info {};
+    if (::stat(localFolder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        SetWhy(why, "the local folder " + localFolder + " does not exist");
+        return 0;
+    }
+    TTransferItem item;
+    item.Batch = nextBatch_++;
+    item.Kind = TTransferKind::Folder;
+    item.Direction = TTransferDirection::Download;
+    item.RemotePath = normal;
+    item.LocalPath = localFolder;
+    item.LocalRoot = localFolder;
+    item.RemoteRoot = normal;
+    return AddItem(std::move(item));
+}
+
+TTransferId TTransferQueue::AddUploadInto(const std::string& localFolder, const std::string& remoteFolder,
+                                          int maxDepth, std::string* why)
+{
+    std::string normal;
+    if (remoteFolder.empty() || remoteFolder[0] != '/' || !NormalizeRemotePath(remoteFolder, normal)) {
+        SetWhy(why, "the remote folder " + remoteFolder + " is not an absolute path");
+        return 0;
+    }
+    struct stat info {};
+    if (::stat(localFolder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        SetWhy(why, "the local folder " + localFolder + " does not exist");
+        return 0;
+    }
+    TTransferItem item;
+    item.Batch = nextBatch_++;
+    item.Kind = TTransferKind::Folder;
+    item.Direction = TTransferDirection::Upload;
+    item.LocalPath = localFolder;
+    item.RemotePath = normal;
+    item.LocalRoot = localFolder;
+    item.RemoteRoot = normal;
+    const TTransferItem proto = item;
+    const TTransferId first = AddItem(std::move(item));
+    AddLocalTree(localFolder, normal, proto, first, 1, maxDepth, why);
+    return first;
+}
+
 bool TTransferQueue::AddLocalTree(const std::string& localDir, const std::string& remoteDir,
                                   const TTransferItem& proto, TTransferId parent, int depth, int maxDepth,
                                   std::string* why)

@@ -54,6 +54,15 @@ public:
     // with the reason.
     TTransferId AddUpload(const std::string& localPath, const std::string& remoteFolder, int maxDepth = 64,
                           std::string* why = nullptr);
+    // Mirroring: the contents of remote folder `remoteFolder` into the
+    // existing local folder `localFolder` itself (not into a folder of the
+    // remote name inside it), and the contents of local folder
+    // `localFolder` into remote folder `remoteFolder` (created when
+    // missing). Return the folder item's id, or 0 with the reason.
+    TTransferId AddDownloadInto(const std::string& remoteFolder, const std::string& localFolder,
+                                std::string* why = nullptr);
+    TTransferId AddUploadInto(const std::string& localFolder, const std::string& remoteFolder, int maxDepth = 64,
+                              std::string* why = nullptr);
     // Adds an item found by expanding a folder; it gets a fresh id.
     TTransferId AddItem(TTransferItem item);
 

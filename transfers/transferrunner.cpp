@@ -2,6 +2,7 @@
 
 #include "ftp/ftplocalfile.h"
 #include "transfers/transferpaths.h"
+#include "transfers/transfertime.h"
 
 #include <QTimer>
 
@@ -138,9 +139,27 @@ void TTransferRunner::Pump()
             break;
 
         // What needs no session: children of folders that failed, and links.
+        // Only queued items matter; the items of one folder's listing sit
+        // side by side, so their folder's state is looked up once for all.
         std::vector<TTransferId> ids;
-        for (const TTransferItem& item : queue_.Items())
+        TTransferId lastParent = 0;
+        TTransferState lastParentState = TTransferState::Queued;
+        for (const TTransferItem& item : queue_.Items()) {
+            if (item.State != TTransferState::Queued)
+                continue;
+            if (item.Kind != TTransferKind::Link && item.Parent != 0) {
+                if (item.Parent != lastParent) {
+                    const TTransferItem* parent = queue_.Find(item.Parent);
+                    lastParent = item.Parent;
+                    lastParentState = parent ? parent->State : TTransferState::Done;
+                }
+                if (lastParentState != TTransferState::Failed && lastParentState != TTransferState::Skipped)
+                    continue;
+            } else if (item.Kind != TTransferKind::Link) {
+                continue;
+            }
             ids.push_back(item.Id);
+        }
         for (const TTransferId id : ids) {
             const TTransferItem* item = queue_.Find(id);
             if (!item || item->State != TTransferState::Queued)
@@ -165,9 +184,14 @@ void TTransferRunner::Pump()
             break;
 
         // More sessions while there is work nobody is logging in for.
+        // Counted only as far as it can matter: no more sessions than the
+        // setting are ever started.
         int waiting = 0;
-        for (const TTransferItem& item : queue_.Items())
+        for (const TTransferItem& item : queue_.Items()) {
+            if (waiting > settings_.Connections)
+                break;
             waiting += Startable(item) ? 1 : 0;
+        }
         int starting = 0;
         for (const auto& worker : workers_) {
             const auto state = worker->GetState();
@@ -249,6 +273,21 @@ void TTransferRunner::Skip(TTransferId id, const std::string& text)
     queue_.SetState(id, TTransferState::Skipped, text);
 }
 
+const TRemoteNames* TTransferRunner::RemoteFolder(const std::string& path) const
+{
+    const auto found = remoteNames_.find(path);
+    return found == remoteNames_.end() ? nullptr : &found->second;
+}
+
+void TTransferRunner::RememberRemoteNames(const std::string& dir, const std::vector<TFtpListEntry>& entries)
+{
+    TRemoteNames& names = remoteNames_[dir];
+    for (const TFtpListEntry& e : entries) {
+        if (e.Role == TFtpEntryRole::Child)
+            names[e.Name] = TRemoteName{e.Size, TransferTimeFromListing(e.Modified), e.Type};
+    }
+}
+
 // --- results ------------------------------------------------------------------------------
 
 void TTransferRunner::Transient(TTransferId id, const std::string& text)
@@ -292,11 +331,7 @@ void TTransferRunner::ItemResult(TTransferWorker* worker, TTransferId id, const 
         if (item.Direction == TTransferDirection::Download) {
             ExpandRemoteFolder(id, result.Entries);
         } else {
-            auto& names = remoteNames_[item.RemotePath];
-            for (const TFtpListEntry& e : result.Entries) {
-                if (e.Role == TFtpEntryRole::Child)
-                    names[e.Name] = e.Size;
-            }
+            RememberRemoteNames(item.RemotePath, result.Entries);
         }
         queue_.SetState(id, TTransferState::Done, result.Created ? "Created" : "");
         Pump();
@@ -314,7 +349,8 @@ void TTransferRunner::ItemResult(TTransferWorker* worker, TTransferId id, const 
         }
     }
     if (item.Direction == TTransferDirection::Upload)
-        remoteNames_[ParentPath(item.RemotePath)][LeafName(item.RemotePath)] = item.Size;
+        remoteNames_[ParentPath(item.RemotePath)][LeafName(item.RemotePath)] =
+            TRemoteName{item.Size, {}, TFtpEntryType::File};
     queue_.SetState(id, TTransferState::Done);
     Pump();
 }

@@ -30,6 +30,8 @@ struct TConflictQuestion {
     std::int64_t TargetSize = -1; // -1: unknown
     std::int64_t SourceSize = -1;
     bool CanResume = false; // the target is smaller than the source
+    TTransferTime TargetTime;
+    TTransferTime SourceTime;
 };
 
 struct TConflictAnswer {
@@ -39,6 +41,14 @@ struct TConflictAnswer {
 };
 
 using TConflictHandler = std::function<TConflictAnswer(const TConflictQuestion&)>;
+
+// An entry of a remote folder as its listing showed it.
+struct TRemoteName {
+    std::int64_t Size = -1; // -1: unknown
+    TTransferTime Modified;
+    TFtpEntryType Type = TFtpEntryType::Unknown;
+};
+using TRemoteNames = std::map<std::string, TRemoteName>;
 
 class TTransferRunner {
 public:
@@ -59,6 +69,10 @@ public:
     // Removes an item, stopping it first when it is running.
     bool Remove(TTransferId id);
     int Sessions() const { return int(workers_.size()); }
+    // The entries of remote folder `path` (absolute) as read before this
+    // run's uploads into it, plus what the run uploaded; null when the
+    // folder was not read.
+    const TRemoteNames* RemoteFolder(const std::string& path) const;
 
     // Asked when a target exists. Without a handler such items are skipped:
     // nothing is overwritten unless someone said so.
@@ -85,7 +99,9 @@ private:
     void Transient(TTransferId id, const std::string& text);
     // The same-name question for an item whose target exists.
     enum class Verdict { Go, Resume, Renamed, Settled };
-    Verdict Settle(const TTransferItem& item, const std::string& target, std::int64_t targetSize);
+    Verdict Settle(const TTransferItem& item, const std::string& target, std::int64_t targetSize,
+                   const TTransferTime& targetTime);
+    void RememberRemoteNames(const std::string& dir, const std::vector<TFtpListEntry>& entries);
     bool StillWanted(TTransferWorker* worker, TTransferId id) const;
     void Fail(TTransferId id, const std::string& text);
     void Skip(TTransferId id, const std::string& text);
@@ -102,8 +118,8 @@ private:
     std::vector<std::unique_ptr<TTransferWorker>> workers_;
     std::vector<std::unique_ptr<TTransferWorker>> retired_;
     std::map<TTransferWorker*, TTransferId> busy_;
-    // Remote folder -> name -> size (-1 unknown), from the listings read.
-    std::map<std::string, std::map<std::string, std::int64_t>> remoteNames_;
+    // Remote folder -> its entries, from the listings read.
+    std::map<std::string, TRemoteNames> remoteNames_;
     std::map<TTransferId, TConflictAnswer> batchAnswers_;
     // The server refused REST once: later retries start over.
     bool restRefused_ = false;

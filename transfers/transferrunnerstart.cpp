@@ -5,6 +5,7 @@
 #include "transfers/transferrunner.h"
 
 #include "transfers/transferpaths.h"
+#include "transfers/transfertime.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -40,7 +41,7 @@ bool TTransferRunner::StartItem(TTransferWorker* worker, TTransferId id)
 }
 
 TTransferRunner::Verdict TTransferRunner::Settle(const TTransferItem& item, const std::string& target,
-                                                 std::int64_t targetSize)
+                                                 std::int64_t targetSize, const TTransferTime& targetTime)
 {
     TConflictAnswer answer;
     const auto stored = batchAnswers_.find(item.Batch);
@@ -56,6 +57,8 @@ TTransferRunner::Verdict TTransferRunner::Settle(const TTransferItem& item, cons
         question.TargetSize = targetSize;
         question.SourceSize = item.Size;
         question.CanResume = targetSize >= 0 && item.Size >= 0 && targetSize < item.Size;
+        question.TargetTime = targetTime;
+        question.SourceTime = item.Modified;
         answer = OnConflict(question);
         // A new name holds for one file only.
         if (answer.ApplyToAll && answer.Action != TConflictAction::Rename)
@@ -120,7 +123,8 @@ bool TTransferRunner::StartDownloadFile(TTransferWorker* worker, TTransferItem i
         }
         bool resume = false;
         if (exists && !item.TargetSettled) {
-            const Verdict verdict = Settle(item, path, std::int64_t(info.st_size));
+            const Verdict verdict =
+                Settle(item, path, std::int64_t(info.st_size), TTransferTime::Exact(std::int64_t(info.st_mtime)));
             if (verdict == Verdict::Settled || !StillWanted(worker, item.Id))
                 return false;
             if (verdict == Verdict::Renamed) {
@@ -163,11 +167,7 @@ bool TTransferRunner::StartUploadFile(TTransferWorker* worker, TTransferItem ite
             worker->ListFolder(dir, false, [this, worker, id, dir](const TWorkerResult& r) {
                 busy_.erase(worker);
                 if (r.Ok || r.Permanent) {
-                    auto& names = remoteNames_[dir];
-                    for (const TFtpListEntry& e : r.Entries) {
-                        if (e.Role == TFtpEntryRole::Child)
-                            names[e.Name] = e.Size;
-                    }
+                    RememberRemoteNames(dir, r.Entries);
                     if (queue_.Find(id))
                         queue_.SetState(id, TTransferState::Queued);
                 } else if (queue_.Find(id)) {
@@ -181,8 +181,9 @@ bool TTransferRunner::StartUploadFile(TTransferWorker* worker, TTransferItem ite
         const auto found = names.find(LeafName(item.RemotePath));
         const bool exists = found != names.end();
         std::int64_t resumeAt = 0;
+        item.Modified = TTransferTime::Exact(std::int64_t(info.st_mtime));
         if (exists && !item.TargetSettled) {
-            const Verdict verdict = Settle(item, item.RemotePath, found->second);
+            const Verdict verdict = Settle(item, item.RemotePath, found->second.Size, found->second.Modified);
             if (verdict == Verdict::Settled || !StillWanted(worker, item.Id))
                 return false;
             if (verdict == Verdict::Renamed) {
@@ -190,7 +191,7 @@ bool TTransferRunner::StartUploadFile(TTransferWorker* worker, TTransferItem ite
                 continue;
             }
             if (verdict == Verdict::Resume)
-                resumeAt = found->second;
+                resumeAt = found->second.Size;
         } else if (item.TargetSettled && (item.Attempts > 0 || item.BytesDone > 0)) {
             resumeAt = restRefused_ ? 0 : -1;
         }
@@ -199,6 +200,7 @@ bool TTransferRunner::StartUploadFile(TTransferWorker* worker, TTransferItem ite
             i.TargetSettled = true;
             i.State = TTransferState::Active;
             i.Size = item.Size;
+            i.Modified = item.Modified;
         });
         busy_[worker] = item.Id;
         const TTransferId id = item.Id;
@@ -215,9 +217,13 @@ bool TTransferRunner::StartDownloadFolder(TTransferWorker* worker, const TTransf
         Skip(item.Id, "Folder nested too deeply: " + item.RemotePath);
         return false;
     }
-    std::string path;
+    std::string path = item.LocalPath;
     std::string why;
-    if (!SafeLocalChild(item.LocalRoot, ParentPath(item.LocalPath), LeafName(item.LocalPath), path, why)) {
+    // The chosen folder itself (a folder downloaded into an existing one)
+    // is where everything else is measured from; only what lies below it
+    // is checked.
+    if (item.LocalPath != item.LocalRoot &&
+        !SafeLocalChild(item.LocalRoot, ParentPath(item.LocalPath), LeafName(item.LocalPath), path, why)) {
         Fail(item.Id, "Refused to create " + item.LocalPath + ": " + why);
         return false;
     }
@@ -310,6 +316,7 @@ void TTransferRunner::ExpandRemoteFolder(TTransferId id, const std::vector<TFtpL
         case TFtpEntryType::File:
             child.Kind = TTransferKind::File;
             child.Size = e.Size;
+            child.Modified = TransferTimeFromListing(e.Modified);
             break;
         case TFtpEntryType::Link: {
             child.Kind = TTransferKind::Link;

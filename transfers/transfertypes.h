@@ -32,6 +32,17 @@ enum class TTransferKind : std::uint8_t {
 
 using TTransferId = std::uint64_t;
 
+// A modification time as a listing gives it: LIST shows minutes or only
+// the day, so the true time lies somewhere in [Earliest, Latest] (Unix
+// seconds, UTC). Unknown when Earliest < 0.
+struct TTransferTime {
+    std::int64_t Earliest = -1;
+    std::int64_t Latest = -1;
+
+    bool Known() const { return Earliest >= 0; }
+    static TTransferTime Exact(std::int64_t seconds) { return {seconds, seconds}; }
+};
+
 struct TTransferItem {
     TTransferId Id = 0;
     // Items added together share a batch; "apply to all" answers hold for
@@ -56,6 +67,9 @@ struct TTransferItem {
     std::string ErrorText; // why it failed or was skipped; notes otherwise
     int Attempts = 0;      // failed attempts so far
     std::string LinkTarget; // for links: the target as the server listed it
+    // When the source was last changed, as far as it is known (not saved
+    // with the queue).
+    TTransferTime Modified;
     // The same-name question was settled for this item: a retry resumes
     // what the earlier attempt left without asking again.
     bool TargetSettled = false;

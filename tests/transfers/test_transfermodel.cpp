@@ -3,6 +3,7 @@
 // queue file (round trip, odd bytes, damaged files).
 
 #include "transfers/transferpaths.h"
+#include "transfers/transfertime.h"
 #include "transfertestutil.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <set>
 
 namespace fs = std::filesystem;
 using namespace transfertest;
@@ -219,6 +221,65 @@ TEST(TransferQueueFile, RoundTripKeepsOddBytesAndDamagedFilesChangeNothing)
     // A folder that is not there: refused with the reason.
     EXPECT_FALSE(queue.Save(base.Path() + "/missing-folder/q.json", error));
     EXPECT_FALSE(error.empty());
+}
+
+TEST(TransferTime, ListingPrecisionAndOnlyNewerComparison)
+{
+    TFtpTime minute;
+    minute.HasDate = minute.TimeKnown = true;
+    minute.Year = 2026;
+    minute.Month = 12;
+    minute.Day = 8;
+    minute.Hour = 12;
+    minute.Minute = 34;
+    const TTransferTime m = TransferTimeFromListing(minute);
+    ASSERT_TRUE(m.Known());
+    EXPECT_EQ(m.Latest - m.Earliest, 59);
+    TFtpTime day = minute;
+    day.TimeKnown = false;
+    const TTransferTime d = TransferTimeFromListing(day);
+    EXPECT_EQ(d.Latest - d.Earliest, 86399);
+    EXPECT_LE(d.Earliest, m.Earliest);
+    TFtpTime exact = minute;
+    exact.SecondsKnown = true;
+    exact.Second = 56;
+    const TTransferTime e = TransferTimeFromListing(exact);
+    EXPECT_EQ(e.Earliest, m.Earliest + 56);
+    EXPECT_EQ(e.Latest, e.Earliest);
+    EXPECT_FALSE(TransferTimeFromListing(TFtpTime{}).Known());
+
+    // The same minute on both sides is as new; a minute earlier is not.
+    EXPECT_TRUE(TransferTimeAsNew(m, e));
+    EXPECT_TRUE(TransferTimeAsNew(e, m));
+    EXPECT_FALSE(TransferTimeAsNew(TTransferTime::Exact(m.Earliest - 1), m));
+    EXPECT_TRUE(TransferTimeAsNew(TTransferTime::Exact(e.Earliest + 3600), e));
+    EXPECT_FALSE(TransferTimeAsNew(TTransferTime{}, e));
+    EXPECT_FALSE(TransferTimeAsNew(e, TTransferTime{}));
+}
+
+TEST(TransferQueue, MirrorRootsAreTheChosenFoldersThemselves)
+{
+    TempFolder base;
+    fs::create_directories(base.Path() + "/up/sub");
+    std::ofstream(base.Path() + "/up/sub/f.txt") << "f";
+    TTransferQueue queue;
+    std::string why;
+    const TTransferId down = queue.AddDownloadInto("/remote/./tree/", base.Path(), &why);
+    ASSERT_NE(down, 0u) << why;
+    EXPECT_EQ(queue.Find(down)->LocalPath, base.Path());
+    EXPECT_EQ(queue.Find(down)->LocalRoot, base.Path());
+    EXPECT_EQ(queue.Find(down)->RemotePath, "/remote/tree");
+    EXPECT_EQ(queue.AddDownloadInto("relative", base.Path(), &why), 0u);
+    EXPECT_EQ(queue.AddDownloadInto("/r", base.Path() + "/missing", &why), 0u);
+
+    const TTransferId up = queue.AddUploadInto(base.Path() + "/up", "/target", 64, &why);
+    ASSERT_NE(up, 0u) << why;
+    EXPECT_EQ(queue.Find(up)->RemotePath, "/target");
+    std::set<std::string> remote;
+    for (const TTransferItem& item : queue.Items())
+        remote.insert(item.RemotePath);
+    EXPECT_TRUE(remote.count("/target/sub/f.txt")) << "the contents go into the folder, not below its name";
+    EXPECT_EQ(queue.AddUploadInto(base.Path() + "/missing", "/target", 64, &why), 0u);
 }
 
 } // namespace
