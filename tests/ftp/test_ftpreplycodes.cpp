@@ -2,32 +2,14 @@
 // chain steps that refuse to start while OnError swallows the refusal:
 // neither may end as a success, and neither may leave a request hanging.
 
-#include "ftpfakeserver.h"
-#include "ftptestutil.h"
+#include "support/ftpfakeserver.h"
+#include "support/ftptestutil.h"
 
 #include <gtest/gtest.h>
 
 using namespace ftptest;
 
 namespace {
-
-// Plays the greeting and a USER/PASS login; false when the client said
-// something else.
-bool Login(FakeSession& s, FakeFtpServer& server)
-{
-    s.Reply("220 fake ready");
-    if (s.ReadLine() != "USER u") {
-        server.Fail("no USER u");
-        return false;
-    }
-    s.Reply("331 password please");
-    if (s.ReadLine() != "PASS p") {
-        server.Fail("no PASS p");
-        return false;
-    }
-    s.Reply("230 in");
-    return true;
-}
 
 class ReplyCodeTest : public ::testing::Test {
 protected:

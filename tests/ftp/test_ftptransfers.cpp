@@ -1,8 +1,8 @@
 // Data connections against real servers: every case runs against pyftpdlib
 // and vsftpd, in active (PORT) and passive (PASV) mode.
 
-#include "ftpservers.h"
-#include "ftptestutil.h"
+#include "support/ftpservers.h"
+#include "support/ftptestutil.h"
 
 #include <gtest/gtest.h>
 

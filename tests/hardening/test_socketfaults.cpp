@@ -1,13 +1,13 @@
 // Faults in the socket layer found while breaking FTP sessions on purpose.
 
-#include "faultftpserver.h"
+#include "support/ftpfakeserver.h"
 
 #include "net/wsocket.h"
 #include "support/eventwait.h"
 
 #include <gtest/gtest.h>
 
-using namespace hardening;
+using namespace ftptest;
 
 namespace {
 
@@ -19,8 +19,8 @@ namespace {
 TEST(SocketLayerFaults, ASocketClosedInsideItsDataEventReportsEachCloseOnce)
 {
     std::atomic<int> sessions{0};
-    FaultFtpServer server(
-        [&](FaultSession& s) {
+    FakeFtpServer server(
+        [&](FakeSession& s) {
             if (++sessions == 1) {
                 s.Close();
                 return;

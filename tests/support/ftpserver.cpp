@@ -113,18 +113,23 @@ int FreeLoopbackPort()
     return port;
 }
 
+bool IsListening(int port)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(std::uint16_t(port));
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
+    ::close(fd);
+    return ok;
+}
+
 bool WaitForListener(int port, int timeoutMs)
 {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < end) {
-        const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(std::uint16_t(port));
-        const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
-        ::close(fd);
-        if (ok)
+        if (IsListening(port))
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -135,10 +140,21 @@ std::unique_ptr<FtpTestServer> FtpTestServer::Start(Kind kind, std::string* whyN
 {
     std::unique_ptr<FtpTestServer> server(new FtpTestServer);
     server->kind_ = kind;
-    const bool ok = kind == Kind::Pyftpdlib ? server->StartPyftpdlib(whyNot) : server->StartVsftpd(whyNot);
+    const bool ok = kind == Kind::Vsftpd ? server->StartVsftpd(whyNot)
+                                         : server->StartPyftpdlib(whyNot, kind == Kind::FaultyPyftpdlib);
     if (!ok)
         return nullptr;
     return server;
+}
+
+std::string FtpTestServer::KindName(Kind kind)
+{
+    switch (kind) {
+    case Kind::Pyftpdlib: return "pyftpdlib";
+    case Kind::Vsftpd: return "vsftpd";
+    case Kind::FaultyPyftpdlib: return "faulty_pyftpdlib";
+    }
+    return "?";
 }
 
 FtpTestServer::~FtpTestServer()
@@ -156,7 +172,7 @@ FtpTestServer::~FtpTestServer()
     }
 }
 
-bool FtpTestServer::StartPyftpdlib(std::string* whyNot)
+bool FtpTestServer::StartPyftpdlib(std::string* whyNot, bool faulty)
 {
     base_ = MakeTempDir();
     root_ = base_ + "/root";
@@ -168,9 +184,11 @@ bool FtpTestServer::StartPyftpdlib(std::string* whyNot)
     process_ = std::make_unique<QProcess>();
     DieWithParent(*process_);
     process_->setStandardErrorFile(QString::fromStdString(log_));
-    process_->start("/usr/bin/python3",
-                    {QString(TARVIK_TEST_SUPPORT_DIR) + "/ftpserver_pyftpdlib.py", QString::fromStdString(root_),
-                     QString::fromStdString(user_), QString::fromStdString(password_)});
+    QStringList args{QString(TARVIK_TEST_SUPPORT_DIR) + "/ftpserver_pyftpdlib.py", QString::fromStdString(root_),
+                     QString::fromStdString(user_), QString::fromStdString(password_)};
+    if (faulty)
+        args << QStringLiteral("--faulty");
+    process_->start("/usr/bin/python3", args);
     if (!process_->waitForStarted(5000)) {
         if (whyNot)
             *whyNot = "cannot start /usr/bin/python3 for pyftpdlib";
@@ -181,7 +199,7 @@ bool FtpTestServer::StartPyftpdlib(std::string* whyNot)
     port_ = process_->readLine().trimmed().toInt();
     if (port_ <= 0) {
         if (whyNot)
-            *whyNot = "pyftpdlib did not report its port: " + Log();
+            *whyNot = Name() + " did not report its port: " + Log();
         return false;
     }
     return true;

@@ -46,7 +46,7 @@ testsupport::FtpTestServer* SharedServer(Kind kind, std::string* whyNot)
 
 std::string KindName(Kind kind)
 {
-    return kind == Kind::Pyftpdlib ? "pyftpdlib" : "vsftpd";
+    return testsupport::FtpTestServer::KindName(kind);
 }
 
 } // namespace ftptest

@@ -1,23 +1,24 @@
 #include "ftptestutil.h"
 
-#include <filesystem>
-#include <fstream>
-#include <random>
-#include <sstream>
-
-#include <stdlib.h>
-#include <sys/stat.h>
+#include <algorithm>
 
 namespace ftptest {
 
-RecordingClient::RecordingClient()
+RecordingClient::RecordingClient(bool keepDialogue) : keepDialogue_(keepDialogue)
 {
     SetHostName("127.0.0.1");
     SetTimeout(30);
-    OnDisplay = [this](TCustomFtpCli*, std::string& msg) { display.push_back(msg); };
+    OnDisplay = [this](TCustomFtpCli*, std::string& msg) {
+        ++displayCount;
+        if (keepDialogue_)
+            display.push_back(msg);
+    };
     OnDisplayFile = [this](TCustomFtpCli*, std::string& msg) { displayFile.push_back(msg); };
     OnRequestDone = [this](TCustomFtpCli*, TFtpRequest rq, std::uint16_t error) { done.push_back({rq, error}); };
-    OnResponse = [this](TCustomFtpCli*) { ++responses; };
+    OnResponse = [this](TCustomFtpCli*) {
+        ++responses;
+        mostReplyBytesHeld_ = std::max(mostReplyBytesHeld_, FReplyLen);
+    };
     OnSessionClosed = [this](TCustomFtpCli*, std::uint16_t) { ++sessionClosed; };
     OnStateChange = [this](TCustomFtpCli* s) { states.push_back(s->State()); };
 }
@@ -63,42 +64,6 @@ std::vector<std::string> RecordingClient::Commands() const
         if (l.rfind("> ", 0) == 0)
             out.push_back(l.substr(2));
     return out;
-}
-
-std::string RandomBytes(std::size_t size, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string s(size, '\0');
-    for (auto& c : s)
-        c = char(gen() & 0xFF);
-    return s;
-}
-
-void WriteFile(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), std::streamsize(bytes.size()));
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-TempDir::TempDir()
-{
-    char pattern[] = "/tmp/tarvik-ftptest-XXXXXX";
-    path_ = ::mkdtemp(pattern);
-    ::chmod(path_.c_str(), 0755);
-}
-
-TempDir::~TempDir()
-{
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
 }
 
 } // namespace ftptest

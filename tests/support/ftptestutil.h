@@ -1,16 +1,25 @@
 #pragma once
 
-// Helpers shared by the FTP engine tests: a client wired to record its
-// dialogue and completions, and small file utilities.
+// The FTP client under test, wired to record what the tests look at: its
+// dialogue (optionally), completions, progress, states, reply counts and
+// how much of the reply buffer was ever in use. The file helpers of
+// testfiles.h are named here too.
 
 #include "ftp/ftpclient.h"
 #include "support/eventwait.h"
+#include "support/testfiles.h"
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
 namespace ftptest {
+
+using testsupport::FileExists;
+using testsupport::RandomBytes;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
 
 struct Completion {
     TFtpRequest request;
@@ -19,9 +28,11 @@ struct Completion {
 
 class RecordingClient : public TFtpClient {
 public:
-    RecordingClient();
+    // With keepDialogue false only counts are kept (flood tests must not
+    // measure their own bookkeeping).
+    explicit RecordingClient(bool keepDialogue = true);
 
-    void Target(const std::string& port, const std::string& user, const std::string& password);
+    void Target(const std::string& port, const std::string& user = "u", const std::string& password = "p");
 
     // Runs the event loop until `count` completions were reported.
     bool WaitDone(std::size_t count = 1, int timeoutMs = 20000);
@@ -34,29 +45,21 @@ public:
     // Lines of the dialogue beginning with "> ".
     std::vector<std::string> Commands() const;
 
+    int ReplyBytesHeld() const { return FReplyLen; }
+    int MostReplyBytesHeld() const { return mostReplyBytesHeld_; }
+
     std::vector<std::string> display;
     std::vector<std::string> displayFile;
     std::vector<Completion> done;
     std::vector<std::int64_t> progress;
-    int responses = 0;
+    std::size_t displayCount = 0;
+    std::size_t responses = 0;
     int sessionClosed = 0;
     std::vector<TFtpState> states;
-};
-
-std::string RandomBytes(std::size_t size, unsigned seed);
-void WriteFile(const std::string& path, const std::string& bytes);
-std::string ReadFile(const std::string& path);
-
-// A fresh temporary folder removed by the destructor.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    const std::string& Path() const { return path_; }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
 
 private:
-    std::string path_;
+    bool keepDialogue_;
+    int mostReplyBytesHeld_ = 0;
 };
 
 } // namespace ftptest

@@ -11,7 +11,7 @@ extern "C" std::size_t __sanitizer_get_current_allocated_bytes();
 #include <malloc.h>
 #endif
 
-namespace soak {
+namespace testsupport {
 
 int OpenDescriptors()
 {
@@ -42,4 +42,4 @@ std::int64_t LiveHeapBytes()
 #endif
 }
 
-} // namespace soak
+} // namespace testsupport

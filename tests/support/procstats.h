@@ -1,8 +1,11 @@
 #pragma once
 
+// Figures of this process for the leak checks of the tests and the soak
+// benchmark.
+
 #include <cstdint>
 
-namespace soak {
+namespace testsupport {
 
 // Descriptors open in this process (/proc/self/fd).
 int OpenDescriptors();
@@ -12,4 +15,4 @@ std::int64_t ResidentBytes();
 // leaves out its quarantine of freed blocks).
 std::int64_t LiveHeapBytes();
 
-} // namespace soak
+} // namespace testsupport

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <thread>
 
-namespace hardening {
+namespace ftptest {
 
 namespace {
 
@@ -58,7 +58,7 @@ bool ScriptedFtp::DataClosedAfterStall() const
     return dataClosedAfterStall_;
 }
 
-void ScriptedFtp::Serve(FaultSession& s, FaultFtpServer& server)
+void ScriptedFtp::Serve(FakeSession& s, FakeFtpServer& server)
 {
     dropped_ = false;
     s.Reply("220 fault server ready");
@@ -87,10 +87,10 @@ void ScriptedFtp::Serve(FaultSession& s, FaultFtpServer& server)
             s.Reply("215 UNIX Type: L8");
         } else if (verb == "PASV") {
             passive = true;
-            s.Reply(FaultSession::PasvReply(s.ListenData()));
+            s.Reply(FakeSession::PasvReply(s.ListenData()));
         } else if (verb == "PORT") {
             passive = false;
-            activePort = FaultSession::PortFromCommand(line);
+            activePort = FakeSession::PortFromCommand(line);
             s.Reply(activePort ? "200 PORT command successful" : "501 bad PORT");
         } else if (verb == "REST") {
             rest = std::size_t(std::stoull(arg));
@@ -109,12 +109,12 @@ void ScriptedFtp::Serve(FaultSession& s, FaultFtpServer& server)
     }
 }
 
-bool ScriptedFtp::OpenData(FaultSession& s, bool passive, int activePort)
+bool ScriptedFtp::OpenData(FakeSession& s, bool passive, int activePort)
 {
     return passive ? s.AcceptData() : s.ConnectData(activePort);
 }
 
-bool ScriptedFtp::StallUntilClientLeaves(FaultSession& s)
+bool ScriptedFtp::StallUntilClientLeaves(FakeSession& s)
 {
     // The client is expected to give up on its own; note which of the two
     // connections it closed.
@@ -127,7 +127,7 @@ bool ScriptedFtp::StallUntilClientLeaves(FaultSession& s)
     return control;
 }
 
-void ScriptedFtp::Retrieve(FaultSession& s, FaultFtpServer& server, bool passive, int activePort, std::size_t rest)
+void ScriptedFtp::Retrieve(FakeSession& s, FakeFtpServer& server, bool passive, int activePort, std::size_t rest)
 {
     s.Reply("150 Opening BINARY mode data connection");
     if (!OpenData(s, passive, activePort)) {
@@ -179,7 +179,7 @@ void ScriptedFtp::Retrieve(FaultSession& s, FaultFtpServer& server, bool passive
     }
 }
 
-void ScriptedFtp::Store(FaultSession& s, FaultFtpServer& server, bool passive, int activePort)
+void ScriptedFtp::Store(FakeSession& s, FakeFtpServer& server, bool passive, int activePort)
 {
     if (passive && !s.AcceptData()) {
         server.Fail("STOR: no data connection");
@@ -235,4 +235,4 @@ void ScriptedFtp::Store(FaultSession& s, FaultFtpServer& server, bool passive, i
     }
 }
 
-} // namespace hardening
+} // namespace ftptest

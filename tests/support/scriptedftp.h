@@ -1,17 +1,17 @@
 #pragma once
 
-// A small FTP command interpreter played on a FaultSession: it logs in any
+// A small FTP command interpreter played on a FakeSession: it logs in any
 // user, serves one remote file for RETR, keeps what STOR sends, and breaks
 // the first RETR or STOR in the way the test asks for.
 
-#include "faultftpserver.h"
+#include "ftpfakeserver.h"
 
 #include <cstddef>
 #include <mutex>
 #include <string>
 #include <vector>
 
-namespace hardening {
+namespace ftptest {
 
 enum class Cut {
     None,
@@ -27,7 +27,7 @@ public:
     ScriptedFtp(std::string remote, Cut retrCut, Cut storCut = Cut::None, std::size_t cutAfter = 100 * 1024);
 
     // Plays one session until QUIT or until the client goes away.
-    void Serve(FaultSession& s, FaultFtpServer& server);
+    void Serve(FakeSession& s, FakeFtpServer& server);
 
     std::vector<std::string> Commands() const;
     std::string Stored() const;
@@ -38,10 +38,10 @@ public:
     bool DataClosedAfterStall() const;
 
 private:
-    bool OpenData(FaultSession& s, bool passive, int activePort);
-    void Retrieve(FaultSession& s, FaultFtpServer& server, bool passive, int activePort, std::size_t rest);
-    void Store(FaultSession& s, FaultFtpServer& server, bool passive, int activePort);
-    bool StallUntilClientLeaves(FaultSession& s);
+    bool OpenData(FakeSession& s, bool passive, int activePort);
+    void Retrieve(FakeSession& s, FakeFtpServer& server, bool passive, int activePort, std::size_t rest);
+    void Store(FakeSession& s, FakeFtpServer& server, bool passive, int activePort);
+    bool StallUntilClientLeaves(FakeSession& s);
 
     const std::string remote_;
     Cut retrCut_;
@@ -56,4 +56,4 @@ private:
     bool dataClosedAfterStall_ = false;
 };
 
-} // namespace hardening
+} // namespace ftptest

@@ -8,7 +8,7 @@
 #include <random>
 #include <sstream>
 
-namespace hardening {
+namespace testsupport {
 
 std::string RandomBytes(std::size_t size, unsigned seed)
 {
@@ -41,17 +41,20 @@ bool FileExists(const std::string& path)
 
 TempDir::TempDir()
 {
-    char pattern[] = "/tmp/tarvik-hardening-XXXXXX";
+    char pattern[] = "/tmp/tarvik-test-XXXXXX";
     const char* dir = ::mkdtemp(pattern);
-    path_ = dir ? dir : "/tmp";
+    if (!dir)
+        return;
+    path_ = dir;
+    ::chmod(dir, 0755);
 }
 
 TempDir::~TempDir()
 {
-    if (path_ == "/tmp")
+    if (path_.empty())
         return;
     std::error_code ec;
     std::filesystem::remove_all(path_, ec);
 }
 
-} // namespace hardening
+} // namespace testsupport

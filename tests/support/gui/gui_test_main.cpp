@@ -1,30 +1,46 @@
-// GoogleTest entry point for the window tests: the program's own application
-// object (so exceptions escaping event handlers take the program's path),
-// with the settings store and the application folder in a temporary folder
-// so the tests never touch the user's own.
-#include "app/tarvikapplication.h"
+#include "support/gui/guitestmain.h"
 
+#include <QLocale>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 
-int main(int argc, char** argv)
+namespace testsupport {
+
+int RunGuiTests(int argc, char** argv, const MakeApplication& make)
 {
     QTemporaryDir sandbox;
     if (!sandbox.isValid())
         return 2;
-    const QByteArray config = (sandbox.path() + QStringLiteral("/config")).toLocal8Bit();
-    const QByteArray home = (sandbox.path() + QStringLiteral("/home")).toLocal8Bit();
+    // Servers under test may run as another user and are handed files from
+    // the temporary folder: it must be enterable.
+    ::chmod(QFile::encodeName(sandbox.path()).constData(), 0755);
+    const QByteArray config = QFile::encodeName(sandbox.path() + QStringLiteral("/config"));
+    const QByteArray home = QFile::encodeName(sandbox.path() + QStringLiteral("/home"));
+    const QByteArray tmp = QFile::encodeName(sandbox.path() + QStringLiteral("/tmp"));
+    ::mkdir(tmp.constData(), 0755);
     setenv("XDG_CONFIG_HOME", config.constData(), 1);
     setenv("TARVIK_HOME", home.constData(), 1);
+    setenv("TMPDIR", tmp.constData(), 1);
     setenv("QT_QPA_PLATFORM", "offscreen", 0);
+    // Passwords stay in Accounts.dat: a desktop keyring the machine happens
+    // to run stays out of the tests (the keyring test brings its own).
     setenv("TARVIK_NO_KEYRING", "1", 0);
     QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, QString::fromLocal8Bit(config));
     QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, QString::fromLocal8Bit(config));
 
-    TTarvikApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    int result = 0;
+    {
+        const std::unique_ptr<QApplication> app = make ? make(argc, argv) : std::make_unique<QApplication>(argc, argv);
+        QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+        ::testing::InitGoogleTest(&argc, argv);
+        result = RUN_ALL_TESTS();
+    }
+    return result;
 }
+
+} // namespace testsupport
