@@ -4,18 +4,18 @@
 #include "app/formmain.h"
 
 #include "app/busycursor.h"
-#include "dialogs/prompts.h"
+#include "ui/prompts.h"
 #include "ftp/ftpclient.h"
-#include "http/validurl.h"
+#include "dialogs/url/validurl.h"
 #include "net/winsockloader.h"
 #include "platform/application.h"
 #include "profiles/accountstore.h"
 #include "profiles/login.h"
 #include "profiles/profilehooks.h"
 #include "profiles/settform.h"
-#include "tools/dirinfo.h"
-#include "tools/dnslookup.h"
-#include "tools/pingunit.h"
+#include "dialogs/tools/dirinfo.h"
+#include "dialogs/tools/dnslookup.h"
+#include "dialogs/tools/pingunit.h"
 
 #include <QComboBox>
 

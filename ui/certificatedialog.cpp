@@ -1,4 +1,4 @@
-#include "dialogs/certificatedialog.h"
+#include "ui/certificatedialog.h"
 
 #include <QFontDatabase>
 #include <QFormLayout>

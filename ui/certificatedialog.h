@@ -4,7 +4,7 @@
 // the user decides whether to go on. A certificate that differs from the one
 // trusted before for the host is shown as a warning with both fingerprints.
 
-#include "dialogs/prompts.h"
+#include "ui/prompts.h"
 
 #include <QDialog>
 

@@ -1,6 +1,6 @@
-#include "profiles/digitsonlyfilter.h"
+#include "ui/digitsonlyfilter.h"
 
-#include "dialogs/prompts.h"
+#include "ui/prompts.h"
 
 #include <QInputMethodEvent>
 #include <QKeyEvent>

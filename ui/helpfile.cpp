@@ -1,6 +1,6 @@
-#include "dialogs/helpfile.h"
+#include "ui/helpfile.h"
 
-#include "dialogs/prompts.h"
+#include "ui/prompts.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -1,6 +1,6 @@
-#include "dialogs/prompts.h"
+#include "ui/prompts.h"
 
-#include "dialogs/certificatedialog.h"
+#include "ui/certificatedialog.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -1,10 +1,10 @@
-#include "tools/dirinfo.h"
+#include "dialogs/tools/dirinfo.h"
 
-#include "dialogs/prompts.h"
+#include "ui/prompts.h"
 #include "platform/application.h"
 #include "platform/exception.h"
-#include "tools/toolhelp.h"
-#include "tools/toolwidgets.h"
+#include "dialogs/tools/toolhelp.h"
+#include "dialogs/tools/toolwidgets.h"
 
 #include <QFile>
 #include <QFontDatabase>

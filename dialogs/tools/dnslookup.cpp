@@ -1,9 +1,9 @@
-#include "tools/dnslookup.h"
+#include "dialogs/tools/dnslookup.h"
 
-#include "dialogs/prompts.h"
+#include "ui/prompts.h"
 #include "platform/application.h"
-#include "tools/toolhelp.h"
-#include "tools/toolwidgets.h"
+#include "dialogs/tools/toolhelp.h"
+#include "dialogs/tools/toolwidgets.h"
 
 #include <QFormLayout>
 #include <QHBoxLayout>

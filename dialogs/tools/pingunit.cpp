@@ -1,11 +1,11 @@
-#include "tools/pingunit.h"
+#include "dialogs/tools/pingunit.h"
 
-#include "dialogs/prompts.h"
+#include "ui/prompts.h"
 #include "platform/application.h"
 #include "platform/exception.h"
-#include "profiles/digitsonlyfilter.h"
-#include "tools/toolhelp.h"
-#include "tools/toolwidgets.h"
+#include "ui/digitsonlyfilter.h"
+#include "dialogs/tools/toolhelp.h"
+#include "dialogs/tools/toolwidgets.h"
 
 #include <QGridLayout>
 #include <QHBoxLayout>

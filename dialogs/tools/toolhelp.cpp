@@ -1,6 +1,6 @@
-#include "tools/toolhelp.h"
+#include "dialogs/tools/toolhelp.h"
 
-#include "dialogs/prompts.h"
+#include "ui/prompts.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "tools/toolwidgets.h"
+#include "dialogs/tools/toolwidgets.h"
 
 #include <QLabel>
 #include <QPalette>

@@ -1,7 +1,7 @@
-#include "http/validurl.h"
+#include "dialogs/url/validurl.h"
 
-#include "dialogs/helpfile.h"
-#include "dialogs/prompts.h"
+#include "ui/helpfile.h"
+#include "ui/prompts.h"
 
 #include <QCloseEvent>
 #include <QDir>

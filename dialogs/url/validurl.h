@@ -11,7 +11,7 @@
 // when the next request starts, when a request fails and with the window.
 
 #include "http/httpprot.h"
-#include "http/validurldoc.h"
+#include "dialogs/url/validurldoc.h"
 
 #include <QDialog>
 #include <QStringList>

@@ -1,4 +1,4 @@
-#include "http/validurldoc.h"
+#include "dialogs/url/validurldoc.h"
 
 #include <QDir>
 #include <QFile>

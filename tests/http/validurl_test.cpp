@@ -1,13 +1,13 @@
 // The URL information window offscreen, against Python's http.server and the
 // scripted server of this folder.
 
-#include "http/validurl.h"
+#include "dialogs/url/validurl.h"
 #include "httptestpeer.h"
 #include "support/eventwait.h"
 #include "support/gui/scriptedprompts.h"
 
-#include "dialogs/certificatedialog.h"
-#include "dialogs/helpfile.h"
+#include "ui/certificatedialog.h"
+#include "ui/helpfile.h"
 #include "net/ssltruststore.h"
 #include "tls/tlstestpeer.h"
 

@@ -5,7 +5,7 @@
 // recorded; a prompt with no queued answer gets the "cancel" answer and is
 // flagged as unexpected, so a test notices a question it did not foresee.
 
-#include "dialogs/prompts.h"
+#include "ui/prompts.h"
 
 #include <QList>
 #include <QStringList>
