@@ -539,14 +539,13 @@ TEST(PassiveDataConnection, AcceptedButNeverServedEndsWithTimeout)
     ExpectBothConnectionsClosed(ftp);
 }
 
-// --- bytes received before a failing closing reply ----------------------------------
-
 // --- sessions the server drops ---------------------------------------------------------
 
 // A session the server drops in the middle of a download (data connection
 // closed, then the control connection, no reply), then a new session on the
-// same client that ends with QUIT: the socket layer's double close report
-// (see test_socketfaults.cpp) once left this QUIT without a completion.
+// same client that ends with QUIT: the QUIT completes, even though the
+// socket layer saw the first session's close from two sides (see
+// test_socketfaults.cpp).
 TEST(DroppedSession, QuitOnTheNextSessionCompletes)
 {
     std::atomic<int> sessions{0};

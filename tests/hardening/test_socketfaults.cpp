@@ -1,4 +1,4 @@
-// Faults in the socket layer found while breaking FTP sessions on purpose.
+// The socket layer under the close sequences that broken FTP sessions cause.
 
 #include "support/ftpfakeserver.h"
 
@@ -11,8 +11,8 @@ using namespace ftptest;
 
 namespace {
 
-// Regression: the FD_CLOSE branch of the socket's event
-// handler. When the peer closes and the data-available handler closes the
+// The FD_CLOSE branch of the socket's event handler. When the peer closes
+// and the data-available handler closes the
 // socket itself on the zero-byte read (what every protocol client does),
 // the close must be reported once, and the next connection made with the
 // same socket object must be reported closed again.
