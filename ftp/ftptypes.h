@@ -4,6 +4,7 @@
 // of TFtpState and TFtpRequest are part of the interface: the main window
 // switches on them.
 
+#include "ftp/ftpnamecodec.h"
 #include "platform/exception.h"
 
 #include <cstdint>
@@ -162,13 +163,8 @@ enum class TFtpEncryption : std::uint8_t {
     Implicit = 3,          // TLS from the first byte (port 990)
 };
 
-// The encoding of names on the wire. Auto is UTF-8 when the server's FEAT
-// lists UTF8, else Latin-1.
-enum class TFtpServerEncoding : std::uint8_t {
-    Auto = 0,
-    Utf8 = 1,
-    Latin1 = 2,
-};
+// The encoding of names on the wire, TFtpServerEncoding, is declared with
+// the name codec (ftp/ftpnamecodec.h) that applies it.
 
 enum TFtpDisplayFileMode : std::uint8_t {
     ftpLineByLine = 0,
