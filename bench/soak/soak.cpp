@@ -24,10 +24,7 @@
 // Freed blocks held back by the sanitizer would show as resident memory and
 // hide the program's own growth; a small quarantine still catches
 // use-after-free within a cycle.
-extern "C" const char* __asan_default_options()
-{
-    return "quarantine_size_mb=16:detect_leaks=1";
-}
+extern "C" const char* __asan_default_options() { return "quarantine_size_mb=16:detect_leaks=1"; }
 #endif
 
 namespace {

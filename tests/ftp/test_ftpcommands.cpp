@@ -217,8 +217,8 @@ TEST_P(FtpCommands, ChainsWithTheirOwnConnectionEndWithQuit)
     ftp.display.clear();
     ftp.SetHostFileName("x");
     ASSERT_TRUE(ftp.Mkdir());
-    const std::vector<std::string> expected = {"USER " + server->User(), "PASS ********", "CWD " + dirName,
-                                               "MKD x", "QUIT"};
+    const std::vector<std::string> expected = {"USER " + server->User(), "PASS ********", "CWD " + dirName, "MKD x",
+                                               "QUIT"};
     EXPECT_EQ(ftp.Commands(), expected);
 }
 

@@ -11,10 +11,7 @@ using namespace ftptest;
 
 namespace {
 
-void Pause(int ms)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
+void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 class FakeServerTest : public ::testing::Test {
 protected:
@@ -261,7 +258,10 @@ TEST_F(FakeServerTest, CommandsHoldingLineBreaksAreRefusedAndNothingIsSent)
 
 TEST_F(FakeServerTest, PasswordIsMaskedInTheDialogueButSentAsItIs)
 {
-    FakeFtpServer server([&](FakeSession& s) { Login(s, server); s.WaitClosed(); });
+    FakeFtpServer server([&](FakeSession& s) {
+        Login(s, server);
+        s.WaitClosed();
+    });
     Use(server);
     ASSERT_TRUE(ftp.Connect()) << server.Failures();
     EXPECT_TRUE(ftp.Displayed("> PASS ********"));
@@ -329,7 +329,10 @@ TEST_F(FakeServerTest, AbortDuringTheLookupEndsInReadyWithoutCompletion)
 
 TEST_F(FakeServerTest, OnRequestDoneIsNeverCalledFromInsideTheRequest)
 {
-    FakeFtpServer server([&](FakeSession& s) { Login(s, server); s.WaitClosed(); });
+    FakeFtpServer server([&](FakeSession& s) {
+        Login(s, server);
+        s.WaitClosed();
+    });
     Use(server);
     bool inside = false;
     bool calledInside = false;
@@ -399,8 +402,8 @@ struct ClosingRace {
     // The reply comes after the first 1000 bytes and the rest 300 ms later;
     // otherwise all the data comes first, then the reply.
     bool replyFirst;
-    int expectedError;  // 0: the request succeeds
-    bool usableAfter;   // the session takes the next request
+    int expectedError; // 0: the request succeeds
+    bool usableAfter;  // the session takes the next request
 };
 
 class ClosingReplyRace : public FakeServerTest, public ::testing::WithParamInterface<ClosingRace> {};
@@ -476,19 +479,20 @@ TEST_P(ClosingReplyRace, KeepsEveryByteTheServerSent)
     EXPECT_TRUE(server.Failures().empty()) << server.Failures();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Orders, ClosingReplyRace,
-    ::testing::Values(
-        // Passive download: the 226 overtakes the slow data.
-        ClosingRace{"Passive226BeforeTheLastBytes", true, "10,0,0,1", "RETR f", 100000, 11, "226 done already",
-                    nullptr, true, 0, false},
-        // Passive listing: a failing reply overtakes the data, a stray line follows it.
-        ClosingRace{"Passive451BeforeTheLastBytes", true, "127,0,0,1", "LIST", 60000, 17,
-                    "451 Local error; listing cut short.", "226 stray line", true, 451, true},
-        // Active download: the data waits in a connection not yet accepted when the 426 comes.
-        ClosingRace{"Active426AfterTheData", false, "127,0,0,1", "RETR f", 100 * 1024, 13,
-                    "426 Connection lost; transfer aborted.", nullptr, false, 426, false}),
-    [](const ::testing::TestParamInfo<ClosingRace>& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Orders, ClosingReplyRace,
+                         ::testing::Values(
+                             // Passive download: the 226 overtakes the slow data.
+                             ClosingRace{"Passive226BeforeTheLastBytes", true, "10,0,0,1", "RETR f", 100000, 11,
+                                         "226 done already", nullptr, true, 0, false},
+                             // Passive listing: a failing reply overtakes the data, a stray line follows it.
+                             ClosingRace{"Passive451BeforeTheLastBytes", true, "127,0,0,1", "LIST", 60000, 17,
+                                         "451 Local error; listing cut short.", "226 stray line", true, 451, true},
+                             // Active download: the data waits in a connection not yet accepted when the 426 comes.
+                             ClosingRace{"Active426AfterTheData", false, "127,0,0,1", "RETR f", 100 * 1024, 13,
+                                         "426 Connection lost; transfer aborted.", nullptr, false, 426, false}),
+                         [](const ::testing::TestParamInfo<ClosingRace>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // Without a data connection there is nothing to wait for: a failing closing
 // reply ends the download at once, with its code (not with a time-out).
@@ -565,26 +569,25 @@ TEST_F(FakeServerTest, RestAnswered502FailsTheChainAnd200DownloadsFromTheStart)
 {
     const std::string content = "the whole file";
     std::atomic<int> restReply{502};
-    FakeFtpServer server(
-        [&](FakeSession& s) {
-            if (!Login(s, server))
-                return;
-            for (std::string line = s.ReadLine(); !line.empty(); line = s.ReadLine()) {
-                if (line == "PASV") {
-                    s.Reply(FakeSession::PasvReply(s.ListenData()));
-                } else if (line.rfind("REST ", 0) == 0) {
-                    s.Reply(std::to_string(restReply.load()) + " REST answer");
-                } else if (line == "RETR f") {
-                    s.AcceptData();
-                    s.Reply("150 go");
-                    s.SendData(content);
-                    s.CloseData();
-                    s.Reply("226 ok");
-                } else {
-                    s.Reply("200 ok");
-                }
+    FakeFtpServer server([&](FakeSession& s) {
+        if (!Login(s, server))
+            return;
+        for (std::string line = s.ReadLine(); !line.empty(); line = s.ReadLine()) {
+            if (line == "PASV") {
+                s.Reply(FakeSession::PasvReply(s.ListenData()));
+            } else if (line.rfind("REST ", 0) == 0) {
+                s.Reply(std::to_string(restReply.load()) + " REST answer");
+            } else if (line == "RETR f") {
+                s.AcceptData();
+                s.Reply("150 go");
+                s.SendData(content);
+                s.CloseData();
+                s.Reply("226 ok");
+            } else {
+                s.Reply("200 ok");
             }
-        });
+        }
+    });
     Use(server);
     ASSERT_TRUE(ftp.Connect());
     ftp.SetPassive(true);

@@ -20,10 +20,7 @@ struct TransferParam {
     bool passive;
 };
 
-std::string ParamName(const TransferParam& p)
-{
-    return KindName(p.kind) + (p.passive ? "_passive" : "_active");
-}
+std::string ParamName(const TransferParam& p) { return KindName(p.kind) + (p.passive ? "_passive" : "_active"); }
 
 class FtpTransfers : public ::testing::TestWithParam<TransferParam> {
 protected:

@@ -101,18 +101,15 @@ TEST_P(ScriptedDownloadCut, FailsKeepsTheBytesAndResumesToTheRemoteFile)
     EXPECT_TRUE(server.Failures().empty()) << server.Failures();
 }
 
-INSTANTIATE_TEST_SUITE_P(Cuts, ScriptedDownloadCut,
-                         ::testing::Values(CutCase{Cut::ResetThen426, true, "Reset"},
-                                           CutCase{Cut::ResetThen426, false, "Reset"},
-                                           CutCase{Cut::CloseThen426, true, "Close426"},
-                                           CutCase{Cut::CloseThen426, false, "Close426"},
-                                           CutCase{Cut::CloseThenDrop, true, "CloseAndDrop"},
-                                           CutCase{Cut::CloseThenDrop, false, "CloseAndDrop"},
-                                           CutCase{Cut::Stall, true, "Stall"},
-                                           CutCase{Cut::Stall, false, "Stall"},
-                                           CutCase{Cut::ResetControl, true, "ControlReset"},
-                                           CutCase{Cut::ResetControl, false, "ControlReset"}),
-                         CaseName);
+INSTANTIATE_TEST_SUITE_P(
+    Cuts, ScriptedDownloadCut,
+    ::testing::Values(CutCase{Cut::ResetThen426, true, "Reset"}, CutCase{Cut::ResetThen426, false, "Reset"},
+                      CutCase{Cut::CloseThen426, true, "Close426"}, CutCase{Cut::CloseThen426, false, "Close426"},
+                      CutCase{Cut::CloseThenDrop, true, "CloseAndDrop"},
+                      CutCase{Cut::CloseThenDrop, false, "CloseAndDrop"}, CutCase{Cut::Stall, true, "Stall"},
+                      CutCase{Cut::Stall, false, "Stall"}, CutCase{Cut::ResetControl, true, "ControlReset"},
+                      CutCase{Cut::ResetControl, false, "ControlReset"}),
+    CaseName);
 
 // --- the same against a real server -------------------------------------------
 

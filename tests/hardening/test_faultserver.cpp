@@ -22,10 +22,7 @@ using testsupport::OpenDescriptors;
 
 namespace {
 
-void Pause(int ms)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
+void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 void ExpectBothConnectionsClosed(const RecordingClient& ftp)
 {

@@ -178,7 +178,8 @@ TEST_P(Integrity, AShortBinaryDownloadFailsWhateverTheServerSays)
             }
             if (line != "RETR f.bin")
                 return server.Fail("expected RETR");
-            if (!r.OpenData(bySize ? "150 Here it comes" : "150 Opening BINARY mode data connection for f.bin (1000 bytes)"))
+            if (!r.OpenData(bySize ? "150 Here it comes"
+                                   : "150 Opening BINARY mode data connection for f.bin (1000 bytes)"))
                 return server.Fail("no data connection");
             s.SendData(std::string(100, 'x'));
             s.CloseData();
@@ -203,16 +204,15 @@ TEST_P(Integrity, AShortBinaryDownloadFailsWhateverTheServerSays)
 
 TEST_P(Integrity, ARefusedDownloadLeavesTheLocalFileAlone)
 {
-    FakeFtpServer server(
-        [&](FakeSession& s) {
-            Routine r(s);
-            for (int i = 0; i < 2; ++i) {
-                if (r.Next().rfind("RETR ", 0) != 0)
-                    return server.Fail("expected RETR");
-                s.Reply("550 No such file or directory");
-            }
-            r.Finish();
-        });
+    FakeFtpServer server([&](FakeSession& s) {
+        Routine r(s);
+        for (int i = 0; i < 2; ++i) {
+            if (r.Next().rfind("RETR ", 0) != 0)
+                return server.Fail("expected RETR");
+            s.Reply("550 No such file or directory");
+        }
+        r.Finish();
+    });
     Start(server);
     const std::string existing = dir.File("existing.txt");
     WriteFile(existing, "precious local data");

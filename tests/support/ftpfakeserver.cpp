@@ -94,10 +94,7 @@ bool FakeSession::Readable(int fd, int timeoutMs) const
     return false;
 }
 
-void FakeSession::SendRaw(const std::string& bytes)
-{
-    SendAll(fd_, bytes.data(), bytes.size());
-}
+void FakeSession::SendRaw(const std::string& bytes) { SendAll(fd_, bytes.data(), bytes.size()); }
 
 void FakeSession::SendBytewise(const std::string& bytes, int pauseMs)
 {
@@ -149,10 +146,7 @@ void FakeSession::Close()
     fd_ = -1;
 }
 
-void FakeSession::Reset()
-{
-    CloseWithReset(fd_);
-}
+void FakeSession::Reset() { CloseWithReset(fd_); }
 
 int FakeSession::ListenData()
 {
@@ -222,10 +216,7 @@ int FakeSession::DataLocalPort() const
     return ntohs(a.sin_port);
 }
 
-bool FakeSession::SendData(const std::string& bytes)
-{
-    return SendAll(data_, bytes.data(), bytes.size());
-}
+bool FakeSession::SendData(const std::string& bytes) { return SendAll(data_, bytes.data(), bytes.size()); }
 
 std::string FakeSession::ReceiveData(std::size_t limit, int timeoutMs)
 {
@@ -301,10 +292,7 @@ void FakeSession::CloseData()
     data_ = -1;
 }
 
-void FakeSession::ResetData()
-{
-    CloseWithReset(data_);
-}
+void FakeSession::ResetData() { CloseWithReset(data_); }
 
 FakeFtpServer::FakeFtpServer(Script script, int sessions)
 {

@@ -150,9 +150,12 @@ std::unique_ptr<FtpTestServer> FtpTestServer::Start(Kind kind, std::string* whyN
 std::string FtpTestServer::KindName(Kind kind)
 {
     switch (kind) {
-    case Kind::Pyftpdlib: return "pyftpdlib";
-    case Kind::Vsftpd: return "vsftpd";
-    case Kind::FaultyPyftpdlib: return "faulty_pyftpdlib";
+    case Kind::Pyftpdlib:
+        return "pyftpdlib";
+    case Kind::Vsftpd:
+        return "vsftpd";
+    case Kind::FaultyPyftpdlib:
+        return "faulty_pyftpdlib";
     }
     return "?";
 }

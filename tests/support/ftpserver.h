@@ -15,7 +15,11 @@ namespace testsupport {
 
 class FtpTestServer {
 public:
-    enum class Kind { Pyftpdlib, Vsftpd, FaultyPyftpdlib };
+    enum class Kind {
+        Pyftpdlib,
+        Vsftpd,
+        FaultyPyftpdlib
+    };
 
     // Bytes a faulty transfer of the faulty kind moves before it breaks.
     static constexpr long long FaultAfter = 128 * 1024;

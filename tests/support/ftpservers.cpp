@@ -27,8 +27,8 @@ public:
     void TearDown() override { Slots().clear(); }
 };
 
-[[maybe_unused]] ::testing::Environment* const environment =
-    ::testing::AddGlobalTestEnvironment(new ServersEnvironment);
+[[maybe_unused]] ::testing::Environment* const environment = ::testing::AddGlobalTestEnvironment(
+    new ServersEnvironment);
 
 } // namespace
 
@@ -44,9 +44,6 @@ testsupport::FtpTestServer* SharedServer(Kind kind, std::string* whyNot)
     return slot.server.get();
 }
 
-std::string KindName(Kind kind)
-{
-    return testsupport::FtpTestServer::KindName(kind);
-}
+std::string KindName(Kind kind) { return testsupport::FtpTestServer::KindName(kind); }
 
 } // namespace ftptest

@@ -8,10 +8,7 @@ namespace ftptest {
 
 namespace {
 
-void Pause(int ms)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
+void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 std::string Verb(const std::string& line)
 {
@@ -164,8 +161,7 @@ void ScriptedFtp::Retrieve(FakeSession& s, FakeFtpServer& server, bool passive, 
     case Cut::Stall:
         StallUntilClientLeaves(s);
         break;
-    case Cut::ResetControl:
-    {
+    case Cut::ResetControl: {
         s.Reset();
         // The data connection stays open: the client must close it.
         const bool closed = s.WaitDataClosed(10000);

@@ -2,7 +2,4 @@
 // object of their own.
 #include "support/gui/guitestmain.h"
 
-int main(int argc, char** argv)
-{
-    return testsupport::RunGuiTests(argc, argv);
-}
+int main(int argc, char** argv) { return testsupport::RunGuiTests(argc, argv); }
