@@ -1,14 +1,14 @@
 #include "app/formmain.h"
 
-#include "app/appfolder.h"
+#include "platform/appfolder.h"
 #include "app/busycursor.h"
 #include "app/imagelist.h"
 #include "app/listview.h"
-#include "dialogs/prompts.h"
+#include "ui/prompts.h"
 #include "dialogs/tarvikicon.h"
 #include "platform/application.h"
-#include "tools/toolhelp.h"
-#include "dialogs/helpfile.h"
+#include "dialogs/tools/toolhelp.h"
+#include "ui/helpfile.h"
 #include "dialogs/transferprogress.h"
 #include "ftp/ftpclient.h"
 

@@ -10,7 +10,7 @@
 #include <QMainWindow>
 #include <QStringList>
 
-#include "dialogs/prompts.h"
+#include "ui/prompts.h"
 #include "ftp/ftptypes.h"
 #include "net/ssltruststore.h"
 

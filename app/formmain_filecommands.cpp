@@ -6,7 +6,7 @@
 #include "app/busycursor.h"
 #include "app/listview.h"
 #include "dialogs/chmod.h"
-#include "dialogs/prompts.h"
+#include "ui/prompts.h"
 #include "ftp/ftpclient.h"
 #include "platform/application.h"
 

@@ -5,7 +5,7 @@
 
 #include "app/busycursor.h"
 #include "app/listview.h"
-#include "dialogs/prompts.h"
+#include "ui/prompts.h"
 #include "dialogs/transferprogress.h"
 #include "ftp/ftpclient.h"
 #include "platform/tickcount.h"

@@ -3,8 +3,8 @@
 #include "app/formmain.h"
 
 #include "dialogs/about.h"
-#include "dialogs/helpfile.h"
-#include "dialogs/prompts.h"
+#include "ui/helpfile.h"
+#include "ui/prompts.h"
 #include "platform/application.h"
 
 void TFormMain::HelpContents1Click() { THelpFile::ShowContents(); }

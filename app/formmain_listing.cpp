@@ -9,7 +9,7 @@
 #include "app/listformat.h"
 #include "app/listingparser.h"
 #include "app/listview.h"
-#include "dialogs/prompts.h"
+#include "ui/prompts.h"
 #include "ftp/ftpclient.h"
 
 #include <QFile>

@@ -3,7 +3,7 @@
 #include "app/formmain.h"
 
 #include "app/listview.h"
-#include "dialogs/prompts.h"
+#include "ui/prompts.h"
 #include "platform/application.h"
 
 #include <QDir>

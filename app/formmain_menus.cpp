@@ -227,8 +227,11 @@ void TFormMain::ConnectSignals()
     // menu's check mark honest.
     const std::pair<QToolBar*, QAction*> bars[] = {
         {Toolbar1, QuickConnectBar1}, {Toolbar2, MainToolbar1}, {Toolbar3, TransferModeBar1}};
-    for (const auto& [bar, item] : bars)
+    for (const auto& pair : bars) {
+        QToolBar* const bar = pair.first;
+        QAction* const item = pair.second;
         connect(bar, &QToolBar::visibilityChanged, this, [bar, item](bool) { item->setChecked(!bar->isHidden()); });
+    }
 
     connect(Radio1, &QRadioButton::clicked, this, &TFormMain::Radio1Click);
     connect(Radio2, &QRadioButton::clicked, this, &TFormMain::Radio2Click);

@@ -4,9 +4,9 @@
 #include "app/formmain.h"
 
 #include "app/busycursor.h"
-#include "dialogs/prompts.h"
+#include "ui/prompts.h"
 #include "ftp/ftpclient.h"
-#include "http/validurl.h"
+#include "dialogs/url/validurl.h"
 #include "net/winsockloader.h"
 #include "net/wsocketaddress.h"
 #include "platform/application.h"
@@ -14,9 +14,9 @@
 #include "profiles/login.h"
 #include "profiles/profilehooks.h"
 #include "profiles/settform.h"
-#include "tools/dirinfo.h"
-#include "tools/dnslookup.h"
-#include "tools/pingunit.h"
+#include "dialogs/tools/dirinfo.h"
+#include "dialogs/tools/dnslookup.h"
+#include "dialogs/tools/pingunit.h"
 
 #include <QAction>
 #include <QComboBox>

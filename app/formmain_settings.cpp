@@ -13,8 +13,8 @@
 
 namespace {
 
-// Same names as the settings key of the Windows program, so that the values
-// read the same in any settings store.
+// The settings group and key names are fixed: settings written by earlier
+// runs, in any settings store, are read back under the same names.
 const QString kGroup = QStringLiteral("Settings");
 const QString kPath = QStringLiteral("Path");
 const QString kState = QStringLiteral("State");

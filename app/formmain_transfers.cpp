@@ -8,7 +8,7 @@
 #include "app/foldertreemodel.h"
 #include "app/listformat.h"
 #include "app/listview.h"
-#include "dialogs/prompts.h"
+#include "ui/prompts.h"
 #include "dialogs/transferprogress.h"
 #include "ftp/ftpclient.h"
 #include "platform/application.h"

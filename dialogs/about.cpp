@@ -1,6 +1,6 @@
 #include "dialogs/about.h"
 
-#include "dialogs/prompts.h"
+#include "ui/prompts.h"
 #include "dialogs/tarvikicon.h"
 #include "platform/application.h"
 

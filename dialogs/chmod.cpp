@@ -1,6 +1,6 @@
 #include "dialogs/chmod.h"
 
-#include "dialogs/helpfile.h"
+#include "ui/helpfile.h"
 
 #include <QCheckBox>
 #include <QGroupBox>

@@ -279,7 +279,7 @@ QString TSendForm::StatusText(qint64 bytesDone, qint64 bytesTotal)
 
 QString TSendForm::RateText(qint64 bytesPerSecond)
 {
-    // Single precision, as the rate always was; two decimals are all it shows.
+    // Single precision is enough for the two decimals the rate shows.
     const float kilobytes = float(bytesPerSecond) * (1.0f / 1024.0f);
     return RateLocale().toString(double(kilobytes), 'f', 2) + QStringLiteral(" KB per second");
 }

@@ -187,8 +187,8 @@ enum class TFtpEncryption : std::uint8_t {
     Implicit = 3,          // TLS from the first byte (port 990)
 };
 
-// The encoding of names on the wire (TFtpServerEncoding) is declared with
-// the name codec, in ftp/ftpnamecodec.h.
+// The encoding of names on the wire, TFtpServerEncoding, is declared with
+// the name codec (ftp/ftpnamecodec.h) that applies it.
 
 enum TFtpDisplayFileMode : std::uint8_t {
     ftpLineByLine = 0,

@@ -2,8 +2,9 @@
 
 #include <cstdint>
 
-// Milliseconds since an arbitrary start, from a monotonic clock. Wraps after
-// 49.7 days like the original; compare with subtraction, never with "<".
+// Milliseconds since an arbitrary start, from a monotonic clock. A 32-bit
+// count: it wraps after 49.7 days, so compare with subtraction, never with
+// "<".
 std::uint32_t GetTickCount();
 
 // Milliseconds as a 64-bit count that never wraps.

@@ -1,7 +1,7 @@
 #include "profiles/accountstore.h"
 
-#include "app/appfolder.h"
-#include "dialogs/prompts.h"
+#include "platform/appfolder.h"
+#include "ui/prompts.h"
 #include "profiles/inifile.h"
 #include "profiles/passwordvault.h"
 

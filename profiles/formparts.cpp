@@ -1,7 +1,7 @@
 #include "profiles/formparts.h"
 
 #include "profiles/accountstore.h"
-#include "profiles/digitsonlyfilter.h"
+#include "ui/digitsonlyfilter.h"
 #include "profiles/fieldcolor.h"
 #include "profiles/sitechoices.h"
 

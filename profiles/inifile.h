@@ -5,8 +5,8 @@
 #include <vector>
 
 // An initialization file ("[section]" headers, "key=value" lines) read whole
-// into memory, edited there and written back whole. It reads files as the
-// Windows profile routines do and keeps every line it does not change
+// into memory, edited there and written back whole. It reads the format's
+// usual rules (below) and keeps every line it does not change
 // (comments, blank lines, unknown keys) as it was.
 //
 // Reading: section and key names match without regard to case; names and

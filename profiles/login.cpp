@@ -1,7 +1,7 @@
 #include "profiles/login.h"
 
-#include "dialogs/helpfile.h"
-#include "dialogs/prompts.h"
+#include "ui/helpfile.h"
+#include "ui/prompts.h"
 #include "platform/application.h"
 #include "profiles/accountstore.h"
 #include "profiles/fieldcolor.h"

@@ -1,7 +1,7 @@
 #include "profiles/settform.h"
 
-#include "dialogs/helpfile.h"
-#include "dialogs/prompts.h"
+#include "ui/helpfile.h"
+#include "ui/prompts.h"
 #include "platform/application.h"
 #include "profiles/accountstore.h"
 #include "profiles/formparts.h"

@@ -17,7 +17,7 @@
 
 #include "app/formmain.h"
 #include "app/tarvikapplication.h"
-#include "dialogs/prompts.h"
+#include "ui/prompts.h"
 #include "dialogs/transfer.h"
 #include "dialogs/transferprogress.h"
 #include "ftp/ftpclient.h"

@@ -5,9 +5,10 @@
 //
 // Usage: soak_ftp [--cycles N] [--verbose]
 
-#include "bench/soak/procstats.h"
 #include "ftp/ftpclient.h"
 #include "support/ftpserver.h"
+#include "support/procstats.h"
+#include "support/testfiles.h"
 
 #include <QCoreApplication>
 
@@ -15,10 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <algorithm>
-#include <filesystem>
-#include <fstream>
-#include <random>
-#include <sstream>
 #include <string>
 
 #include <stdlib.h>
@@ -27,10 +24,7 @@
 // Freed blocks held back by the sanitizer would show as resident memory and
 // hide the program's own growth; a small quarantine still catches
 // use-after-free within a cycle.
-extern "C" const char* __asan_default_options()
-{
-    return "quarantine_size_mb=16:detect_leaks=1";
-}
+extern "C" const char* __asan_default_options() { return "quarantine_size_mb=16:detect_leaks=1"; }
 #endif
 
 namespace {
@@ -38,28 +32,9 @@ namespace {
 constexpr int WarmUpCycles = 10;
 constexpr double MiB = 1024.0 * 1024.0;
 
-std::string RandomBytes(std::size_t size, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string s(size, '\0');
-    for (auto& c : s)
-        c = char(gen() & 0xFF);
-    return s;
-}
-
-void WriteFile(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), std::streamsize(bytes.size()));
-}
-
-std::string ReadFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using testsupport::RandomBytes;
+using testsupport::ReadFile;
+using testsupport::WriteFile;
 
 struct Figures {
     int fds = 0;
@@ -69,7 +44,7 @@ struct Figures {
 
 Figures Measure()
 {
-    return {soak::OpenDescriptors(), soak::ResidentBytes(), soak::LiveHeapBytes()};
+    return {testsupport::OpenDescriptors(), testsupport::ResidentBytes(), testsupport::LiveHeapBytes()};
 }
 
 class Soak {
@@ -181,9 +156,9 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "cannot start pyftpdlib: %s\n", whyNot.c_str());
         return 2;
     }
-    char pattern[] = "/tmp/tarvik-soak-XXXXXX";
-    const char* work = ::mkdtemp(pattern);
-    if (!work) {
+    const testsupport::TempDir workDir;
+    const std::string& work = workDir.Path();
+    if (work.empty()) {
         std::fprintf(stderr, "cannot create a work folder\n");
         return 2;
     }
@@ -214,8 +189,6 @@ int main(int argc, char** argv)
         end = Measure();
     }
     server.reset();
-    std::error_code ec;
-    std::filesystem::remove_all(work, ec);
 
     std::printf("cycles done            %d\n", done);
     std::printf("failures               %d\n", failures);

@@ -1,10 +1,10 @@
 // The main window as a frame: caption, settings kept between runs, closing,
 // the error display, help and the web-site command.
-#include "app/appfolder.h"
+#include "platform/appfolder.h"
 #include "app/formmain.h"
 #include "app/listview.h"
 #include "dialogs/about.h"
-#include "dialogs/helpfile.h"
+#include "ui/helpfile.h"
 #include "support/gui/scriptedprompts.h"
 
 #include <QAction>

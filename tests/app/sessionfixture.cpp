@@ -4,6 +4,7 @@
 #include "profiles/accountstore.h"
 #include "profiles/registryset.h"
 #include "support/eventwait.h"
+#include "support/testfiles.h"
 
 #include <QComboBox>
 #include <QDir>
@@ -30,15 +31,7 @@ void WriteFile(const QString& path, const QByteArray& bytes)
 
 QByteArray Pattern(qint64 size, int seed)
 {
-    QByteArray bytes(size, Qt::Uninitialized);
-    quint32 state = 2463534242u + quint32(seed) * 7919u;
-    for (qint64 i = 0; i < size; ++i) {
-        state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        bytes[i] = char(state & 0xFF);
-    }
-    return bytes;
+    return QByteArray::fromStdString(testsupport::RandomBytes(std::size_t(size), unsigned(seed)));
 }
 
 QStringList Captions(const TListView* list)

@@ -6,7 +6,7 @@
 
 #include "app/formmain.h"
 #include "app/listview.h"
-#include "ftpfakeserver.h"
+#include "support/ftpfakeserver.h"
 #include "support/ftpserver.h"
 #include "support/gui/scriptedprompts.h"
 

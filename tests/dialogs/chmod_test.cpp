@@ -1,5 +1,5 @@
 #include "dialogs/chmod.h"
-#include "dialogs/helpfile.h"
+#include "ui/helpfile.h"
 #include "support/gui/scriptedprompts.h"
 
 #include <QCheckBox>

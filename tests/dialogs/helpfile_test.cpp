@@ -1,4 +1,4 @@
-#include "dialogs/helpfile.h"
+#include "ui/helpfile.h"
 #include "support/gui/scriptedprompts.h"
 
 #include <QCoreApplication>

@@ -1,7 +1,7 @@
 // Elementary requests and chained operations against real servers.
 
-#include "ftpservers.h"
-#include "ftptestutil.h"
+#include "support/ftpservers.h"
+#include "support/ftptestutil.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // Replies and situations no real server shows, played by a scripted server.
 
-#include "ftpfakeserver.h"
-#include "ftptestutil.h"
+#include "support/ftpfakeserver.h"
+#include "support/ftptestutil.h"
 
 #include <gtest/gtest.h>
 
@@ -11,36 +11,7 @@ using namespace ftptest;
 
 namespace {
 
-void Pause(int ms)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
-}
-
-// Plays the greeting and a USER/PASS login; false when the client said
-// something else.
-bool Login(FakeSession& s, FakeFtpServer& server)
-{
-    s.Reply("220 fake ready");
-    const std::string user = s.ReadLine();
-    if (user != "USER u") {
-        server.Fail("expected USER u, got " + user);
-        return false;
-    }
-    s.Reply("331 password please");
-    const std::string pass = s.ReadLine();
-    if (pass != "PASS p") {
-        server.Fail("expected PASS p, got " + pass);
-        return false;
-    }
-    s.Reply("230 in");
-    return true;
-}
-
-std::string PasvReply(int port, const std::string& address = "127,0,0,1")
-{
-    return "227 Entering Passive Mode (" + address + "," + std::to_string(port / 256) + "," +
-           std::to_string(port % 256) + ")";
-}
+void Pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
 class FakeServerTest : public ::testing::Test {
 protected:
@@ -77,12 +48,12 @@ TEST_F(FakeServerTest, MultiLineRepliesCompleteOnceOnTheirLastLine)
     EXPECT_FALSE(ftp.Displayed("< 230-Welcome"));
     EXPECT_TRUE(ftp.Displayed("< 230 Done"));
     // Greeting, USER, PASS, and the refusal of the FEAT that follows login.
-    EXPECT_EQ(ftp.responses, 3 + 1 + 3 + 1);
+    EXPECT_EQ(ftp.responses, 3u + 1u + 3u + 1u);
 
     ftp.responses = 0;
     EXPECT_TRUE(ftp.Pwd()) << ftp.Dialogue();
     EXPECT_EQ(ftp.StatusCode(), 257);
-    EXPECT_EQ(ftp.responses, 7);
+    EXPECT_EQ(ftp.responses, 7u);
     EXPECT_EQ(ftp.DirResult(), "/x");
     EXPECT_EQ(ftp.done.back().error, 0);
 }
@@ -288,7 +259,10 @@ TEST_F(FakeServerTest, CommandsHoldingLineBreaksAreRefusedAndNothingIsSent)
 
 TEST_F(FakeServerTest, PasswordIsMaskedInTheDialogueButSentAsItIs)
 {
-    FakeFtpServer server([&](FakeSession& s) { Login(s, server); s.WaitClosed(); });
+    FakeFtpServer server([&](FakeSession& s) {
+        Login(s, server);
+        s.WaitClosed();
+    });
     Use(server);
     ASSERT_TRUE(ftp.Connect()) << server.Failures();
     EXPECT_TRUE(ftp.Displayed("> PASS ********"));
@@ -356,7 +330,10 @@ TEST_F(FakeServerTest, AbortDuringTheLookupEndsInReadyWithoutCompletion)
 
 TEST_F(FakeServerTest, OnRequestDoneIsNeverCalledFromInsideTheRequest)
 {
-    FakeFtpServer server([&](FakeSession& s) { Login(s, server); s.WaitClosed(); });
+    FakeFtpServer server([&](FakeSession& s) {
+        Login(s, server);
+        s.WaitClosed();
+    });
     Use(server);
     bool inside = false;
     bool calledInside = false;
@@ -405,69 +382,69 @@ TEST_F(FakeServerTest, AnUnreadable227EndsTheTransferWith550)
     EXPECT_TRUE(server.Failures().empty()) << server.Failures();
 }
 
-// Plays a passive download: the address in the 227 reply is another host's,
-// the closing reply comes before the data, and the data is slow.
-TEST_F(FakeServerTest, PassiveDownloadUsesTheControlAddressAndWaitsForTheLastBytes)
-{
-    const std::string content = RandomBytes(100000, 11);
-    FakeFtpServer server([&](FakeSession& s) {
-        if (!Login(s, server))
-            return;
-        for (std::string line = s.ReadLine(); !line.empty(); line = s.ReadLine()) {
-            if (line == "PASV") {
-                s.Reply(PasvReply(s.ListenData(), "10,0,0,1"));
-            } else if (line == "RETR f") {
-                if (!s.AcceptData()) {
-                    server.Fail("no data connection");
-                    return;
-                }
-                s.Reply("150 here it comes");
-                s.SendData(content.substr(0, 1000));
-                s.Reply("226 done already");
-                Pause(300);
-                s.SendData(content.substr(1000));
-                s.CloseData();
-            } else {
-                s.Reply("200 ok");
-            }
-        }
-    });
-    Use(server);
-    ASSERT_TRUE(ftp.Connect());
-    ftp.SetPassive(true);
-    ftp.SetHostFileName("f");
-    ftp.SetLocalFileName(local.File("f"));
-    ASSERT_TRUE(ftp.Get()) << ftp.ErrorMessage() << ftp.Dialogue() << server.Failures();
-    EXPECT_EQ(ReadFile(local.File("f")), content);
-    EXPECT_EQ(ftp.LastResponse(), "226 done already");
-    ftp.AbortAsync();
-}
+// --- bytes still on their way when the closing reply comes ---------------------------
 
-// A failing closing reply that overtakes the data: the listing the server
-// had sent is still written to the local file, the request fails with the
-// reply's code only once the data connection has closed, and the session
-// stays usable. A second line after the failure does not replace it.
-TEST_F(FakeServerTest, AFailingClosingReplyKeepsTheDataStillOnItsWay)
+// A download whose closing reply and data race each other. Whichever comes
+// first, every byte the server sent reaches the local file (so a resume
+// starts after them), and the request ends with the closing reply's code
+// only once the data connection has closed.
+struct ClosingRace {
+    const char* name;
+    bool passive;
+    // The 227 reply's address; another host's, which the client must ignore
+    // for the control connection's.
+    const char* pasvAddress;
+    const char* command;
+    std::size_t size;
+    unsigned seed;
+    const char* closingReply;
+    // A line after the closing reply, which must not replace it.
+    const char* strayLine;
+    // The reply comes after the first 1000 bytes and the rest 300 ms later;
+    // otherwise all the data comes first, then the reply.
+    bool replyFirst;
+    int expectedError; // 0: the request succeeds
+    bool usableAfter;  // the session takes the next request
+};
+
+class ClosingReplyRace : public FakeServerTest, public ::testing::WithParamInterface<ClosingRace> {};
+
+TEST_P(ClosingReplyRace, KeepsEveryByteTheServerSent)
 {
-    const std::string listing = RandomBytes(60000, 17);
+    const ClosingRace c = GetParam();
+    const std::string content = RandomBytes(c.size, c.seed);
     FakeFtpServer server([&](FakeSession& s) {
         if (!Login(s, server))
             return;
+        int activePort = 0;
         for (std::string line = s.ReadLine(); !line.empty(); line = s.ReadLine()) {
             if (line == "PASV") {
-                s.Reply(PasvReply(s.ListenData()));
-            } else if (line == "LIST") {
-                if (!s.AcceptData()) {
-                    server.Fail("no data connection");
-                    return;
+                s.Reply(FakeSession::PasvReply(s.ListenData(), c.pasvAddress));
+            } else if (line.rfind("PORT ", 0) == 0) {
+                activePort = FakeSession::PortFromCommand(line);
+                s.Reply("200 PORT ok");
+            } else if (line == c.command) {
+                if (c.passive && !s.AcceptData())
+                    return server.Fail("no data connection");
+                s.Reply("150 here it comes");
+                if (!c.passive) {
+                    Pause(50);
+                    if (!s.ConnectData(activePort))
+                        return server.Fail("cannot connect to the client");
                 }
-                s.Reply("150 listing");
-                s.SendData(listing.substr(0, 1000));
-                s.Reply("451 Local error; listing cut short.");
-                s.Reply("226 stray line");
-                Pause(300);
-                s.SendData(listing.substr(1000));
-                s.CloseData();
+                if (c.replyFirst) {
+                    s.SendData(content.substr(0, 1000));
+                    s.Reply(c.closingReply);
+                    if (c.strayLine)
+                        s.Reply(c.strayLine);
+                    Pause(300);
+                    s.SendData(content.substr(1000));
+                    s.CloseData();
+                } else {
+                    s.SendData(content);
+                    s.CloseData();
+                    s.Reply(c.closingReply);
+                }
             } else if (line == "PWD") {
                 s.Reply("257 \"/\" is current");
             } else {
@@ -477,23 +454,46 @@ TEST_F(FakeServerTest, AFailingClosingReplyKeepsTheDataStillOnItsWay)
     });
     Use(server);
     ASSERT_TRUE(ftp.Connect());
-    ftp.SetPassive(true);
-    ftp.SetHostFileName("");
-    ftp.SetLocalFileName(local.File("list"));
-    EXPECT_FALSE(ftp.Dir());
-    ASSERT_FALSE(ftp.done.empty());
-    EXPECT_EQ(ftp.done.back().error, 451);
-    EXPECT_EQ(ftp.StatusCode(), 451);
-    EXPECT_EQ(ftp.ErrorMessage(), "451 Local error; listing cut short.");
-    EXPECT_TRUE(ftp.Displayed("! RETR/LIST/NLST Failed"));
-    const std::string kept = ReadFile(local.File("list"));
-    EXPECT_EQ(kept.size(), listing.size()) << ftp.Dialogue();
-    EXPECT_TRUE(kept == listing);
-    EXPECT_EQ(ftp.DataSocket()->State(), wsClosed);
-    EXPECT_TRUE(ftp.Pwd()) << ftp.Dialogue();
+    ftp.SetPassive(c.passive);
+    const bool listing = std::string(c.command) == "LIST";
+    ftp.SetHostFileName(listing ? "" : "f");
+    ftp.SetLocalFileName(local.File("f"));
+    const bool ok = listing ? ftp.Dir() : ftp.Get();
+    EXPECT_EQ(ok, c.expectedError == 0) << ftp.ErrorMessage() << ftp.Dialogue() << server.Failures();
+    const std::string kept = ReadFile(local.File("f"));
+    EXPECT_EQ(kept.size(), content.size()) << "bytes the server sent were thrown away\n" << ftp.Dialogue();
+    EXPECT_TRUE(kept == content);
+    if (c.expectedError == 0) {
+        EXPECT_EQ(ftp.LastResponse(), c.closingReply);
+    } else {
+        ASSERT_FALSE(ftp.done.empty());
+        EXPECT_EQ(ftp.done.back().error, c.expectedError);
+        EXPECT_EQ(ftp.StatusCode(), c.expectedError);
+        EXPECT_EQ(ftp.ErrorMessage(), c.closingReply);
+    }
+    if (c.usableAfter) {
+        EXPECT_TRUE(ftp.Displayed("! RETR/LIST/NLST Failed"));
+        EXPECT_EQ(ftp.DataSocket()->State(), wsClosed);
+        EXPECT_TRUE(ftp.Pwd()) << ftp.Dialogue();
+    }
     ftp.AbortAsync();
     EXPECT_TRUE(server.Failures().empty()) << server.Failures();
 }
+
+INSTANTIATE_TEST_SUITE_P(Orders, ClosingReplyRace,
+                         ::testing::Values(
+                             // Passive download: the 226 overtakes the slow data.
+                             ClosingRace{"Passive226BeforeTheLastBytes", true, "10,0,0,1", "RETR f", 100000, 11,
+                                         "226 done already", nullptr, true, 0, false},
+                             // Passive listing: a failing reply overtakes the data, a stray line follows it.
+                             ClosingRace{"Passive451BeforeTheLastBytes", true, "127,0,0,1", "LIST", 60000, 17,
+                                         "451 Local error; listing cut short.", "226 stray line", true, 451, true},
+                             // Active download: the data waits in a connection not yet accepted when the 426 comes.
+                             ClosingRace{"Active426AfterTheData", false, "127,0,0,1", "RETR f", 100 * 1024, 13,
+                                         "426 Connection lost; transfer aborted.", nullptr, false, 426, false}),
+                         [](const ::testing::TestParamInfo<ClosingRace>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // Without a data connection there is nothing to wait for: a failing closing
 // reply ends the download at once, with its code (not with a time-out).
@@ -537,7 +537,7 @@ TEST_F(FakeServerTest, AFailingClosingReplyWithAnOpenDataConnectionEndsWithTheTi
             return;
         for (std::string line = s.ReadLine(); !line.empty(); line = s.ReadLine()) {
             if (line == "PASV") {
-                s.Reply(PasvReply(s.ListenData()));
+                s.Reply(FakeSession::PasvReply(s.ListenData()));
             } else if (line == "RETR f") {
                 if (!s.AcceptData()) {
                     server.Fail("no data connection");
@@ -570,26 +570,25 @@ TEST_F(FakeServerTest, RestAnswered502FailsTheChainAnd200DownloadsFromTheStart)
 {
     const std::string content = "the whole file";
     std::atomic<int> restReply{502};
-    FakeFtpServer server(
-        [&](FakeSession& s) {
-            if (!Login(s, server))
-                return;
-            for (std::string line = s.ReadLine(); !line.empty(); line = s.ReadLine()) {
-                if (line == "PASV") {
-                    s.Reply(PasvReply(s.ListenData()));
-                } else if (line.rfind("REST ", 0) == 0) {
-                    s.Reply(std::to_string(restReply.load()) + " REST answer");
-                } else if (line == "RETR f") {
-                    s.AcceptData();
-                    s.Reply("150 go");
-                    s.SendData(content);
-                    s.CloseData();
-                    s.Reply("226 ok");
-                } else {
-                    s.Reply("200 ok");
-                }
+    FakeFtpServer server([&](FakeSession& s) {
+        if (!Login(s, server))
+            return;
+        for (std::string line = s.ReadLine(); !line.empty(); line = s.ReadLine()) {
+            if (line == "PASV") {
+                s.Reply(FakeSession::PasvReply(s.ListenData()));
+            } else if (line.rfind("REST ", 0) == 0) {
+                s.Reply(std::to_string(restReply.load()) + " REST answer");
+            } else if (line == "RETR f") {
+                s.AcceptData();
+                s.Reply("150 go");
+                s.SendData(content);
+                s.CloseData();
+                s.Reply("226 ok");
+            } else {
+                s.Reply("200 ok");
             }
-        });
+        }
+    });
     Use(server);
     ASSERT_TRUE(ftp.Connect());
     ftp.SetPassive(true);
@@ -624,7 +623,7 @@ TEST_F(FakeServerTest, DisplayFileLineByLineCutsEachBlock)
             return;
         for (std::string line = s.ReadLine(); !line.empty(); line = s.ReadLine()) {
             if (line == "PASV") {
-                s.Reply(PasvReply(s.ListenData()));
+                s.Reply(FakeSession::PasvReply(s.ListenData()));
             } else if (line == "LIST") {
                 s.AcceptData();
                 s.Reply("150 go");

@@ -2,32 +2,14 @@
 // chain steps that refuse to start while OnError swallows the refusal:
 // neither may end as a success, and neither may leave a request hanging.
 
-#include "ftpfakeserver.h"
-#include "ftptestutil.h"
+#include "support/ftpfakeserver.h"
+#include "support/ftptestutil.h"
 
 #include <gtest/gtest.h>
 
 using namespace ftptest;
 
 namespace {
-
-// Plays the greeting and a USER/PASS login; false when the client said
-// something else.
-bool Login(FakeSession& s, FakeFtpServer& server)
-{
-    s.Reply("220 fake ready");
-    if (s.ReadLine() != "USER u") {
-        server.Fail("no USER u");
-        return false;
-    }
-    s.Reply("331 password please");
-    if (s.ReadLine() != "PASS p") {
-        server.Fail("no PASS p");
-        return false;
-    }
-    s.Reply("230 in");
-    return true;
-}
 
 class ReplyCodeTest : public ::testing::Test {
 protected:
@@ -69,8 +51,7 @@ TEST_P(BadGreeting, FailsTheOpenRequestAndDropsTheConnection)
 // read as the greeting the client waits for.
 INSTANTIATE_TEST_SUITE_P(Codes, BadGreeting,
                          ::testing::Values("000 looks like a banner", "0 refused", "65756 almost a greeting",
-                                           "4294967516 a greeting after 32 bits", "99 too small",
-                                           "600 too large"));
+                                           "4294967516 a greeting after 32 bits", "99 too small", "600 too large"));
 
 TEST_F(ReplyCodeTest, RepliesWithoutAValidCodeFailWith500AndTheSessionGoesOn)
 {
@@ -79,11 +60,11 @@ TEST_F(ReplyCodeTest, RepliesWithoutAValidCodeFailWith500AndTheSessionGoesOn)
             return;
         // Each command gets one bad reply, in this order.
         const char* const bad[] = {
-            "65536 not a success",         // PWD: low 16 bits are 0
-            "000 zero is no code",         // CWD: 0 is not among its codes
-            "0 zero below 500",            // quoted command: any code below 500 would do
-            "4294967553 wraps to 257",     // MKD: 2^32 + 257
-            "00",                          // SYST: no text at all
+            "65536 not a success",     // PWD: low 16 bits are 0
+            "000 zero is no code",     // CWD: 0 is not among its codes
+            "0 zero below 500",        // quoted command: any code below 500 would do
+            "4294967553 wraps to 257", // MKD: 2^32 + 257
+            "00",                      // SYST: no text at all
         };
         for (const char* reply : bad) {
             const std::string line = s.ReadLine();

@@ -1,8 +1,8 @@
 // Data connections against real servers: every case runs against pyftpdlib
 // and vsftpd, in active (PORT) and passive (PASV) mode.
 
-#include "ftpservers.h"
-#include "ftptestutil.h"
+#include "support/ftpservers.h"
+#include "support/ftptestutil.h"
 
 #include <gtest/gtest.h>
 
@@ -20,10 +20,7 @@ struct TransferParam {
     bool passive;
 };
 
-std::string ParamName(const TransferParam& p)
-{
-    return KindName(p.kind) + (p.passive ? "_passive" : "_active");
-}
+std::string ParamName(const TransferParam& p) { return KindName(p.kind) + (p.passive ? "_passive" : "_active"); }
 
 class FtpTransfers : public ::testing::TestWithParam<TransferParam> {
 protected:

@@ -3,17 +3,17 @@
 // connection on purpose: the request fails, the bytes already received stay
 // in the local file, and a resume afterwards gives the remote file exactly.
 
-#include "faultftpserver.h"
-#include "faultypyftpd.h"
-#include "hardeningclient.h"
-#include "scriptedftp.h"
-#include "testfiles.h"
+#include "support/ftpfakeserver.h"
+#include "support/ftpserver.h"
+#include "support/ftptestutil.h"
+#include "support/scriptedftp.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-using namespace hardening;
+using namespace ftptest;
+using testsupport::FtpTestServer;
 
 namespace {
 
@@ -30,7 +30,7 @@ std::string CaseName(const ::testing::TestParamInfo<CutCase>& info)
 
 // The state a broken download must leave: an error, no half-open request,
 // and a local file holding a prefix of the remote one.
-void ExpectKeptPrefix(HardeningClient& ftp, const std::string& local, const std::string& remote)
+void ExpectKeptPrefix(RecordingClient& ftp, const std::string& local, const std::string& remote)
 {
     EXPECT_EQ(ftp.State(), ftpReady);
     const std::string partial = ReadFile(local);
@@ -51,8 +51,8 @@ TEST_P(ScriptedDownloadCut, FailsKeepsTheBytesAndResumesToTheRemoteFile)
     const CutCase c = GetParam();
     const std::string remote = RandomBytes(600 * 1024, 11);
     ScriptedFtp ftpd(remote, c.cut);
-    FaultFtpServer server([&](FaultSession& s) { ftpd.Serve(s, server); }, 2);
-    HardeningClient ftp;
+    FakeFtpServer server([&](FakeSession& s) { ftpd.Serve(s, server); }, 2);
+    RecordingClient ftp;
     ftp.Target(server.PortText());
     ftp.SetPassive(c.passive);
     ftp.SetTimeout(c.cut == Cut::Stall ? 1 : 20);
@@ -101,18 +101,15 @@ TEST_P(ScriptedDownloadCut, FailsKeepsTheBytesAndResumesToTheRemoteFile)
     EXPECT_TRUE(server.Failures().empty()) << server.Failures();
 }
 
-INSTANTIATE_TEST_SUITE_P(Cuts, ScriptedDownloadCut,
-                         ::testing::Values(CutCase{Cut::ResetThen426, true, "Reset"},
-                                           CutCase{Cut::ResetThen426, false, "Reset"},
-                                           CutCase{Cut::CloseThen426, true, "Close426"},
-                                           CutCase{Cut::CloseThen426, false, "Close426"},
-                                           CutCase{Cut::CloseThenDrop, true, "CloseAndDrop"},
-                                           CutCase{Cut::CloseThenDrop, false, "CloseAndDrop"},
-                                           CutCase{Cut::Stall, true, "Stall"},
-                                           CutCase{Cut::Stall, false, "Stall"},
-                                           CutCase{Cut::ResetControl, true, "ControlReset"},
-                                           CutCase{Cut::ResetControl, false, "ControlReset"}),
-                         CaseName);
+INSTANTIATE_TEST_SUITE_P(
+    Cuts, ScriptedDownloadCut,
+    ::testing::Values(CutCase{Cut::ResetThen426, true, "Reset"}, CutCase{Cut::ResetThen426, false, "Reset"},
+                      CutCase{Cut::CloseThen426, true, "Close426"}, CutCase{Cut::CloseThen426, false, "Close426"},
+                      CutCase{Cut::CloseThenDrop, true, "CloseAndDrop"},
+                      CutCase{Cut::CloseThenDrop, false, "CloseAndDrop"}, CutCase{Cut::Stall, true, "Stall"},
+                      CutCase{Cut::Stall, false, "Stall"}, CutCase{Cut::ResetControl, true, "ControlReset"},
+                      CutCase{Cut::ResetControl, false, "ControlReset"}),
+    CaseName);
 
 // --- the same against a real server -------------------------------------------
 
@@ -120,7 +117,7 @@ class FaultyServerTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        server_ = FaultyPyftpd::Start(&whyNot_).release();
+        server_ = FtpTestServer::Start(FtpTestServer::Kind::FaultyPyftpdlib, &whyNot_).release();
     }
     static void TearDownTestSuite()
     {
@@ -134,13 +131,13 @@ protected:
         ftp.Target(server_->PortText(), server_->User(), server_->Password());
     }
 
-    static FaultyPyftpd* server_;
+    static FtpTestServer* server_;
     static std::string whyNot_;
-    HardeningClient ftp;
+    RecordingClient ftp;
     TempDir dir;
 };
 
-FaultyPyftpd* FaultyServerTest::server_ = nullptr;
+FtpTestServer* FaultyServerTest::server_ = nullptr;
 std::string FaultyServerTest::whyNot_;
 
 struct RealCutCase {
@@ -168,7 +165,7 @@ TEST_P(RealDownloadCut, FailsKeepsTheBytesAndResumesToTheRemoteFile)
     EXPECT_FALSE(ftp.Get()) << ftp.Dialogue();
     EXPECT_FALSE(ftp.ErrorMessage().empty());
     ExpectKeptPrefix(ftp, local, remote);
-    EXPECT_LE(ReadFile(local).size(), std::size_t(FaultyPyftpd::FaultAfter));
+    EXPECT_LE(ReadFile(local).size(), std::size_t(FtpTestServer::FaultAfter));
     if (stall) {
         EXPECT_EQ(ftp.ErrorMessage(), "426 Timeout");
         EXPECT_EQ(ftp.ControlSocket()->State(), wsClosed);

@@ -1,26 +1,26 @@
-// Faults in the socket layer found while breaking FTP sessions on purpose.
+// The socket layer under the close sequences that broken FTP sessions cause.
 
-#include "faultftpserver.h"
+#include "support/ftpfakeserver.h"
 
 #include "net/wsocket.h"
 #include "support/eventwait.h"
 
 #include <gtest/gtest.h>
 
-using namespace hardening;
+using namespace ftptest;
 
 namespace {
 
-// Regression: the FD_CLOSE branch of the socket's event
-// handler. When the peer closes and the data-available handler closes the
+// The FD_CLOSE branch of the socket's event handler. When the peer closes
+// and the data-available handler closes the
 // socket itself on the zero-byte read (what every protocol client does),
 // the close must be reported once, and the next connection made with the
 // same socket object must be reported closed again.
 TEST(SocketLayerFaults, ASocketClosedInsideItsDataEventReportsEachCloseOnce)
 {
     std::atomic<int> sessions{0};
-    FaultFtpServer server(
-        [&](FaultSession& s) {
+    FakeFtpServer server(
+        [&](FakeSession& s) {
             if (++sessions == 1) {
                 s.Close();
                 return;

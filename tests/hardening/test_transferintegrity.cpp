@@ -3,9 +3,8 @@
 // the time-out watches bytes, not events; a data connection is taken only
 // from the server. Each case is played by a scripted server.
 
-#include "faultftpserver.h"
-#include "hardeningclient.h"
-#include "testfiles.h"
+#include "support/ftpfakeserver.h"
+#include "support/ftptestutil.h"
 
 #include "platform/tickcount.h"
 #include "support/eventwait.h"
@@ -14,7 +13,7 @@
 
 #include <cctype>
 
-using namespace hardening;
+using namespace ftptest;
 
 namespace {
 
@@ -22,7 +21,7 @@ namespace {
 // and hands the first other one to the script.
 class Routine {
 public:
-    explicit Routine(FaultSession& s) : s_(s) { s_.Reply("220 scripted server ready"); }
+    explicit Routine(FakeSession& s) : s_(s) { s_.Reply("220 scripted server ready"); }
 
     std::string Next()
     {
@@ -43,10 +42,10 @@ public:
                 s_.Reply("257 \"/\" is the current directory");
             } else if (verb == "PASV") {
                 passive_ = true;
-                s_.Reply(FaultSession::PasvReply(s_.ListenData()));
+                s_.Reply(FakeSession::PasvReply(s_.ListenData()));
             } else if (verb == "PORT") {
                 passive_ = false;
-                activePort_ = FaultSession::PortFromCommand(line);
+                activePort_ = FakeSession::PortFromCommand(line);
                 s_.Reply("200 PORT command successful");
             } else {
                 return line;
@@ -87,14 +86,14 @@ public:
     int ActivePort() const { return activePort_; }
 
 private:
-    FaultSession& s_;
+    FakeSession& s_;
     bool passive_ = false;
     int activePort_ = 0;
 };
 
 class Integrity : public ::testing::TestWithParam<bool> {
 protected:
-    void Start(FaultFtpServer& server)
+    void Start(FakeFtpServer& server)
     {
         ftp.Target(server.PortText());
         ftp.SetPassive(GetParam());
@@ -111,13 +110,13 @@ protected:
         EXPECT_TRUE(ftp.Pwd()) << ftp.Dialogue();
     }
 
-    HardeningClient ftp;
+    RecordingClient ftp;
     TempDir dir;
 };
 
 TEST_P(Integrity, ADownloadIntoAFullDiskFails)
 {
-    FaultFtpServer server([&](FaultSession& s) {
+    FakeFtpServer server([&](FakeSession& s) {
         Routine r(s);
         if (r.Next() != "RETR f.bin")
             return server.Fail("expected RETR");
@@ -139,7 +138,7 @@ TEST_P(Integrity, ADownloadIntoAFullDiskFails)
 TEST_P(Integrity, AnUploadWhoseConnectionIsResetFailsDespiteA226)
 {
     const std::string content = RandomBytes(4 * 1024 * 1024, 4);
-    FaultFtpServer server([&](FaultSession& s) {
+    FakeFtpServer server([&](FakeSession& s) {
         Routine r(s);
         if (r.Next() != "STOR f.bin")
             return server.Fail("expected STOR");
@@ -170,7 +169,7 @@ TEST_P(Integrity, AShortBinaryDownloadFailsWhateverTheServerSays)
     // The size comes once in the 150 reply and once from SIZE.
     for (const bool bySize : {false, true}) {
         SCOPED_TRACE(bySize ? "SIZE" : "150 reply");
-        FaultFtpServer server([&](FaultSession& s) {
+        FakeFtpServer server([&](FakeSession& s) {
             Routine r(s);
             std::string line = r.Next();
             if (line == "SIZE f.bin") {
@@ -179,7 +178,8 @@ TEST_P(Integrity, AShortBinaryDownloadFailsWhateverTheServerSays)
             }
             if (line != "RETR f.bin")
                 return server.Fail("expected RETR");
-            if (!r.OpenData(bySize ? "150 Here it comes" : "150 Opening BINARY mode data connection for f.bin (1000 bytes)"))
+            if (!r.OpenData(bySize ? "150 Here it comes"
+                                   : "150 Opening BINARY mode data connection for f.bin (1000 bytes)"))
                 return server.Fail("no data connection");
             s.SendData(std::string(100, 'x'));
             s.CloseData();
@@ -204,16 +204,15 @@ TEST_P(Integrity, AShortBinaryDownloadFailsWhateverTheServerSays)
 
 TEST_P(Integrity, ARefusedDownloadLeavesTheLocalFileAlone)
 {
-    FaultFtpServer server(
-        [&](FaultSession& s) {
-            Routine r(s);
-            for (int i = 0; i < 2; ++i) {
-                if (r.Next().rfind("RETR ", 0) != 0)
-                    return server.Fail("expected RETR");
-                s.Reply("550 No such file or directory");
-            }
-            r.Finish();
-        });
+    FakeFtpServer server([&](FakeSession& s) {
+        Routine r(s);
+        for (int i = 0; i < 2; ++i) {
+            if (r.Next().rfind("RETR ", 0) != 0)
+                return server.Fail("expected RETR");
+            s.Reply("550 No such file or directory");
+        }
+        r.Finish();
+    });
     Start(server);
     const std::string existing = dir.File("existing.txt");
     WriteFile(existing, "precious local data");
@@ -237,13 +236,13 @@ TEST_P(Integrity, AnActiveDataConnectionIsTakenOnlyFromTheServer)
     if (GetParam())
         GTEST_SKIP() << "active mode only";
     const std::string body = RandomBytes(200 * 1024, 9);
-    FaultFtpServer server([&](FaultSession& s) {
+    FakeFtpServer server([&](FakeSession& s) {
         Routine r(s);
         if (r.Next() != "RETR f.bin")
             return server.Fail("expected RETR");
         s.Reply("150 Opening BINARY mode data connection");
         // Another process on this host gets there first.
-        if (!FaultSession::IntrudeFrom("127.0.0.2", r.ActivePort()))
+        if (!FakeSession::IntrudeFrom("127.0.0.2", r.ActivePort()))
             server.Fail("the intruder's connection was not closed");
         if (!s.ConnectData(r.ActivePort()))
             return server.Fail("the server could not connect after the intruder");
@@ -270,7 +269,7 @@ TEST_P(Integrity, ASlowButMovingUploadOutlivesTheTimeout)
     // so only what the peer takes can show that it is moving.
     const std::string content = RandomBytes(256 * 1024, 12);
     std::string stored;
-    FaultFtpServer server([&](FaultSession& s) {
+    FakeFtpServer server([&](FakeSession& s) {
         Routine r(s);
         s.SetDataReceiveBuffer(8 * 1024);
         if (r.Next() != "STOR slow.bin")
@@ -309,7 +308,7 @@ TEST_P(Integrity, ASlowButMovingUploadOutlivesTheTimeout)
 
 TEST_P(Integrity, AnUploadTheServerStopsReadingEndsInAboutTheTimeout)
 {
-    FaultFtpServer server([&](FaultSession& s) {
+    FakeFtpServer server([&](FakeSession& s) {
         Routine r(s);
         if (r.Next() != "STOR stuck.bin")
             return server.Fail("expected STOR");
@@ -341,7 +340,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, Integrity, ::testing::Values(true, false),
 
 TEST(Replies, AMultiLineReplyEndsOnlyAtItsOwnCodeAndASpace)
 {
-    FaultFtpServer server([&](FaultSession& s) {
+    FakeFtpServer server([&](FakeSession& s) {
         s.Reply("220 ready");
         if (s.ReadLine().rfind("USER", 0) != 0)
             return server.Fail("expected USER");
@@ -356,7 +355,7 @@ TEST(Replies, AMultiLineReplyEndsOnlyAtItsOwnCodeAndASpace)
         if (s.ReadLine() == "QUIT")
             s.Reply("221 bye");
     });
-    HardeningClient ftp;
+    RecordingClient ftp;
     ftp.Target(server.PortText());
     ASSERT_TRUE(ftp.Connect()) << ftp.Dialogue();
     EXPECT_EQ(ftp.StatusCode(), 230);
@@ -370,7 +369,7 @@ TEST(Replies, AMultiLineReplyEndsOnlyAtItsOwnCodeAndASpace)
 
 TEST(Replies, A120BeforeTheGreetingWaitsForThe220)
 {
-    FaultFtpServer server([&](FaultSession& s) {
+    FakeFtpServer server([&](FakeSession& s) {
         s.Reply("120 Service ready in 1 second");
         s.Reply("220 ready now");
         if (s.ReadLine().rfind("USER", 0) != 0)
@@ -379,7 +378,7 @@ TEST(Replies, A120BeforeTheGreetingWaitsForThe220)
         if (s.ReadLine() == "QUIT")
             s.Reply("221 bye");
     });
-    HardeningClient ftp;
+    RecordingClient ftp;
     ftp.Target(server.PortText());
     ASSERT_TRUE(ftp.Connect()) << ftp.Dialogue();
     EXPECT_TRUE(ftp.Displayed("< 120 Service ready in 1 second"));
@@ -391,11 +390,11 @@ TEST(Replies, A120BeforeTheGreetingWaitsForThe220)
 
 TEST(Requests, ARequestRefusedWithOnErrorAssignedFails)
 {
-    FaultFtpServer server([&](FaultSession& s) {
+    FakeFtpServer server([&](FakeSession& s) {
         Routine r(s);
         r.Finish();
     });
-    HardeningClient ftp;
+    RecordingClient ftp;
     std::vector<std::string> errors;
     ftp.OnError = [&](TCustomFtpCli*, std::string& msg) { errors.push_back(msg); };
     ftp.Target(server.PortText());
@@ -411,7 +410,7 @@ TEST(Requests, ARequestRefusedWithOnErrorAssignedFails)
 TEST(Requests, AnAbortDuringAChainsLookupLeavesNothingOfTheChain)
 {
     std::string first;
-    FaultFtpServer server([&](FaultSession& s) {
+    FakeFtpServer server([&](FakeSession& s) {
         s.Reply("220 ready");
         first = s.ReadLine();
         if (first == "PWD")
@@ -419,7 +418,7 @@ TEST(Requests, AnAbortDuringAChainsLookupLeavesNothingOfTheChain)
         if (s.ReadLine() == "QUIT")
             s.Reply("221 bye");
     });
-    HardeningClient ftp;
+    RecordingClient ftp;
     ftp.Target(server.PortText());
     // A name, not an address, so that the lookup takes a round through the
     // resolver.

@@ -1,13 +1,13 @@
 // The URL information window offscreen, against Python's http.server and the
 // scripted server of this folder.
 
-#include "http/validurl.h"
+#include "dialogs/url/validurl.h"
 #include "httptestpeer.h"
 #include "support/eventwait.h"
 #include "support/gui/scriptedprompts.h"
 
-#include "dialogs/certificatedialog.h"
-#include "dialogs/helpfile.h"
+#include "ui/certificatedialog.h"
+#include "ui/helpfile.h"
 #include "net/ssltruststore.h"
 #include "tls/tlstestpeer.h"
 
@@ -535,23 +535,3 @@ TEST_F(UrlWindowHttps, CertificateDialogButtons)
 }
 
 } // namespace
-
-int main(int argc, char** argv)
-{
-    setenv("QT_QPA_PLATFORM", "offscreen", 0);
-    // A private temporary folder, so that whatever the window leaves behind
-    // is seen (and nothing of other programs is).
-    char pattern[] = "/tmp/tarvik-urlwindow-test-XXXXXX";
-    const char* tmp = ::mkdtemp(pattern);
-    if (tmp != nullptr)
-        setenv("TMPDIR", tmp, 1);
-    int result = 0;
-    {
-        QApplication app(argc, argv);
-        ::testing::InitGoogleTest(&argc, argv);
-        result = RUN_ALL_TESTS();
-    }
-    if (tmp != nullptr)
-        QDir(QString::fromLocal8Bit(tmp)).removeRecursively();
-    return result;
-}

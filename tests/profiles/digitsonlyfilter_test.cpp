@@ -1,4 +1,4 @@
-#include "profiles/digitsonlyfilter.h"
+#include "ui/digitsonlyfilter.h"
 
 #include "support/gui/scriptedprompts.h"
 

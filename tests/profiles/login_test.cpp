@@ -1,7 +1,7 @@
 #include "profiles/login.h"
 
 #include "dialogtest.h"
-#include "dialogs/helpfile.h"
+#include "ui/helpfile.h"
 #include "profiles/accountstore.h"
 #include "support/gui/scriptedprompts.h"
 #include "tempfolder.h"

@@ -1,7 +1,7 @@
 #include "profiles/settform.h"
 
 #include "dialogtest.h"
-#include "dialogs/helpfile.h"
+#include "ui/helpfile.h"
 #include "platform/application.h"
 #include "profiles/accountstore.h"
 #include "profiles/inifile.h"

@@ -113,28 +113,34 @@ int FreeLoopbackPort()
     return port;
 }
 
+bool IsListening(int port, const std::string& address)
+{
+    const bool v6 = address.find(':') != std::string::npos;
+    const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    bool ok = false;
+    if (v6) {
+        sockaddr_in6 a{};
+        a.sin6_family = AF_INET6;
+        ::inet_pton(AF_INET6, address.c_str(), &a.sin6_addr);
+        a.sin6_port = htons(std::uint16_t(port));
+        ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
+    } else {
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        ::inet_pton(AF_INET, address.c_str(), &a.sin_addr);
+        a.sin_port = htons(std::uint16_t(port));
+        ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
+    }
+    ::close(fd);
+    return ok;
+}
+
 bool WaitForListener(int port, int timeoutMs, const std::string& address)
 {
     const bool v6 = address.find(':') != std::string::npos;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < end) {
-        const int fd = ::socket(v6 ? AF_INET6 : AF_INET, SOCK_STREAM, 0);
-        bool ok = false;
-        if (v6) {
-            sockaddr_in6 a{};
-            a.sin6_family = AF_INET6;
-            ::inet_pton(AF_INET6, address.c_str(), &a.sin6_addr);
-            a.sin6_port = htons(std::uint16_t(port));
-            ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
-        } else {
-            sockaddr_in a{};
-            a.sin_family = AF_INET;
-            ::inet_pton(AF_INET, address.c_str(), &a.sin_addr);
-            a.sin_port = htons(std::uint16_t(port));
-            ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)) == 0;
-        }
-        ::close(fd);
-        if (ok)
+        if (IsListening(port, address))
             return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
@@ -153,10 +159,24 @@ std::unique_ptr<FtpTestServer> FtpTestServer::Start(Kind kind, const TlsOptions&
     server->kind_ = kind;
     server->tls_ = tls;
     server->address_ = address;
-    const bool ok = kind == Kind::Pyftpdlib ? server->StartPyftpdlib(whyNot) : server->StartVsftpd(whyNot);
+    const bool ok = kind == Kind::Vsftpd ? server->StartVsftpd(whyNot)
+                                         : server->StartPyftpdlib(whyNot, kind == Kind::FaultyPyftpdlib);
     if (!ok)
         return nullptr;
     return server;
+}
+
+std::string FtpTestServer::KindName(Kind kind)
+{
+    switch (kind) {
+    case Kind::Pyftpdlib:
+        return "pyftpdlib";
+    case Kind::Vsftpd:
+        return "vsftpd";
+    case Kind::FaultyPyftpdlib:
+        return "faulty_pyftpdlib";
+    }
+    return "?";
 }
 
 FtpTestServer::~FtpTestServer()
@@ -174,7 +194,7 @@ FtpTestServer::~FtpTestServer()
     }
 }
 
-bool FtpTestServer::StartPyftpdlib(std::string* whyNot)
+bool FtpTestServer::StartPyftpdlib(std::string* whyNot, bool faulty)
 {
     base_ = MakeTempDir();
     root_ = base_ + "/root";
@@ -192,6 +212,8 @@ bool FtpTestServer::StartPyftpdlib(std::string* whyNot)
     if (!tls_.cert.empty())
         args << QString::fromStdString(tls_.cert) << QString::fromStdString(tls_.key)
              << (tls_.implicit ? "implicit" : "explicit");
+    if (faulty)
+        args << QStringLiteral("--faulty");
     process_->start("/usr/bin/python3", args);
     if (!process_->waitForStarted(5000)) {
         if (whyNot)
@@ -203,7 +225,7 @@ bool FtpTestServer::StartPyftpdlib(std::string* whyNot)
     port_ = process_->readLine().trimmed().toInt();
     if (port_ <= 0) {
         if (whyNot)
-            *whyNot = "pyftpdlib did not report its port: " + Log();
+            *whyNot = Name() + " did not report its port: " + Log();
         return false;
     }
     return true;

@@ -2,7 +2,9 @@
 
 // Real FTP servers for the tests: pyftpdlib and vsftpd, started on
 // 127.0.0.1 on ports chosen at start, serving a fresh temporary folder, and
-// stopped when the object goes away.
+// stopped when the object goes away. A faulty kind of pyftpdlib breaks its
+// data connections on purpose for files with certain name prefixes (see
+// ftpserver_pyftpdlib.py).
 
 #include <memory>
 #include <string>
@@ -13,7 +15,14 @@ namespace testsupport {
 
 class FtpTestServer {
 public:
-    enum class Kind { Pyftpdlib, Vsftpd };
+    enum class Kind {
+        Pyftpdlib,
+        Vsftpd,
+        FaultyPyftpdlib
+    };
+
+    // Bytes a faulty transfer of the faulty kind moves before it breaks.
+    static constexpr long long FaultAfter = 128 * 1024;
 
     // FTPS: with a certificate the server requires TLS for logins and
     // data (vsftpd also the resumption of the control connection's session
@@ -37,7 +46,8 @@ public:
     FtpTestServer& operator=(const FtpTestServer&) = delete;
 
     Kind ServerKind() const { return kind_; }
-    std::string Name() const { return kind_ == Kind::Pyftpdlib ? "pyftpdlib" : "vsftpd"; }
+    static std::string KindName(Kind kind);
+    std::string Name() const { return KindName(kind_); }
     int Port() const { return port_; }
     const std::string& Address() const { return address_; }
     std::string PortText() const { return std::to_string(port_); }
@@ -52,7 +62,7 @@ public:
 
 private:
     FtpTestServer() = default;
-    bool StartPyftpdlib(std::string* whyNot);
+    bool StartPyftpdlib(std::string* whyNot, bool faulty);
     bool StartVsftpd(std::string* whyNot);
 
     Kind kind_ = Kind::Pyftpdlib;
@@ -70,6 +80,9 @@ private:
 // A port that was free a moment ago on 127.0.0.1 (for servers that cannot
 // bind port 0 themselves).
 int FreeLoopbackPort();
+
+// True when something accepts connections on 127.0.0.1:port right now.
+bool IsListening(int port, const std::string& address = "127.0.0.1");
 
 // Blocks until something accepts connections on 127.0.0.1:port or timeoutMs
 // passes.

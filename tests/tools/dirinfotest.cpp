@@ -2,10 +2,10 @@
 // and saving the listing.
 #include "toolwindowstest.h"
 
-#include "tools/dirinfo.h"
-#include "tools/dnslookup.h"
-#include "tools/pingunit.h"
-#include "tools/toolhelp.h"
+#include "dialogs/tools/dirinfo.h"
+#include "dialogs/tools/dnslookup.h"
+#include "dialogs/tools/pingunit.h"
+#include "dialogs/tools/toolhelp.h"
 
 #include <QApplication>
 #include <QFile>

@@ -3,7 +3,7 @@
 #include "toolwindowstest.h"
 
 #include "platform/icmpapi.h"
-#include "tools/dnslookup.h"
+#include "dialogs/tools/dnslookup.h"
 
 #include <QLabel>
 #include <QLineEdit>

@@ -4,8 +4,8 @@
 #include "toolwindowstest.h"
 
 #include "platform/icmpapi.h"
-#include "tools/pingunit.h"
-#include "tools/toolhelp.h"
+#include "dialogs/tools/pingunit.h"
+#include "dialogs/tools/toolhelp.h"
 
 #include <QLineEdit>
 #include <QPushButton>

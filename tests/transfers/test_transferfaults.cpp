@@ -2,9 +2,9 @@
 // half way (retried and resumed), a permanent refusal (failed at once), and
 // hostile listings (names and links that try to lead outside the folder).
 
-#include "faultypyftpd.h"
-#include "ftpfakeserver.h"
-#include "ftpservers.h"
+#include "support/ftpfakeserver.h"
+#include "support/ftpserver.h"
+#include "support/ftpservers.h"
 #include "transfertestutil.h"
 
 #include <gtest/gtest.h>
@@ -51,7 +51,7 @@ TTransferSettings QuickRetries(int connections)
 TEST(TransferFaults, BrokenDataConnectionsAreRetriedAndResumedBothWays)
 {
     std::string whyNot;
-    auto server = hardening::FaultyPyftpd::Start(&whyNot);
+    auto server = testsupport::FtpTestServer::Start(testsupport::FtpTestServer::Kind::FaultyPyftpdlib, &whyNot);
     ASSERT_TRUE(server) << whyNot;
     const std::string tree = server->Root() + "/tree";
     fs::create_directories(tree + "/sub folder");

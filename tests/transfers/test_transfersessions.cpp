@@ -2,7 +2,7 @@
 // browsing connection free while workers transfer; the same-name question;
 // a site that refuses the login.
 
-#include "ftpservers.h"
+#include "support/ftpservers.h"
 #include "support/eventwait.h"
 #include "transfertestutil.h"
 

@@ -1,7 +1,7 @@
 // Whole trees down and up through the queue against pyftpdlib and vsftpd,
 // with 1, 2 and 4 sessions, compared byte for byte.
 
-#include "ftpservers.h"
+#include "support/ftpservers.h"
 #include "transfertestutil.h"
 
 #include <gtest/gtest.h>

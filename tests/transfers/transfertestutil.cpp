@@ -1,13 +1,12 @@
 #include "transfertestutil.h"
 
 #include "support/eventwait.h"
+#include "support/testfiles.h"
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <random>
-#include <stdlib.h>
 #include <vector>
 
 namespace fs = std::filesystem;
@@ -16,19 +15,7 @@ namespace transfertest {
 
 void MakeFile(const std::string& path, std::int64_t size, unsigned seed)
 {
-    std::mt19937 random(seed);
-    std::string bytes(std::size_t(size), '\0');
-    for (std::size_t i = 0; i + 4 <= bytes.size(); i += 4) {
-        const std::uint32_t v = random();
-        bytes[i] = char(v);
-        bytes[i + 1] = char(v >> 8);
-        bytes[i + 2] = char(v >> 16);
-        bytes[i + 3] = char(v >> 24);
-    }
-    for (std::size_t i = bytes.size() & ~std::size_t(3); i < bytes.size(); ++i)
-        bytes[i] = char(random());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), std::streamsize(bytes.size()));
+    testsupport::WriteFile(path, testsupport::RandomBytes(std::size_t(size), seed));
 }
 
 void MakeTree(const std::string& root, const TreeShape& shape)
@@ -149,22 +136,6 @@ std::string Unfinished(const TTransferQueue& queue)
         text += std::string(TransferStateName(item.State)) + " " + item.RemotePath + ": " + item.ErrorText + "\n";
     }
     return text;
-}
-
-TempFolder::TempFolder()
-{
-    char pattern[] = "/tmp/tarvik-queue-XXXXXX";
-    const char* dir = ::mkdtemp(pattern);
-    path_ = dir ? dir : "";
-    std::error_code ec;
-    fs::permissions(path_, fs::perms(0755), ec);
-}
-
-TempFolder::~TempFolder()
-{
-    std::error_code ec;
-    if (!path_.empty())
-        fs::remove_all(path_, ec);
 }
 
 } // namespace transfertest

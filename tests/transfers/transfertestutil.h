@@ -5,6 +5,7 @@
 
 #include "transfers/transferqueue.h"
 #include "transfers/transferrunner.h"
+#include "support/testfiles.h"
 
 #include <string>
 
@@ -43,14 +44,6 @@ RunOutcome RunToEnd(TTransferQueue& queue, const TTransferSite& site, const TTra
 std::string Unfinished(const TTransferQueue& queue);
 
 // A fresh temporary folder, removed by the destructor.
-class TempFolder {
-public:
-    TempFolder();
-    ~TempFolder();
-    const std::string& Path() const { return path_; }
-
-private:
-    std::string path_;
-};
+using TempFolder = testsupport::TempDir;
 
 } // namespace transfertest

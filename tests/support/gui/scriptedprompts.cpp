@@ -27,10 +27,8 @@ void ScriptedPrompts::Notice(const QString& caption, const QString& text, int ki
 }
 
 QMessageBox::StandardButton ScriptedPrompts::Question(QWidget*, const QString& caption, const QString& text,
-                                                      QMessageBox::StandardButtons,
-                                                      QMessageBox::StandardButton,
-                                                      QMessageBox::StandardButton escapeButton,
-                                                      QMessageBox::Icon)
+                                                      QMessageBox::StandardButtons, QMessageBox::StandardButton,
+                                                      QMessageBox::StandardButton escapeButton, QMessageBox::Icon)
 {
     records_.append({QStringLiteral("question"), caption, text});
     if (questions_.empty()) {

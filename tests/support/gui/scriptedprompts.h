@@ -5,7 +5,7 @@
 // recorded; a prompt with no queued answer gets the "cancel" answer and is
 // flagged as unexpected, so a test notices a question it did not foresee.
 
-#include "dialogs/prompts.h"
+#include "ui/prompts.h"
 
 #include <QList>
 #include <QStringList>
@@ -17,16 +17,16 @@
 namespace testsupport {
 
 struct PromptRecord {
-    QString kind;    // "notice", "question", "input", "password", "samename", "folder", "save", "open"
+    QString kind; // "notice", "question", "input", "password", "samename", "folder", "save", "open"
     QString caption;
     QString text;
-    int noticeKind = -1;  // notices: the icon kind; same-name questions: 1 when Resume was offered
+    int noticeKind = -1; // notices: the icon kind; same-name questions: 1 when Resume was offered
 };
 
 class ScriptedPrompts final : public TPrompts {
 public:
-    ScriptedPrompts();            // installs itself
-    ~ScriptedPrompts() override;  // restores the default
+    ScriptedPrompts();           // installs itself
+    ~ScriptedPrompts() override; // restores the default
 
     // Queue answers, consumed in order by prompts of the matching kind.
     void AnswerQuestion(QMessageBox::StandardButton button) { questions_.push_back(button); }
@@ -42,7 +42,7 @@ public:
     const QList<TCertificatePrompt>& CertificatePrompts() const { return certificatePrompts_; }
 
     const QList<PromptRecord>& Records() const { return records_; }
-    QStringList Notices() const;        // "caption|text" of every notice
+    QStringList Notices() const; // "caption|text" of every notice
     int Unexpected() const { return unexpected_; }
     int Beeps() const { return beeps_; }
     void Clear();
@@ -51,14 +51,12 @@ public:
     QMessageBox::StandardButton Question(QWidget* parent, const QString& caption, const QString& text,
                                          QMessageBox::StandardButtons buttons,
                                          QMessageBox::StandardButton defaultButton,
-                                         QMessageBox::StandardButton escapeButton,
-                                         QMessageBox::Icon icon) override;
+                                         QMessageBox::StandardButton escapeButton, QMessageBox::Icon icon) override;
     bool Input(QWidget* parent, const QString& caption, const QString& prompt, QString& value) override;
     QString SelectFolder(QWidget* parent, const QString& caption, const QString& start) override;
-    QString SaveFileName(QWidget* parent, const QString& caption, const QString& start,
-                         const QString& filter, const QString& defaultSuffix) override;
-    QString OpenFileName(QWidget* parent, const QString& caption, const QString& start,
-                         const QString& filter) override;
+    QString SaveFileName(QWidget* parent, const QString& caption, const QString& start, const QString& filter,
+                         const QString& defaultSuffix) override;
+    QString OpenFileName(QWidget* parent, const QString& caption, const QString& start, const QString& filter) override;
     void Beep() override { ++beeps_; }
     TSameNameAnswer SameName(QWidget* parent, const QString& caption, const QString& text, bool canResume,
                              bool& applyToAll) override;
