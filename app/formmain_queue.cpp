@@ -5,12 +5,12 @@
 
 #include "app/formmain.h"
 
-#include "app/appfolder.h"
+#include "platform/appfolder.h"
 #include "app/listformat.h"
 #include "app/listview.h"
 #include "app/queuecontrol.h"
 #include "app/queuepane.h"
-#include "dialogs/prompts.h"
+#include "ui/prompts.h"
 #include "ftp/ftpclient.h"
 
 #include <QDir>

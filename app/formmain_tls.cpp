@@ -4,7 +4,7 @@
 
 #include "app/formmain.h"
 
-#include "dialogs/prompts.h"
+#include "ui/prompts.h"
 #include "ftp/ftpclient.h"
 
 #include <QCursor>

@@ -1,6 +1,6 @@
 #include "cli/sitearg.h"
 
-#include "app/appfolder.h"
+#include "platform/appfolder.h"
 #include "profiles/passwordvault.h"
 #include "profiles/registryset.h"
 

@@ -21,7 +21,7 @@
 #include "app/listview.h"
 #include "app/queuepane.h"
 #include "app/tarvikapplication.h"
-#include "dialogs/prompts.h"
+#include "ui/prompts.h"
 #include "ftp/ftpclient.h"
 #include "support/ftpserver.h"
 #include "transfers/transferqueue.h"

@@ -8,7 +8,7 @@
 #include "app/listview.h"
 #include "app/queuepane.h"
 #include "app/tarvikapplication.h"
-#include "dialogs/prompts.h"
+#include "ui/prompts.h"
 #include "support/ftpserver.h"
 #include "transfers/transferqueue.h"
 

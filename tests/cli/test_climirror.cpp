@@ -3,7 +3,6 @@
 // broken data connections, and failures that must end with exit status 1.
 
 #include "climirrortest.h"
-#include "faultypyftpd.h"
 #include "ftpservers.h"
 #include "transfertestutil.h"
 
@@ -158,7 +157,7 @@ TEST(Mirror, OnlyNewerAndDeleteInBothDirections)
 TEST(Mirror, BrokenDataConnectionsAreResumedAndTheTreesMatch)
 {
     std::string whyNot;
-    auto server = hardening::FaultyPyftpd::Start(&whyNot);
+    auto server = testsupport::FtpTestServer::Start(testsupport::FtpTestServer::Kind::FaultyPyftpdlib, &whyNot);
     ASSERT_TRUE(server) << whyNot;
     const std::string tree = server->Root() + "/tree";
     fs::create_directories(tree + "/sub");

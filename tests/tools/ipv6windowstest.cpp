@@ -1,8 +1,8 @@
 // The ping and DNS lookup windows with IPv6: ::1 pinged, AAAA answers shown.
 #include "toolwindowstest.h"
 
-#include "tools/dnslookup.h"
-#include "tools/pingunit.h"
+#include "dialogs/tools/dnslookup.h"
+#include "dialogs/tools/pingunit.h"
 
 #include <QLineEdit>
 #include <QPushButton>
