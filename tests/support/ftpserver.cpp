@@ -137,7 +137,6 @@ bool IsListening(int port, const std::string& address)
 
 bool WaitForListener(int port, int timeoutMs, const std::string& address)
 {
-    const bool v6 = address.find(':') != std::string::npos;
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     while (std::chrono::steady_clock::now() < end) {
         if (IsListening(port, address))
