@@ -20,11 +20,17 @@
 // price: the odd bytes show as private-use characters (a box in most fonts),
 // which tells the user the name is not valid text.
 
-#include "ftp/ftptypes.h"
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+
+// The "Server encoding" of a profile. The numeric values are stored.
+enum class TFtpServerEncoding : std::uint8_t {
+    Auto = 0,  // UTF-8 when the server offers UTF8 in FEAT, else Latin-1
+    Utf8 = 1,
+    Latin1 = 2,
+};
 
 // "Auto", "UTF-8", "Latin-1".
 std::string_view ServerEncodingName(TFtpServerEncoding encoding);
