@@ -20,7 +20,6 @@
 // price: the odd bytes show as private-use characters (a box in most fonts),
 // which tells the user the name is not valid text.
 
-
 #include <cstdint>
 #include <string>
 #include <string_view>
