@@ -1,5 +1,7 @@
 #include "app/listingparser.h"
 
+#include <cstdio>
+
 namespace {
 
 // The first field of `s` up to and including the space that ends it; empty
@@ -75,5 +77,35 @@ bool ParseListingLine(std::string_view line, TListingEntry& entry)
     entry.Date.reserve(month.size() + day.size() + time.size() + 3);
     entry.Date.append(month).append(1, ' ').append(day).append(1, ' ').append(time).append(1, ' ');
     entry.Perm.assign(perm);
+    return true;
+}
+
+bool ListingEntryFromFtp(const TFtpListEntry& from, TListingEntry& entry, std::int64_t& seconds)
+{
+    if (from.Role != TFtpEntryRole::Child)
+        return false;
+    entry.Name = from.Name;
+    if (from.Type == TFtpEntryType::Link && !from.LinkTarget.empty())
+        entry.Name += " -> " + from.LinkTarget;
+    entry.IsLink = from.Type == TFtpEntryType::Link;
+    entry.IsDirectory = from.Type == TFtpEntryType::Directory || entry.IsLink;
+    seconds = from.Modified.HasDate ? FtpTimeToUnix(from.Modified) : 0;
+    if (entry.IsDirectory && !entry.IsLink) {
+        entry.ImageIndex = 2;
+        entry.Size.clear();
+        entry.Date.clear();
+        entry.Perm.clear();
+        return true;
+    }
+    entry.ImageIndex = entry.IsLink ? 2 : RemoteFileImageIndex(from.Name);
+    entry.Size = from.Size >= 0 ? std::to_string(from.Size) : std::string();
+    entry.Date.clear();
+    if (from.Modified.HasDate) {
+        char text[32];
+        std::snprintf(text, sizeof(text), "%04d-%02d-%02d %02d:%02d", from.Modified.Year, from.Modified.Month,
+                      from.Modified.Day, from.Modified.Hour, from.Modified.Minute);
+        entry.Date = text;
+    }
+    entry.Perm = !from.Permissions.empty() ? from.Permissions : from.Perm;
     return true;
 }
