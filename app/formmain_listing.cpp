@@ -70,9 +70,7 @@ void TFormMain::RequestRemoteListing()
     QFile::remove(ListingFile);
     FTPC1->SetLocalFileName(QFile::encodeName(ListingFile).toStdString());
     FTPC1->SetHostFileName(std::string());
-    // MLSD when the server offers it: its lines say what each entry is
-    // instead of leaving it to be guessed from a layout.
-    RunRequest(FTPC1->Features().Mlst ? &TFtpClient::Mlsd : &TFtpClient::Dir);
+    RunRequest(PanesUseMlsd(FTPC1->Features()) ? &TFtpClient::Mlsd : &TFtpClient::Dir);
 }
 
 namespace {

@@ -109,3 +109,21 @@ bool ListingEntryFromFtp(const TFtpListEntry& from, TListingEntry& entry, std::i
     entry.Perm = !from.Permissions.empty() ? from.Permissions : from.Perm;
     return true;
 }
+
+// MLSD when the server offers it with the Unix mode among the facts it
+// sends: its lines say what each entry is instead of leaving it to be
+// guessed from a layout. Without the mode the permissions column and the
+// links a LIST shows would be lost, so LIST stays the better listing there.
+bool PanesUseMlsd(const TFtpFeatures& features)
+{
+    if (!features.Mlst)
+        return false;
+    for (std::size_t i = 0; i < features.MlstFacts.size() && i < features.MlstFactsActive.size(); ++i) {
+        std::string fact = features.MlstFacts[i];
+        for (char& c : fact)
+            c = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+        if (features.MlstFactsActive[i] && fact == "unix.mode")
+            return true;
+    }
+    return false;
+}

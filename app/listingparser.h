@@ -37,3 +37,6 @@ bool ParseListingLine(std::string_view line, TListingEntry& entry);
 // fact. Returns false for entries the panes do not show: the listed folder
 // itself and its parent (MLSD cdir and pdir, "." and "..").
 bool ListingEntryFromFtp(const TFtpListEntry& from, TListingEntry& entry, std::int64_t& seconds);
+
+// Whether the remote panes list with MLSD on a server with these features.
+bool PanesUseMlsd(const TFtpFeatures& features);

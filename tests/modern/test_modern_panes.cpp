@@ -103,7 +103,7 @@ protected:
     }
 };
 
-TEST_F(PanesTest, AnMlsdServerFillsThePanesAndFoldersOpenByDoubleClick)
+TEST_F(PanesTest, Utf8NamesFillThePanesAndFoldersWithSpacesOrDashesOpenByDoubleClick)
 {
     StartServer();
     const QString mueller = QString::fromUtf8("M\xC3\xBCller \xC3\x9C" "bersicht.txt");
@@ -116,8 +116,10 @@ TEST_F(PanesTest, AnMlsdServerFillsThePanesAndFoldersOpenByDoubleClick)
     WriteFile(Remote(QStringLiteral("-dash/dashed.txt")), "d");
 
     QuickConnect(true);
-    EXPECT_EQ(LogCount(*form, QStringLiteral("> MLSD")), 1) << LogText(*form).toStdString();
-    EXPECT_EQ(LogCount(*form, QStringLiteral("> LIST")), 0);
+    // pyftpdlib offers MLSD without the Unix mode among the facts it sends:
+    // the panes keep LIST there (permissions and links).
+    EXPECT_TRUE(form->FTPC1->Features().Mlst);
+    EXPECT_EQ(LogCount(*form, QStringLiteral("> LIST")), 1) << LogText(*form).toStdString();
     ASSERT_GE(RowOf(form->RemoteFiles, mueller), 0) << Captions(form->RemoteFiles).join('|').toStdString();
     ASSERT_GE(RowOf(form->RemoteFiles, japanese), 0);
     EXPECT_EQ(FileItem(mueller).Size, 5);
