@@ -269,6 +269,7 @@ void TFormMain::FTPC1RequestDone(TCustomFtpCli*, TFtpRequest rqType, std::uint16
         RequestRemoteListing();
         break;
     case ftpDirAsync:
+    case ftpMlsdAsync:
         ParseRemoteListing();
         RunRequest(&TFtpClient::Pwd);
         break;

@@ -11,6 +11,7 @@
 #include "app/listview.h"
 #include "ui/prompts.h"
 #include "ftp/ftpclient.h"
+#include "ftp/ftpnamecodec.h"
 
 #include <QFile>
 #include <QDateTime>
@@ -69,8 +70,35 @@ void TFormMain::RequestRemoteListing()
     QFile::remove(ListingFile);
     FTPC1->SetLocalFileName(QFile::encodeName(ListingFile).toStdString());
     FTPC1->SetHostFileName(std::string());
-    RunRequest(&TFtpClient::Dir);
+    RunRequest(PanesUseMlsd(FTPC1->Features()) ? &TFtpClient::Mlsd : &TFtpClient::Dir);
 }
+
+namespace {
+
+// Reads one line of the listing file into `entry`; false for lines that are
+// no entry to show. `seconds` is the time the reader found (0: let the
+// date text be read).
+bool ReadRemoteLine(std::string_view line, bool mlsd, TListingEntry& entry, std::int64_t& seconds)
+{
+    seconds = 0;
+    if (mlsd) {
+        TFtpListEntry read;
+        if (ParseMlsdLine(line, read) != TFtpLineResult::Entry)
+            return false;
+        return ListingEntryFromFtp(read, entry, seconds);
+    }
+    // DOS/IIS lines start with their date; everything else is read by
+    // position as before.
+    if (!line.empty() && line[0] >= '0' && line[0] <= '9') {
+        static const TFtpTime now{};
+        TFtpListEntry read;
+        if (ParseListLine(line, now, read) == TFtpLineResult::Entry && read.Format == TFtpListFormat::Dos)
+            return ListingEntryFromFtp(read, entry, seconds);
+    }
+    return ParseListingLine(line, entry);
+}
+
+} // namespace
 
 void TFormMain::ParseRemoteListing()
 {
@@ -100,7 +128,13 @@ void TFormMain::ParseRemoteListing()
     }
     // Lines end with CR LF, LF or CR, as a text file is read.
     const std::string_view text(listing.constData(), std::size_t(listing.size()));
+    const bool mlsd = FTPC1->RequestType() == ftpMlsdAsync;
+    // Names arrive in the connection's encoding and are shown as UTF-8;
+    // bytes the encoding does not allow keep their escapes, so the name
+    // goes back to the server as it came.
+    const TFtpNameCodec codec(FTPC1->WireEncoding());
     TListingEntry entry;
+    std::int64_t seconds = 0;
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     std::size_t start = 0;
     while (start < text.size()) {
@@ -111,8 +145,9 @@ void TFormMain::ParseRemoteListing()
         start = end + 1;
         if (end + 1 < text.size() && text[end] == '\r' && text[end + 1] == '\n')
             ++start;
-        if (!ParseListingLine(line, entry))
+        if (!ReadRemoteLine(line, mlsd, entry, seconds))
             continue;
+        entry.Name = codec.ToDisplay(entry.Name);
         TListItem item;
         bool changed = false;
         item.Caption = Shown(entry.Name, changed);
@@ -137,9 +172,11 @@ void TFormMain::ParseRemoteListing()
             const qint64 size = QString::fromLatin1(entry.Size.data(), qsizetype(entry.Size.size())).trimmed().toLongLong(&sizeOk);
             if (sizeOk && size >= 0)
                 item.Size = size;
-            qint64 seconds = 0;
-            if (ListingTime(QString::fromUtf8(entry.Date.data(), qsizetype(entry.Date.size())), now, seconds))
+            qint64 listed = 0;
+            if (seconds > 0)
                 item.Time = seconds;
+            else if (ListingTime(QString::fromUtf8(entry.Date.data(), qsizetype(entry.Date.size())), now, listed))
+                item.Time = listed;
         }
         TListModel* items = inDirs ? RemoteDirs->Items() : RemoteFiles->Items();
         if (changed)

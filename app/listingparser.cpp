@@ -1,5 +1,7 @@
 #include "app/listingparser.h"
 
+#include <cstdio>
+
 namespace {
 
 // The first field of `s` up to and including the space that ends it; empty
@@ -76,4 +78,52 @@ bool ParseListingLine(std::string_view line, TListingEntry& entry)
     entry.Date.append(month).append(1, ' ').append(day).append(1, ' ').append(time).append(1, ' ');
     entry.Perm.assign(perm);
     return true;
+}
+
+bool ListingEntryFromFtp(const TFtpListEntry& from, TListingEntry& entry, std::int64_t& seconds)
+{
+    if (from.Role != TFtpEntryRole::Child)
+        return false;
+    entry.Name = from.Name;
+    if (from.Type == TFtpEntryType::Link && !from.LinkTarget.empty())
+        entry.Name += " -> " + from.LinkTarget;
+    entry.IsLink = from.Type == TFtpEntryType::Link;
+    entry.IsDirectory = from.Type == TFtpEntryType::Directory || entry.IsLink;
+    seconds = from.Modified.HasDate ? FtpTimeToUnix(from.Modified) : 0;
+    if (entry.IsDirectory && !entry.IsLink) {
+        entry.ImageIndex = 2;
+        entry.Size.clear();
+        entry.Date.clear();
+        entry.Perm.clear();
+        return true;
+    }
+    entry.ImageIndex = entry.IsLink ? 2 : RemoteFileImageIndex(from.Name);
+    entry.Size = from.Size >= 0 ? std::to_string(from.Size) : std::string();
+    entry.Date.clear();
+    if (from.Modified.HasDate) {
+        char text[32];
+        std::snprintf(text, sizeof(text), "%04d-%02d-%02d %02d:%02d", from.Modified.Year, from.Modified.Month,
+                      from.Modified.Day, from.Modified.Hour, from.Modified.Minute);
+        entry.Date = text;
+    }
+    entry.Perm = !from.Permissions.empty() ? from.Permissions : from.Perm;
+    return true;
+}
+
+// MLSD when the server offers it with the Unix mode among the facts it
+// sends: its lines say what each entry is instead of leaving it to be
+// guessed from a layout. Without the mode the permissions column and the
+// links a LIST shows would be lost, so LIST stays the better listing there.
+bool PanesUseMlsd(const TFtpFeatures& features)
+{
+    if (!features.Mlst)
+        return false;
+    for (std::size_t i = 0; i < features.MlstFacts.size() && i < features.MlstFactsActive.size(); ++i) {
+        std::string fact = features.MlstFacts[i];
+        for (char& c : fact)
+            c = (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+        if (features.MlstFactsActive[i] && fact == "unix.mode")
+            return true;
+    }
+    return false;
 }

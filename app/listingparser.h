@@ -5,6 +5,9 @@
 // each field keeping the space that ended it. No Qt, so that it can be
 // fuzzed and measured on its own.
 
+#include "ftp/ftplisting.h"
+
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -26,3 +29,14 @@ int RemoteFileImageIndex(std::string_view name);
 // Fills `entry` from `line` and returns true, or returns false when the
 // line is not an entry (the "total" line, a blank line, too few fields).
 bool ParseListingLine(std::string_view line, TListingEntry& entry);
+
+// Fills `entry` from an entry of the listing reader (an MLSD line, or a
+// LIST line of a layout the positional reading does not know, such as
+// DOS/IIS): the size, the modification time as text (and as Unix seconds
+// in `seconds`, 0 when unknown), the Unix permissions or the MLSD "perm"
+// fact. Returns false for entries the panes do not show: the listed folder
+// itself and its parent (MLSD cdir and pdir, "." and "..").
+bool ListingEntryFromFtp(const TFtpListEntry& from, TListingEntry& entry, std::int64_t& seconds);
+
+// Whether the remote panes list with MLSD on a server with these features.
+bool PanesUseMlsd(const TFtpFeatures& features);

@@ -1,7 +1,8 @@
 #pragma once
 
 // The "Directory Information" window: the raw listing of the current remote
-// directory exactly as the server sent it, which the user may save as a text
+// directory exactly as the server sent it (MLSD lines when the server offers
+// them, else LIST), which the user may save as a text
 // file. The window knows nothing of FTP; the main window hands it the
 // listing (see Execute).
 
@@ -21,7 +22,8 @@ struct TDirInfoSource {
     // Whether the FTP client is connected.
     std::function<bool()> Connected;
     // Fetches a fresh listing of the current remote directory into
-    // ListingFile (a synchronous LIST that replaces the file).
+    // ListingFile (a synchronous MLSD when the server offers it, else LIST,
+    // that replaces the file).
     std::function<void()> RequestListing;
     // The listing file ("FTPDIR.TXT" in the application folder).
     QString ListingFile;
