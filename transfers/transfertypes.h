@@ -81,8 +81,14 @@ struct TTransferItem {
     }
 };
 
-// Encryption of the workers' sessions: the profile's choice.
-using TTransferEncryption = TFtpEncryption;
+// Encryption of the workers' sessions: the profile's choice, with the
+// values of TFtpEncryption (ftp/ftptypes.h).
+enum class TTransferEncryption : std::uint8_t {
+    None = 0,
+    ExplicitRequired = 1,
+    ExplicitIfOffered = 2,
+    Implicit = 3,
+};
 
 // The site the workers log in to, as the profile gives it.
 struct TTransferSite {

@@ -88,7 +88,7 @@ void TTransferWorker::StartSession()
     c->SetPassWord(site_.Password);
     c->SetPassive(site_.Passive);
     // The engine negotiates both: AUTH TLS before USER, OPTS UTF8 after FEAT.
-    c->SetEncryption(site_.Encryption);
+    c->SetEncryption(TFtpEncryption(site_.Encryption));
     c->SetServerEncoding(site_.Encoding);
     c->OnRequestDone = [this](TCustomFtpCli* sender, TFtpRequest, std::uint16_t error) {
         if (sender == client_.get())
