@@ -255,15 +255,16 @@ void TFormMain::QueueSessionOpened()
 void TFormMain::QueueFinished(bool ok)
 {
     ShowQueueStatus();
-    const TTransferTotals totals = queue_->Queue().Totals();
-    SetStatusText(1, ok ? QStringLiteral("Transfer queue finished")
-                        : QStringLiteral("Transfer queue finished: ") + QString::number(totals.Failed + totals.Skipped) +
-                              QStringLiteral(" transfer(s) failed or skipped"));
     SetLocalFiles();
     // The remote panes show what was sent, unless the browsing session is
     // busy with a command of the user's (it lists again afterwards anyway).
     if (IsConnected() && FTPC1->State() == ftpReady)
         RequestRemoteListing();
+    // After the listing, which writes its own figures there.
+    const TTransferTotals totals = queue_->Queue().Totals();
+    SetStatusText(1, ok ? QStringLiteral("Transfer queue finished")
+                        : QStringLiteral("Transfer queue finished: ") + QString::number(totals.Failed + totals.Skipped) +
+                              QStringLiteral(" transfer(s) failed or skipped"));
 }
 
 void TFormMain::ShowQueueStatus()

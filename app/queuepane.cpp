@@ -254,6 +254,9 @@ void TQueuePane::Flush()
     dirty_.clear();
     // In queue order, so rows that arrive together keep the queue's order.
     std::sort(ids.begin(), ids.end());
+    // Hundreds of rows may change tabs in one tick: the lists draw once.
+    for (QTreeWidget* list : Lists)
+        list->setUpdatesEnabled(false);
     bool active = false;
     for (const TTransferId id : ids) {
         const TTransferItem* item = queue_->Find(id);
@@ -277,6 +280,8 @@ void TQueuePane::Flush()
         Show(*item, found->second, now);
         active = active || item->State == TTransferState::Active;
     }
+    for (QTreeWidget* list : Lists)
+        list->setUpdatesEnabled(true);
     if (!active && dirty_.empty())
         tick_.stop();
     SetControls();

@@ -39,6 +39,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -122,15 +123,16 @@ bool WaitUntil(const std::function<bool()>& done, int timeoutMs)
 
 void MakeFile(const std::string& path, long long size, unsigned seed)
 {
-    std::string bytes(std::size_t(size), '\0');
-    unsigned state = 2463534242u + seed * 7919u;
-    for (char& c : bytes) {
+    // Pseudo-random words, so no two files or blocks are alike.
+    std::vector<std::uint64_t> words(std::size_t((size + 7) / 8));
+    std::uint64_t state = 0x9E3779B97F4A7C15ull * (seed + 1);
+    for (std::uint64_t& w : words) {
         state ^= state << 13;
-        state ^= state >> 17;
-        state ^= state << 5;
-        c = char(state & 0xFF);
+        state ^= state >> 7;
+        state ^= state << 17;
+        w = state;
     }
-    std::ofstream(path, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(words.data()), std::streamsize(size));
 }
 
 void MakeTree(const std::string& root, const TOptions& o)
@@ -156,13 +158,11 @@ std::string Compare(const std::string& a, const std::string& b)
                 return "missing folder " + other.string();
             continue;
         }
-        std::ifstream x(e.path(), std::ios::binary);
-        std::ifstream y(other, std::ios::binary);
-        if (!y)
+        QFile x(QString::fromStdString(e.path().string()));
+        QFile y(QString::fromStdString(other.string()));
+        if (!x.open(QIODevice::ReadOnly) || !y.open(QIODevice::ReadOnly))
             return "missing " + other.string();
-        std::string bx((std::istreambuf_iterator<char>(x)), {});
-        std::string by((std::istreambuf_iterator<char>(y)), {});
-        if (bx != by)
+        if (x.size() != y.size() || x.readAll() != y.readAll())
             return "differs: " + other.string();
         ++count;
     }

@@ -17,6 +17,8 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QMenu>
+#include <QPlainTextEdit>
+#include <QSplitter>
 #include <QProcess>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -71,7 +73,9 @@ void MakeFile(const std::string& path, long long size)
 
 void Shoot(const QString& path)
 {
-    Settle(400);
+    // Long enough to draw; the transfers, which run on this thread, stand
+    // still while the picture is taken.
+    Settle(120);
     // The screen as X shows it, popup menus included.
     if (QProcess::execute(QStringLiteral("import"), {QStringLiteral("-window"), QStringLiteral("root"), path}) != 0)
         std::fprintf(stderr, "could not take %s\n", qPrintable(path));
@@ -119,7 +123,8 @@ int main(int argc, char** argv)
     int status = 0;
     {
         TFormMain form;
-        form.resize(1100, 760);
+        form.resize(1260, 860);
+        form.move(0, 0);
         form.show();
         form.SelectFolder(local.path());
         Settle(300);
@@ -129,6 +134,7 @@ int main(int argc, char** argv)
         form.SitePassword = QString::fromStdString(server->Password());
         form.SitePassive = true;
         form.OpenSession();
+        form.Splitter2->setSizes({220, 220, 380});
         for (int row = 0; row < form.RemoteDirs->Items()->Count(); ++row) {
             if (TFormMain::ItemName(form.RemoteDirs, row) == QLatin1String("website"))
                 form.RemoteDirs->SelectRow(row);
@@ -136,18 +142,25 @@ int main(int argc, char** argv)
         form.SetControls();
         form.DownloadDirectory1->trigger();
         // Until the large files move and the small ones are done.
-        for (int i = 0; i < 600; ++i) {
+        for (int i = 0; i < 3000; ++i) {
             const TTransferTotals totals = form.TransferQueue().Totals();
-            if (totals.Active >= 2 && totals.Done >= 10 && totals.BytesDone > 50ll * 1024 * 1024)
+            if (i % 20 == 0)
+                std::fprintf(stderr, "active %d done %d bytes %lld\n", totals.Active, totals.Done,
+                             static_cast<long long>(totals.BytesDone));
+            if (totals.Active >= 2 && totals.Done >= 3 && totals.BytesDone > 20ll * 1024 * 1024)
                 break;
-            Settle(50);
+            Settle(10);
         }
         TQueuePane* pane = form.QueuePane;
         pane->Tabs->setCurrentIndex(TQueuePane::QueuedTab);
+        Settle(300);
+        pane->Flush();
         Shoot(out + QStringLiteral("/queue-queued.png"));
         pane->Tabs->setCurrentIndex(TQueuePane::FailedTab);
+        pane->Flush();
         Shoot(out + QStringLiteral("/queue-failed.png"));
         pane->Tabs->setCurrentIndex(TQueuePane::DoneTab);
+        pane->Flush();
         Shoot(out + QStringLiteral("/queue-successful.png"));
         pane->Tabs->setCurrentIndex(TQueuePane::QueuedTab);
         QTreeWidget* list = pane->Lists[TQueuePane::QueuedTab];
@@ -160,6 +173,7 @@ int main(int argc, char** argv)
         } else {
             status = 1;
         }
+        std::fprintf(stderr, "%s\n", qPrintable(form.Memo1->toPlainText().right(2500)));
         pane->QueueStop1->trigger();
         form.TransferQueue().Clear();
     }

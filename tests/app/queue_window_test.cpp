@@ -23,6 +23,9 @@
 #include <QTreeView>
 #include <QTreeWidget>
 
+#include <algorithm>
+#include <cstring>
+
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -79,6 +82,20 @@ void ClickMenuItem(QMenu* menu, QAction* action)
 }
 
 QString Std(const std::string& s) { return QString::fromStdString(s); }
+
+// A large file quickly: one pseudo-random mebibyte, each copy marked with
+// its number so no two blocks are alike.
+void MakeLargeFile(const std::string& path, std::int64_t size, int seed)
+{
+    QByteArray block = Pattern(1 << 20, seed);
+    QFile file(QString::fromStdString(path));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    for (std::int64_t done = 0, n = 0; done < size; done += block.size(), ++n) {
+        std::memcpy(block.data(), &n, sizeof n);
+        ASSERT_EQ(file.write(block.constData(), std::min<std::int64_t>(block.size(), size - done)),
+                  std::min<std::int64_t>(block.size(), size - done));
+    }
+}
 
 class QueueWindowTest : public SessionTest {
 protected:
@@ -272,8 +289,8 @@ TEST_F(QueueWindowTest, BrowsingWorksWhileTwoTransfersRun)
     ASSERT_TRUE(QDir().mkpath(Remote(QStringLiteral("elsewhere/inner"))));
     WriteFile(Remote(QStringLiteral("elsewhere/note.txt")), "note");
     const std::int64_t size = 160ll * 1024 * 1024;
-    transfertest::MakeFile(server->Root() + "/big/one.bin", size, 1);
-    transfertest::MakeFile(server->Root() + "/big/two.bin", size, 2);
+    MakeLargeFile(server->Root() + "/big/one.bin", size, 1);
+    MakeLargeFile(server->Root() + "/big/two.bin", size, 2);
     QuickConnect(true);
 
     DownloadRemoteFolder(QStringLiteral("big"));
@@ -350,7 +367,7 @@ TEST_F(QueueWindowTest, MoveToTopAndRemoveReorderTheWaitingItems)
         QueueCommand(TQueuePane::QueuedTab, Pane()->QueueStop1);
     }
     // The folders' rows (a session may have listed one before the stop).
-    const QString root = Std(server->Root());
+    const QString root = form->RemoteDir == QLatin1String("/") ? QString() : form->RemoteDir;
     const auto folders = [this] { return Names(TQueuePane::QueuedTab).filter(QRegularExpression(QStringLiteral("/$"))); };
     const auto rowOf = [this](const QString& name) { return int(Names(TQueuePane::QueuedTab).indexOf(name)); };
     EXPECT_EQ(folders(), (QStringList{root + "/a/", root + "/b/", root + "/c/"}));

@@ -251,14 +251,17 @@ TEST_F(TransferTest, DragFromLocalToRemoteAndBack)
     EXPECT_FALSE(QFile::exists(back.filePath(QStringLiteral("drag1.bin"))));
     EXPECT_TRUE(Captions(form->List1).contains(QStringLiteral("drag2.bin")));
 
-    // A folder dragged from the tree is uploaded like Upload Directory.
+    // A folder dragged from the tree is queued like Upload Directory: the
+    // whole folder, under its own name.
     WriteFile(back.filePath(QStringLiteral("fromtree.bin")), Pattern(777, 9));
     form->Dir1StartDrag();
     EXPECT_EQ(form->DragSource, QStringLiteral("remoteDir"));
-    // drag2.bin is on the server already: the same-name question comes.
-    prompts.AnswerSameName(TSameNameAnswer::Overwrite);
     form->RemoteFilesDragDrop();
-    EXPECT_EQ(ReadAll(Remote(QStringLiteral("fromtree.bin"))), ReadAll(back.filePath(QStringLiteral("fromtree.bin"))));
+    ASSERT_TRUE(testsupport::WaitFor([this] { return form->QueueIdle(); }, 30000)) << LogText(*form).toStdString();
+    const QString name = QFileInfo(back.path()).fileName();
+    EXPECT_EQ(ReadAll(Remote(name + QStringLiteral("/fromtree.bin"))),
+              ReadAll(back.filePath(QStringLiteral("fromtree.bin"))));
+    EXPECT_EQ(ReadAll(Remote(name + QStringLiteral("/drag2.bin"))), ReadAll(Remote(QStringLiteral("drag2.bin"))));
     EXPECT_EQ(prompts.Unexpected(), 0);
 }
 
