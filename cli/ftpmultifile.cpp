@@ -26,7 +26,7 @@ std::string LastPart(const std::string& path)
 
 bool IsLocalFolder(const std::string& path)
 {
-    struct stat info {};
+    struct stat info { };
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
@@ -72,8 +72,7 @@ int TFtpCommandRunner::RunSeveral()
             ok = ftp_.Dele();
             summary.Deleted += ok ? 1 : 0;
         } else if (cmd == "get") {
-            const std::string local =
-                localFolder.empty() ? LastPart(name) : localFolder + "/" + LastPart(name);
+            const std::string local = localFolder.empty() ? LastPart(name) : localFolder + "/" + LastPart(name);
             ftp_.SetHostFileName(name);
             ftp_.SetLocalFileName(local);
             ok = Transfer(&TFtpClient::Get, -1, 0);
@@ -81,8 +80,7 @@ int TFtpCommandRunner::RunSeveral()
         } else {
             size = TFtpLocalFile::FileSize(name);
             if (size < 0) {
-                std::fprintf(stderr, "tarvik-ftp: failed %s: cannot read the local file\n",
-                             VisibleText(name).c_str());
+                std::fprintf(stderr, "tarvik-ftp: failed %s: cannot read the local file\n", VisibleText(name).c_str());
                 ++summary.Failed;
                 continue;
             }

@@ -53,10 +53,7 @@ bool AllDigits(const std::string& s)
 
 } // namespace
 
-bool IsFtpUrl(const std::string& text)
-{
-    return text.size() >= 6 && ::strncasecmp(text.c_str(), "ftp://", 6) == 0;
-}
+bool IsFtpUrl(const std::string& text) { return text.size() >= 6 && ::strncasecmp(text.c_str(), "ftp://", 6) == 0; }
 
 bool ParseFtpUrl(const std::string& text, TFtpUrl& url, std::string& error)
 {

@@ -24,16 +24,14 @@ std::map<TTransferId, std::set<std::string>> SourceNames(const TTransferQueue& q
 {
     std::map<TTransferId, std::set<std::string>> names;
     for (const TTransferItem& item : queue.Items()) {
-        if (item.Direction == direction && item.Kind == TTransferKind::Folder &&
-            item.State == TTransferState::Done)
+        if (item.Direction == direction && item.Kind == TTransferKind::Folder && item.State == TTransferState::Done)
             names[item.Id];
     }
     for (const TTransferItem& item : queue.Items()) {
         const auto folder = names.find(item.Parent);
         if (folder == names.end())
             continue;
-        folder->second.insert(LeafName(direction == TTransferDirection::Download ? item.RemotePath
-                                                                                  : item.LocalPath));
+        folder->second.insert(LeafName(direction == TTransferDirection::Download ? item.RemotePath : item.LocalPath));
     }
     return names;
 }
@@ -46,8 +44,7 @@ void Note(bool verbose, const std::string& text)
 
 } // namespace
 
-void DeleteSurplusLocal(const TTransferQueue& queue, int& deleted, std::vector<std::string>& failures,
-                        bool verbose)
+void DeleteSurplusLocal(const TTransferQueue& queue, int& deleted, std::vector<std::string>& failures, bool verbose)
 {
     namespace fs = std::filesystem;
     for (const auto& [id, source] : SourceNames(queue, TTransferDirection::Download)) {

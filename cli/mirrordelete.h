@@ -14,8 +14,7 @@ class TRemoteSession;
 class TTransferRunner;
 
 // Download: local entries the remote folders did not list.
-void DeleteSurplusLocal(const TTransferQueue& queue, int& deleted, std::vector<std::string>& failures,
-                        bool verbose);
+void DeleteSurplusLocal(const TTransferQueue& queue, int& deleted, std::vector<std::string>& failures, bool verbose);
 // Upload: remote entries (as listed before the upload) the local folders
 // do not hold; removed through `session`.
 void DeleteSurplusRemote(const TTransferQueue& queue, const TTransferRunner& runner, TRemoteSession& session,

@@ -14,7 +14,7 @@ namespace {
 
 class Tokenizer {
 public:
-    explicit Tokenizer(const std::string& text) : text_(text) {}
+    explicit Tokenizer(const std::string& text) : text_(text) { }
 
     bool Next(std::string& token)
     {
@@ -101,8 +101,7 @@ std::vector<Machine> ParseMachines(const std::string& text)
 
 } // namespace
 
-std::optional<TNetrcEntry> FindNetrcEntry(const std::string& text, const std::string& host,
-                                          const std::string& login)
+std::optional<TNetrcEntry> FindNetrcEntry(const std::string& text, const std::string& host, const std::string& login)
 {
     const std::vector<Machine> machines = ParseMachines(text);
     auto fits = [&](const Machine& m) { return login.empty() || !m.Entry.LoginGiven || m.Entry.Login == login; };
@@ -136,7 +135,7 @@ bool ReadNetrc(const std::string& path, const std::string& host, const std::stri
         error = "cannot read " + path + ": " + std::strerror(errno);
         return false;
     }
-    struct stat info {};
+    struct stat info { };
     std::string text;
     bool ok = ::fstat(fd, &info) == 0;
     if (!ok) {

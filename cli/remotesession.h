@@ -23,8 +23,7 @@ public:
     bool Absolute(const std::string& path, std::string& absolute);
     // Removes the file, link or (with everything in it) folder at absolute
     // `path`. Counts what went; what could not go is added to `failures`.
-    void Remove(const std::string& path, bool folder, int& removed, std::vector<std::string>& failures,
-                int depth = 0);
+    void Remove(const std::string& path, bool folder, int& removed, std::vector<std::string>& failures, int depth = 0);
     std::string FailureText() const;
     void Quit();
 

@@ -7,10 +7,7 @@
 #include <algorithm>
 #include <vector>
 
-std::string SiteAccountFolder()
-{
-    return appfolder::ApplicationFolder().toStdString();
-}
+std::string SiteAccountFolder() { return appfolder::ApplicationFolder().toStdString(); }
 
 bool ApplySiteProfile(TCliArgs& args, const std::string& folder, std::string& error)
 {

@@ -7,12 +7,12 @@
 #include <string>
 
 struct TTransferSummary {
-    int Files = 0;           // files moved completely
-    std::int64_t Bytes = 0;  // their sizes
-    int Failed = 0;          // items that did not arrive (or were not removed)
-    int UpToDate = 0;        // left alone: the destination was as new
-    int Skipped = 0;         // left alone for another reason
-    int Deleted = 0;         // removed from the destination (--delete)
+    int Files = 0;          // files moved completely
+    std::int64_t Bytes = 0; // their sizes
+    int Failed = 0;         // items that did not arrive (or were not removed)
+    int UpToDate = 0;       // left alone: the destination was as new
+    int Skipped = 0;        // left alone for another reason
+    int Deleted = 0;        // removed from the destination (--delete)
     double Seconds = 0.0;
 
     // "12 files, 3.4 MiB (3565158 bytes) in 1.2 s (2.8 MiB/s), 0 failed"

@@ -31,9 +31,10 @@ protected:
 
     QStringList WithLogin(const QStringList& command) const
     {
-        return QStringList{"--port", QString::fromStdString(server_->PortText()), "--user",
-                           QString::fromStdString(server_->User()), "--password",
-                           QString::fromStdString(server_->Password()), "--passive", "127.0.0.1"} +
+        return QStringList{"--port",     QString::fromStdString(server_->PortText()),
+                           "--user",     QString::fromStdString(server_->User()),
+                           "--password", QString::fromStdString(server_->Password()),
+                           "--passive",  "127.0.0.1"} +
                command;
     }
     Result Run(const QStringList& args) const { return RunFtp(work_.Path(), args, env_); }
@@ -165,8 +166,8 @@ TEST_F(CliLogin, StoredSiteFromAccountsDat)
     const std::string folder = home_.Path() + "/tarvik-home";
     fs::create_directories(folder);
     const TRegistrySet store(folder);
-    store.SaveProfile("test site", false, "", "127.0.0.1", server_->User(), server_->Password(),
-                      server_->PortText(), false, true, true);
+    store.SaveProfile("test site", false, "", "127.0.0.1", server_->User(), server_->Password(), server_->PortText(),
+                      false, true, true);
     store.SaveProfile("guest", false, "", "127.0.0.1", "", "", server_->PortText(), true, true, true);
     QProcessEnvironment env = env_;
     env.insert("TARVIK_HOME", QString::fromStdString(folder));

@@ -20,8 +20,12 @@ namespace {
 
 QStringList Login(const std::string& port, const std::string& user, const std::string& password)
 {
-    return {"--port", QString::fromStdString(port), "--user", QString::fromStdString(user), "--password",
-            QString::fromStdString(password), "--passive", "--timeout", "20", "127.0.0.1", "mirror"};
+    return {"--port",     QString::fromStdString(port),
+            "--user",     QString::fromStdString(user),
+            "--password", QString::fromStdString(password),
+            "--passive",  "--timeout",
+            "20",         "127.0.0.1",
+            "mirror"};
 }
 
 QStringList Login(const testsupport::FtpTestServer& server)
@@ -36,7 +40,7 @@ void SetAge(const std::string& path, int secondsAgo)
     ASSERT_EQ(::utime(path.c_str(), &times), 0) << path;
 }
 
-class MirrorRoundTrip : public ::testing::TestWithParam<std::tuple<Kind, int>> {};
+class MirrorRoundTrip : public ::testing::TestWithParam<std::tuple<Kind, int>> { };
 
 TEST_P(MirrorRoundTrip, ReverseThenForwardGivesIdenticalTrees)
 {
@@ -59,16 +63,17 @@ TEST_P(MirrorRoundTrip, ReverseThenForwardGivesIdenticalTrees)
 
     // Up into a folder that does not exist yet, named relative to the login
     // folder.
-    Result r = RunFtp(work.Path(), Login(*server) << "--reverse" << "--parallel" << count
-                                                  << QString::fromStdString(area + "/tree") << "source");
+    Result r = RunFtp(work.Path(), Login(*server)
+                                       << "--reverse"
+                                       << "--parallel" << count << QString::fromStdString(area + "/tree") << "source");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("90 files"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(", 0 failed"), std::string::npos) << r.out;
     EXPECT_EQ(CompareTrees(work.Path() + "/source", server->Root() + "/" + area + "/tree"), "");
 
     // And down again into a new local folder.
-    r = RunFtp(work.Path(),
-               Login(*server) << "--parallel" << count << QString::fromStdString(area + "/tree") << "copy");
+    r = RunFtp(work.Path(), Login(*server)
+                                << "--parallel" << count << QString::fromStdString(area + "/tree") << "copy");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("90 files"), std::string::npos) << r.out;
     EXPECT_EQ(CompareTrees(work.Path() + "/source", work.Path() + "/copy"), "");
@@ -100,12 +105,17 @@ TEST(Mirror, OnlyNewerAndDeleteInBothDirections)
         SetAge(src + name, 7200);
     const std::string remote = server->Root() + "/newer";
 
-    Result r = RunFtp(work.Path(), Login(*server) << "-R" << "newer" << "src");
+    Result r = RunFtp(work.Path(), Login(*server) << "-R"
+                                                  << "newer"
+                                                  << "src");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("3 files"), std::string::npos) << r.out;
 
     // Nothing changed: every remote copy is newer than its source.
-    r = RunFtp(work.Path(), Login(*server) << "-R" << "--only-newer" << "newer" << "src");
+    r = RunFtp(work.Path(), Login(*server) << "-R"
+                                           << "--only-newer"
+                                           << "newer"
+                                           << "src");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("0 files"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("3 up to date"), std::string::npos) << r.out;
@@ -117,7 +127,11 @@ TEST(Mirror, OnlyNewerAndDeleteInBothDirections)
     fs::create_directories(remote + "/stray/deeper");
     Spit(remote + "/stray/deeper/x.txt", "x");
     Spit(remote + "/stray.txt", "y");
-    r = RunFtp(work.Path(), Login(*server) << "-R" << "--only-newer" << "--delete" << "newer" << "src");
+    r = RunFtp(work.Path(), Login(*server) << "-R"
+                                           << "--only-newer"
+                                           << "--delete"
+                                           << "newer"
+                                           << "src");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("2 files"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("1 up to date"), std::string::npos) << r.out;
@@ -126,10 +140,13 @@ TEST(Mirror, OnlyNewerAndDeleteInBothDirections)
 
     // Down: a fresh copy, then nothing to do, then local leftovers removed
     // without following a link out of the tree.
-    r = RunFtp(work.Path(), Login(*server) << "newer" << "dst");
+    r = RunFtp(work.Path(), Login(*server) << "newer"
+                                           << "dst");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(CompareTrees(src, work.Path() + "/dst"), "");
-    r = RunFtp(work.Path(), Login(*server) << "--only-newer" << "newer" << "dst");
+    r = RunFtp(work.Path(), Login(*server) << "--only-newer"
+                                           << "newer"
+                                           << "dst");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("0 files"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("3 up to date"), std::string::npos) << r.out;
@@ -145,7 +162,10 @@ TEST(Mirror, OnlyNewerAndDeleteInBothDirections)
     // in time: the sizes differ.
     Spit(remote + "/a.txt", "alpha, changed remotely");
     SetAge(remote + "/a.txt", 3600);
-    r = RunFtp(work.Path(), Login(*server) << "--only-newer" << "--delete" << "newer" << "dst");
+    r = RunFtp(work.Path(), Login(*server) << "--only-newer"
+                                           << "--delete"
+                                           << "newer"
+                                           << "dst");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("1 file,"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("3 deleted"), std::string::npos) << r.out;
@@ -194,7 +214,8 @@ TEST(Mirror, AFailedItemOrAnUnreachableSiteExitsOne)
     TempFolder work;
     // A folder where a file must go: that item fails, the others arrive.
     fs::create_directories(work.Path() + "/dst/blocked.txt");
-    Result r = RunFtp(work.Path(), Login(*server) << "failing" << "dst");
+    Result r = RunFtp(work.Path(), Login(*server) << "failing"
+                                                  << "dst");
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
     EXPECT_NE(r.out.find("1 file,"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(", 1 failed"), std::string::npos) << r.out;
@@ -202,20 +223,27 @@ TEST(Mirror, AFailedItemOrAnUnreachableSiteExitsOne)
     EXPECT_EQ(Slurp(work.Path() + "/dst/good.txt"), "good");
 
     // A remote folder that does not exist.
-    r = RunFtp(work.Path(), Login(*server) << "no-such-folder" << "dst2");
+    r = RunFtp(work.Path(), Login(*server) << "no-such-folder"
+                                           << "dst2");
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
     EXPECT_NE(r.out.find(", 1 failed"), std::string::npos) << r.out;
 
     // Nobody listening: the sessions give up, the run fails.
-    r = RunFtp(work.Path(), Login(std::to_string(testsupport::FreeLoopbackPort()), "u", "p")
-                                << "--parallel" << "2" << "/x" << "dst3");
+    r = RunFtp(work.Path(), Login(std::to_string(testsupport::FreeLoopbackPort()), "u", "p") << "--parallel"
+                                                                                             << "2"
+                                                                                             << "/x"
+                                                                                             << "dst3");
     EXPECT_EQ(r.exitCode, 1) << r.out << r.err;
 
     // Usage errors.
-    r = RunFtp(work.Path(), Login(*server) << "--parallel" << "11" << "failing");
+    r = RunFtp(work.Path(), Login(*server) << "--parallel"
+                                           << "11"
+                                           << "failing");
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find("--parallel"), std::string::npos) << r.err;
-    r = RunFtp(work.Path(), Login(*server) << "-R" << "failing" << "no-such-local-folder");
+    r = RunFtp(work.Path(), Login(*server) << "-R"
+                                           << "failing"
+                                           << "no-such-local-folder");
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("no-such-local-folder"), std::string::npos) << r.err;
     fs::remove_all(remote);
