@@ -102,21 +102,19 @@ bool TFormMain::QueueSite(TTransferSite& site)
                        0);
         return false;
     }
-    // The queue's sessions must never send in clear text what the browsing
-    // session protects; until they negotiate encryption themselves they are
-    // not started for an encrypted site.
-    if (FTPC1->Encryption() != TFtpEncryption::None) {
-        Log(QStringLiteral("Error: Queued transfers cannot use an encrypted connection yet"));
-        ShowMessageBox(QStringLiteral("Transfer Queue"),
-                       QStringLiteral("Folders cannot be queued on an encrypted connection yet."), 0);
-        return false;
-    }
     site.Host = SiteHost.toStdString();
     site.Port = SitePort.toStdString();
     site.User = SiteUser.toStdString();
     site.Password = SitePassword.toStdString();
     site.Passive = SitePassive;
     site.Encoding = FTPC1->ServerEncoding();
+    // The workers protect what the browsing session protects, and accept the
+    // certificate the user accepted for it.
+    site.Encryption = TTransferEncryption(FTPC1->Encryption());
+    site.PreserveTimes = FTPC1->PreserveTimes();
+    site.SslCAFile = FTPC1->SslCAFile();
+    site.SslVerifyPeer = FTPC1->SslVerifyPeer();
+    site.TrustedFingerprint = FTPC1->TlsAcceptedFingerprint();
     if (!queue_->Accepts(site)) {
         ShowMessageBox(QStringLiteral("Transfer Queue"),
                        QStringLiteral("The transfer queue still holds transfers of another site (") +

@@ -41,6 +41,18 @@ TTransferSite TransferSiteFromArgs(const TCliArgs& args)
     site.Host = args.host;
     site.Port = args.port;
     site.Passive = args.passive;
+    if (args.tls == "explicit")
+        site.Encryption = TTransferEncryption::ExplicitRequired;
+    else if (args.tls == "if-offered")
+        site.Encryption = TTransferEncryption::ExplicitIfOffered;
+    else if (args.tls == "implicit")
+        site.Encryption = TTransferEncryption::Implicit;
+    site.SslCAFile = args.cacert;
+    site.SslVerifyPeer = !args.insecure;
+    // As for single commands: the authorities decide, not the desktop's
+    // stored answers.
+    site.SslUseTrustStore = false;
+    site.PreserveTimes = !args.noPreserve;
     site.User = args.userGiven ? args.user : "anonymous";
     if (args.passwordGiven)
         site.Password = args.password;

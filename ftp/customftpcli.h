@@ -130,6 +130,9 @@ public:
     void SetSslMinVersion(TSslVersion v) { FSslMinVersion = v; }
     TSslVersion SslMaxVersion() const { return FSslMaxVersion; }
     void SetSslMaxVersion(TSslVersion v) { FSslMaxVersion = v; }
+    // The fingerprint of the certificate accepted on this connection (by
+    // verification, the trust store or the certificate question).
+    const std::string& TlsAcceptedFingerprint() const { return FTlsAcceptedFingerprint; }
     // The control connection runs TLS now.
     bool ControlTlsActive() const;
     // Data connections are protected (PROT P accepted on this session).

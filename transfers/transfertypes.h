@@ -99,6 +99,15 @@ struct TTransferSite {
     bool Passive = true;
     TTransferEncryption Encryption = TTransferEncryption::None;
     TFtpServerEncoding Encoding = TFtpServerEncoding::Auto;
+    bool PreserveTimes = true;
+    // Certificates: authorities besides the system's (PEM file), whether the
+    // peer is verified at all, whether the desktop's stored "always trust"
+    // answers count, and the certificate the user accepted for the browsing
+    // session (the workers have nobody to ask; they accept that one alone).
+    std::string SslCAFile;
+    bool SslVerifyPeer = true;
+    bool SslUseTrustStore = true;
+    std::string TrustedFingerprint;
 };
 
 struct TTransferSettings {

@@ -90,6 +90,13 @@ void TTransferWorker::StartSession()
     // The engine negotiates both: AUTH TLS before USER, OPTS UTF8 after FEAT.
     c->SetEncryption(TFtpEncryption(site_.Encryption));
     c->SetServerEncoding(site_.Encoding);
+    c->SetPreserveTimes(site_.PreserveTimes);
+    c->SetSslCAFile(site_.SslCAFile);
+    c->SetSslVerifyPeer(site_.SslVerifyPeer);
+    c->SetSslUseTrustStore(site_.SslUseTrustStore);
+    c->OnCertificateCheck = [trusted = site_.TrustedFingerprint](TCustomFtpCli*, const TSslTrustQuestion& question) {
+        return !trusted.empty() && question.Cert.Fingerprint == trusted ? sslTrustOnce : sslTrustCancel;
+    };
     c->OnRequestDone = [this](TCustomFtpCli* sender, TFtpRequest, std::uint16_t error) {
         if (sender == client_.get())
             RequestDone(error);
