@@ -141,9 +141,9 @@ void TFormMain::CreatePanes()
     Panel3 = MakePanel(RemoteDirs);
     RemoteFiles = new TListView;
     RemoteFiles->setObjectName(QStringLiteral("RemoteFiles"));
-    RemoteFiles->SetColumns({QStringLiteral("Name"), QStringLiteral("Size (bytes)"), QStringLiteral("Date"),
-                             QStringLiteral("Attributes")},
-                            {140, 80, 110, 90});
+    RemoteFiles->SetColumns(
+        {QStringLiteral("Name"), QStringLiteral("Size (bytes)"), QStringLiteral("Date"), QStringLiteral("Attributes")},
+        {140, 80, 110, 90});
     RemoteFiles->Items()->setObjectName(QStringLiteral("RemoteFiles"));
     RemoteFiles->Items()->SetColumnKinds({TColumnKind::Name, TColumnKind::Size, TColumnKind::Date, TColumnKind::Text});
     RemoteFiles->SetNameColumnStretches();
@@ -248,10 +248,7 @@ void TFormMain::SetStatusText(int panel, const QString& text)
     label->setToolTip(text);
 }
 
-QString TFormMain::StatusText(int panel) const
-{
-    return panel == 0 ? StatusPanel0->text() : StatusPanel1->text();
-}
+QString TFormMain::StatusText(int panel) const { return panel == 0 ? StatusPanel0->text() : StatusPanel1->text(); }
 
 void TFormMain::SetCaptionDisconnected() { setWindowTitle(QStringLiteral("Tarvik - No Connection")); }
 
@@ -275,7 +272,8 @@ void TFormMain::ShowMessageBox(const QString& caption, const QString& text, int 
 void TFormMain::DoError(const QString& message)
 {
     if (message == QLatin1String("Socket send aborted") || message == QLatin1String("Accepting Canceled")) {
-        ShowMessageBox(QStringLiteral("Transfer canceled"), QStringLiteral("The current file transfer was cancelled!"), 0);
+        ShowMessageBox(QStringLiteral("Transfer canceled"), QStringLiteral("The current file transfer was cancelled!"),
+                       0);
     } else {
         const QString full = QStringLiteral("There was an error with Tarvik. Please report it to the vendor.\n"
                                             "The error message is: ") +
@@ -290,10 +288,7 @@ void TFormMain::DoError(const QString& message)
     DefaultCursor();
 }
 
-void TFormMain::AppException(QObject*, const std::exception& e)
-{
-    DoError(QString::fromUtf8(e.what()));
-}
+void TFormMain::AppException(QObject*, const std::exception& e) { DoError(QString::fromUtf8(e.what())); }
 
 void TFormMain::Exit1Click() { close(); }
 
@@ -305,11 +300,9 @@ void TFormMain::closeEvent(QCloseEvent* event)
     }
     if (IsConnected()) {
         Prompts().Beep();
-        const QMessageBox::StandardButton answer =
-            Prompts().Question(this, QStringLiteral("Warning"),
-                               QStringLiteral("You are still connected. Are you sure you want to exit?"),
-                               QMessageBox::Yes | QMessageBox::Cancel, QMessageBox::Cancel, QMessageBox::Cancel,
-                               QMessageBox::Warning);
+        const QMessageBox::StandardButton answer = Prompts().Question(
+            this, QStringLiteral("Warning"), QStringLiteral("You are still connected. Are you sure you want to exit?"),
+            QMessageBox::Yes | QMessageBox::Cancel, QMessageBox::Cancel, QMessageBox::Cancel, QMessageBox::Warning);
         if (answer != QMessageBox::Yes) {
             event->ignore();
             return;

@@ -51,14 +51,14 @@ public:
     ~TFormMain() override;
 
     // ---- state shared by the main window's handlers --------------------
-    QString DragSource;     // "", "list", "remote" or "remoteDir"
-    QString UploadDirPath;  // local folder of a directory upload, with trailing '/'
+    QString DragSource;    // "", "list", "remote" or "remoteDir"
+    QString UploadDirPath; // local folder of a directory upload, with trailing '/'
     QString SiteHost;
     QString SiteUser;
     QString SitePassword;
     QString SitePort;
-    QString RemoteDir;      // from the last successful PWD
-    QString ListingFile;    // the listing file in the application folder
+    QString RemoteDir;   // from the last successful PWD
+    QString ListingFile; // the listing file in the application folder
     qint64 TransferSize = 0;
     qint64 ResumeOffset = 0;
     bool CancelTransfer = false;
@@ -81,9 +81,9 @@ public:
     QWidget* RemoteMain = nullptr;
     QWidget* Panel3 = nullptr;
     QWidget* Panel4 = nullptr;
-    QSplitter* Splitter1 = nullptr;  // local folders | local files
-    QSplitter* Splitter2 = nullptr;  // local | remote | log
-    QSplitter* Splitter3 = nullptr;  // remote directories | remote files
+    QSplitter* Splitter1 = nullptr; // local folders | local files
+    QSplitter* Splitter2 = nullptr; // local | remote | log
+    QSplitter* Splitter3 = nullptr; // remote directories | remote files
     QTreeView* Dir1 = nullptr;
     QFileSystemModel* Dir1Model = nullptr;
     TListView* List1 = nullptr;
@@ -93,14 +93,14 @@ public:
     QLabel* StatusPanel0 = nullptr;
     QLabel* StatusPanel1 = nullptr;
     // The transfer queue beside the log, and its figures in the status bar.
-    QSplitter* Splitter4 = nullptr;  // log | transfer queue
+    QSplitter* Splitter4 = nullptr; // log | transfer queue
     TQueuePane* QueuePane = nullptr;
     QLabel* StatusQueue = nullptr;
 
     // ---- toolbars -------------------------------------------------------
-    QToolBar* Toolbar1 = nullptr;  // quick connect bar
-    QToolBar* Toolbar2 = nullptr;  // main toolbar
-    QToolBar* Toolbar3 = nullptr;  // transfer mode bar
+    QToolBar* Toolbar1 = nullptr; // quick connect bar
+    QToolBar* Toolbar2 = nullptr; // main toolbar
+    QToolBar* Toolbar3 = nullptr; // transfer mode bar
     QComboBox* ComboQuick = nullptr;
     QRadioButton* Radio1 = nullptr; // "Binary "
     QRadioButton* Radio2 = nullptr; // "Ascii"
@@ -165,7 +165,7 @@ public:
     QAction* ViewLocalFile1 = nullptr;
     QAction* RefreshRemoteListing1 = nullptr;
     QAction* RefreshLocalListing1 = nullptr;
-    QAction* KeepTimes1 = nullptr;  // "Keep modification times"
+    QAction* KeepTimes1 = nullptr; // "Keep modification times"
     QMenu* Utilities1 = nullptr;
     QAction* DirectoryInformation1 = nullptr;
     QAction* Ping1 = nullptr;
@@ -256,7 +256,7 @@ public:
     static void DefaultCursor();
 
     // ---- local pane -------------------------------------------------------
-    QString SelectedFolder() const;   // empty when no folder is selected
+    QString SelectedFolder() const; // empty when no folder is selected
     bool HasSelectedFolder() const { return !SelectedFolder().isEmpty(); }
     bool SelectFolder(const QString& path);
     void RefreshDir1();

@@ -38,12 +38,12 @@ bool RuleHolds(TEnableRule rule, const TSelectionState& state);
 
 struct TCommandAction {
     QAction* TFormMain::*Slot;
-    const char* Name;     // the object name the code and the tests know it by
+    const char* Name; // the object name the code and the tests know it by
     const char* Caption;
 };
 
 struct TCommandRow {
-    void (TFormMain::*Handler)();  // null: a drop-down button that only opens its menu
+    void (TFormMain::*Handler)(); // null: a drop-down button that only opens its menu
     TEnableRule Rule;
     std::vector<TCommandAction> Actions;
 };

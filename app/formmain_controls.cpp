@@ -27,7 +27,6 @@ void TFormMain::SetControls(bool connected)
     TransferModeBar1->setChecked(!Toolbar3->isHidden());
 }
 
-
 TViewStyle TFormMain::ViewStyle() const { return List1->ViewStyle(); }
 
 void TFormMain::SetViewStyle(TViewStyle style, QAction* menuItem, QAction* button)

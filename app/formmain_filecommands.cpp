@@ -30,18 +30,18 @@ void TFormMain::RemoteFile1Click()
 {
     const QStringList names = Names(RemoteFiles);
     if (names.isEmpty()) {
-        ShowMessageBox(QStringLiteral("File Delete Error"), QStringLiteral("You didn't select any files to delete!"), 0);
+        ShowMessageBox(QStringLiteral("File Delete Error"), QStringLiteral("You didn't select any files to delete!"),
+                       0);
         return;
     }
     bool ask = true;
     for (const QString& name : names) {
         if (ask) {
             Prompts().Beep();
-            const QMessageBox::StandardButton answer =
-                Prompts().Question(this, QStringLiteral("Confirm"),
-                                   QStringLiteral("Are you sure you want to delete the selected file(files)?"),
-                                   QMessageBox::Yes | QMessageBox::No | QMessageBox::YesToAll, QMessageBox::Yes,
-                                   QMessageBox::Cancel);
+            const QMessageBox::StandardButton answer = Prompts().Question(
+                this, QStringLiteral("Confirm"),
+                QStringLiteral("Are you sure you want to delete the selected file(files)?"),
+                QMessageBox::Yes | QMessageBox::No | QMessageBox::YesToAll, QMessageBox::Yes, QMessageBox::Cancel);
             if (answer == QMessageBox::No)
                 continue;
             if (answer != QMessageBox::Yes)
@@ -84,8 +84,8 @@ void TFormMain::RemoteDirectory2Click()
 {
     const QStringList names = Names(RemoteDirs);
     if (names.isEmpty()) {
-        ShowMessageBox(QStringLiteral("Rename Directory Error"), QStringLiteral("You didn't select a directory to rename!"),
-                       0);
+        ShowMessageBox(QStringLiteral("Rename Directory Error"),
+                       QStringLiteral("You didn't select a directory to rename!"), 0);
         return;
     }
     if (names.size() > 1) {

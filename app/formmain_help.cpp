@@ -21,7 +21,6 @@ void TFormMain::VeltraneOnline1Click()
 {
     if (!Shell().Open(TFormAbout::WebSiteUrl()))
         ShowMessageBox(QStringLiteral("Veltrane Online"),
-                       QStringLiteral("No web browser could be started for ") + TFormAbout::WebSiteUrl().toString(),
-                       0);
+                       QStringLiteral("No web browser could be started for ") + TFormAbout::WebSiteUrl().toString(), 0);
     Application::ProcessMessages();
 }

@@ -58,10 +58,7 @@ QString Shown(const std::string& bytes)
 
 } // namespace
 
-QString TFormMain::ItemName(const TListView* list, int row)
-{
-    return list->Items()->Name(row);
-}
+QString TFormMain::ItemName(const TListView* list, int row) { return list->Items()->Name(row); }
 
 void TFormMain::RequestRemoteListing()
 {
@@ -169,7 +166,8 @@ void TFormMain::ParseRemoteListing()
         if (!inDirs) {
             item.SubItems = QStringList{Shown(entry.Size), Shown(entry.Date), Shown(entry.Perm)};
             bool sizeOk = false;
-            const qint64 size = QString::fromLatin1(entry.Size.data(), qsizetype(entry.Size.size())).trimmed().toLongLong(&sizeOk);
+            const qint64 size =
+                QString::fromLatin1(entry.Size.data(), qsizetype(entry.Size.size())).trimmed().toLongLong(&sizeOk);
             if (sizeOk && size >= 0)
                 item.Size = size;
             qint64 listed = 0;
@@ -193,8 +191,8 @@ void TFormMain::RemoteDirsDblClick()
 {
     const std::vector<int> selected = RemoteDirs->SelectedRows();
     if (selected.empty()) {
-        Prompts().Notice(QStringLiteral("Tarvik"), QStringLiteral("You must click on the folder to change directories."),
-                         2);
+        Prompts().Notice(QStringLiteral("Tarvik"),
+                         QStringLiteral("You must click on the folder to change directories."), 2);
         return;
     }
     const TBusyCursor busy;

@@ -33,7 +33,6 @@ struct DirCloser {
     void operator()(DIR* dir) const { closedir(dir); }
 };
 
-
 } // namespace
 
 void TFormMain::CreateFolderTree()
@@ -127,10 +126,7 @@ void TFormMain::RefreshDir1()
     constructing_ = wasConstructing;
 }
 
-QString TFormMain::LocalFileDate(const QDateTime& lastWrite)
-{
-    return DateText(lastWrite.toSecsSinceEpoch());
-}
+QString TFormMain::LocalFileDate(const QDateTime& lastWrite) { return DateText(lastWrite.toSecsSinceEpoch()); }
 
 void TFormMain::SetLocalFiles()
 {

@@ -48,8 +48,8 @@ void TFormMain::CreateActions()
     Exit1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F10));
     HelpContents1->setShortcut(Qt::Key_F1);
 
-    for (QAction* item : {QuickConnectBar1, MainToolbar1, TransferModeBar1, IconView1, ListView1, SmallIcons1,
-                          ReportView1}) {
+    for (QAction* item :
+         {QuickConnectBar1, MainToolbar1, TransferModeBar1, IconView1, ListView1, SmallIcons1, ReportView1}) {
         item->setCheckable(true);
         item->setChecked(true);
     }
@@ -57,8 +57,8 @@ void TFormMain::CreateActions()
     ListView1->setChecked(false);
     SmallIcons1->setChecked(false);
 
-    const QList<QAction*> buttons = {TBConnect, TBDisconnect, TBQuickConnect, TBUpload, TBDownload,
-                                     TBDelete,  ToolbarButton971, TBRename, TBGetDir, TBLgIcons,
+    const QList<QAction*> buttons = {TBConnect, TBDisconnect,     TBQuickConnect, TBUpload, TBDownload,
+                                     TBDelete,  ToolbarButton971, TBRename,       TBGetDir, TBLgIcons,
                                      TBList,    TBSmIcons,        TBDetails};
     for (int i = 0; i < buttons.size(); ++i) {
         buttons[i]->setIcon(ToolbarGlyph(i));
@@ -131,9 +131,8 @@ void TFormMain::CreatePopupMenus()
     PopDir1 = MakeMenu(this, "PopDir1", QString());
     PopDir1->addActions({UploadDir1, CreateDir1, DeleteDir1, RenameDir1});
     PopRemoteDir = MakeMenu(this, "PopRemoteDir", QString());
-    PopRemoteDir->addActions(
-        {ChangeDirectory2, DownloadDirectory1, CreateDirectory2, UpDirectory2, DeleteDirectory1, RenameDirectory1,
-         CHMODDirectory2});
+    PopRemoteDir->addActions({ChangeDirectory2, DownloadDirectory1, CreateDirectory2, UpDirectory2, DeleteDirectory1,
+                              RenameDirectory1, CHMODDirectory2});
     PopFile1 = MakeMenu(this, "PopFile1", QString());
     PopFile1->addActions({UploadFile2, DeleteFile1, RenameFile1, ViewFile1});
     PopRFile1 = MakeMenu(this, "PopRFile1", QString());

@@ -240,8 +240,7 @@ void TFormMain::QueueSessionOpened()
 {
     // A queue loaded from the last session runs again once the same site
     // is connected.
-    if (!queue_ || queue_->HasPassword() || !queue_->HasSite() || !queue_->Queue().HasUnfinished() ||
-        !IsConnected())
+    if (!queue_ || queue_->HasPassword() || !queue_->HasSite() || !queue_->Queue().HasUnfinished() || !IsConnected())
         return;
     const TQueueSiteKey key = queue_->SiteKey();
     if (!(key == TQueueSiteKey{SiteHost.toStdString(), SitePort.toStdString(), SiteUser.toStdString()}))
@@ -261,7 +260,8 @@ void TFormMain::QueueFinished(bool ok)
     // After the listing, which writes its own figures there.
     const TTransferTotals totals = queue_->Queue().Totals();
     SetStatusText(1, ok ? QStringLiteral("Transfer queue finished")
-                        : QStringLiteral("Transfer queue finished: ") + QString::number(totals.Failed + totals.Skipped) +
+                        : QStringLiteral("Transfer queue finished: ") +
+                              QString::number(totals.Failed + totals.Skipped) +
                               QStringLiteral(" transfer(s) failed or skipped"));
 }
 
@@ -291,8 +291,8 @@ TConflictAnswer TFormMain::QueueConflict(const TConflictQuestion& question)
         text += QStringLiteral("\nNew file: ") + SizeText(question.SourceSize) + QStringLiteral(" bytes");
     Prompts().Beep();
     bool applyToAll = false;
-    const TSameNameAnswer answer =
-        Prompts().SameName(this, QStringLiteral("File Exists"), text, question.CanResume, applyToAll);
+    const TSameNameAnswer answer = Prompts().SameName(this, QStringLiteral("File Exists"), text, question.CanResume,
+                                                      applyToAll);
     result.ApplyToAll = applyToAll;
     switch (answer) {
     case TSameNameAnswer::Overwrite:
@@ -306,9 +306,8 @@ TConflictAnswer TFormMain::QueueConflict(const TConflictQuestion& question)
         break;
     case TSameNameAnswer::Rename: {
         QString renamed = name;
-        if (!Prompts().Input(this, QStringLiteral("Rename"), QStringLiteral("New name for \"") + name +
-                                                                 QStringLiteral("\":"),
-                             renamed) ||
+        if (!Prompts().Input(this, QStringLiteral("Rename"),
+                             QStringLiteral("New name for \"") + name + QStringLiteral("\":"), renamed) ||
             renamed.isEmpty() || renamed == name)
             break;
         result.Action = TConflictAction::Rename;

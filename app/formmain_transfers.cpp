@@ -52,10 +52,9 @@ bool TFormMain::SafeLocalPath(const QString& folder, const QString& remoteName, 
 {
     // The name comes from the server's listing: it must name a file right
     // inside the folder the user chose, and nothing else.
-    const bool plain = !remoteName.isEmpty() && remoteName != QLatin1String(".") &&
-                       remoteName != QLatin1String("..") && !remoteName.contains(QLatin1Char('/')) &&
-                       !remoteName.contains(QChar(0)) && !remoteName.contains(QLatin1Char('\r')) &&
-                       !remoteName.contains(QLatin1Char('\n'));
+    const bool plain = !remoteName.isEmpty() && remoteName != QLatin1String(".") && remoteName != QLatin1String("..") &&
+                       !remoteName.contains(QLatin1Char('/')) && !remoteName.contains(QChar(0)) &&
+                       !remoteName.contains(QLatin1Char('\r')) && !remoteName.contains(QLatin1Char('\n'));
     bool inside = plain && !folder.isEmpty();
     QString path;
     if (inside) {
@@ -99,8 +98,8 @@ bool TFormMain::SendAFile(const QString& localPath, const QString& remoteName, q
 
     const TBusyCursor busy;
     const QString fileNamePart = remoteName.mid(remoteName.lastIndexOf(QLatin1Char('/')) + 1);
-    auto dialog = ProgressDialog->Open(TTransferDirection::Sending, fileNamePart,
-                                       RemotePath(RemoteDir, remoteName), localPath, TransferSize, resumeAt);
+    auto dialog = ProgressDialog->Open(TTransferDirection::Sending, fileNamePart, RemotePath(RemoteDir, remoteName),
+                                       localPath, TransferSize, resumeAt);
     FTPC1->SetLocalFileName(LocalName(localPath));
     FTPC1->SetHostDirName(RemoteDir.toStdString());
     FTPC1->SetHostFileName(remoteName.toStdString());
@@ -128,8 +127,8 @@ bool TFormMain::ReceiveOrResume(const QString& remoteName, const QString& localP
     SetTransferType();
     TransferSize = 0;
     RunRequest(&TFtpClient::Size);
-    auto dialog = ProgressDialog->Open(TTransferDirection::Receiving, remoteName,
-                                       RemotePath(RemoteDir, remoteName), localPath, TransferSize, start);
+    auto dialog = ProgressDialog->Open(TTransferDirection::Receiving, remoteName, RemotePath(RemoteDir, remoteName),
+                                       localPath, TransferSize, start);
     ProgressActive = true;
     FTPC1->SetLocalFileName(LocalName(localPath));
     const bool received = RunRequest(resume ? &TFtpClient::RestGet : &TFtpClient::Get);
@@ -189,7 +188,8 @@ TFormMain::TTarget TFormMain::ResolveSameName(TSameNameBatch& batch, const QStri
         const bool canResume = sourceSize > 0 && targetSize >= 0 && targetSize < sourceSize;
         TSameNameAnswer answer = batch.Answer;
         if (!batch.ApplyToAll) {
-            const QString where = upload ? QStringLiteral("on the remote host") : QStringLiteral("in \"") + folder + QLatin1Char('"');
+            const QString where = upload ? QStringLiteral("on the remote host")
+                                         : QStringLiteral("in \"") + folder + QLatin1Char('"');
             QString text = QStringLiteral("The file \"") + target.Name + QStringLiteral("\" already exists ") + where +
                            QLatin1Char('.');
             if (targetSize >= 0)
@@ -240,7 +240,8 @@ void TFormMain::UploadFile1Click()
 {
     const std::vector<int> selected = List1->SelectedRows();
     if (selected.empty()) {
-        ShowMessageBox(QStringLiteral("No selected file!"), QStringLiteral("You didn't select any files to upload!"), 0);
+        ShowMessageBox(QStringLiteral("No selected file!"), QStringLiteral("You didn't select any files to upload!"),
+                       0);
         return;
     }
     // The names first: every upload runs the event loop.
@@ -263,8 +264,8 @@ void TFormMain::UploadFile1Click()
             answer = Prompts().Question(this, QStringLiteral("Confirm"),
                                         QStringLiteral("Do you want the file \"") + name +
                                             QStringLiteral("\" to have the same name on the remote host?"),
-                                        QMessageBox::Yes | QMessageBox::No | QMessageBox::YesToAll,
-                                        QMessageBox::Yes, QMessageBox::Cancel);
+                                        QMessageBox::Yes | QMessageBox::No | QMessageBox::YesToAll, QMessageBox::Yes,
+                                        QMessageBox::Cancel);
             if (answer != QMessageBox::Yes && answer != QMessageBox::No)
                 ask = false;
         }
@@ -297,8 +298,8 @@ void TFormMain::DownloadFile1Click()
     QString target = FolderPrefix();
     const std::vector<int> selected = RemoteFiles->SelectedRows();
     if (selected.empty()) {
-        ShowMessageBox(QStringLiteral("File Download Error"), QStringLiteral("You didn't select any files to download!"),
-                       0);
+        ShowMessageBox(QStringLiteral("File Download Error"),
+                       QStringLiteral("You didn't select any files to download!"), 0);
         return;
     }
     // The names and sizes first: the loop runs the event loop and the list

@@ -67,11 +67,10 @@ const TImageList& RemoteImages()
         TImageList list;
         const QStyle* style = QApplication::style();
         list.Add(style->standardIcon(QStyle::SP_FileIcon));
-        list.Add(QIcon::fromTheme(QStringLiteral("text-html"),
-                                  style->standardIcon(QStyle::SP_FileDialogContentsView)));
+        list.Add(QIcon::fromTheme(QStringLiteral("text-html"), style->standardIcon(QStyle::SP_FileDialogContentsView)));
         list.Add(style->standardIcon(QStyle::SP_DirIcon));
-        list.Add(QIcon::fromTheme(QStringLiteral("emblem-symbolic-link"),
-                                  style->standardIcon(QStyle::SP_FileLinkIcon)));
+        list.Add(
+            QIcon::fromTheme(QStringLiteral("emblem-symbolic-link"), style->standardIcon(QStyle::SP_FileLinkIcon)));
         return list;
     }();
     return images;

@@ -38,10 +38,7 @@ int MonthNumber(const QString& name)
 
 static bool WorkOutListingTime(const QString& fields, qint64 nowSeconds, qint64& seconds);
 
-QString SizeText(qint64 bytes)
-{
-    return QLocale::system().toString(bytes);
-}
+QString SizeText(qint64 bytes) { return QLocale::system().toString(bytes); }
 
 QString DateText(qint64 secondsSinceEpoch)
 {

@@ -12,14 +12,14 @@
 #include <string_view>
 
 struct TListingEntry {
-    std::string Name;     // everything after the time field (spaces kept)
-    std::string Size;     // with its trailing space
-    std::string Date;     // month, day and time, each followed by two spaces
-    std::string Perm;     // with its trailing space
+    std::string Name;         // everything after the time field (spaces kept)
+    std::string Size;         // with its trailing space
+    std::string Date;         // month, day and time, each followed by two spaces
+    std::string Perm;         // with its trailing space
     bool IsDirectory = false; // a directory or a link
     bool IsLink = false;      // a symbolic link ("name -> target"); its size, date and
                               // permissions are read as a file's
-    int ImageIndex = 0;   // 0 plain file, 1 web or text file, 2 folder
+    int ImageIndex = 0;       // 0 plain file, 1 web or text file, 2 folder
 };
 
 // The picture of a remote file: 1 when the name contains one of the web or

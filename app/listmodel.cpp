@@ -203,10 +203,7 @@ int TListModel::Add(TListItem item)
     return row;
 }
 
-int TListModel::rowCount(const QModelIndex& parent) const
-{
-    return parent.isValid() ? 0 : Count();
-}
+int TListModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : Count(); }
 
 int TListModel::columnCount(const QModelIndex& parent) const
 {

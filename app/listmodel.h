@@ -23,15 +23,20 @@ struct TListItem {
     // Sort keys and the values the list shows in the user's formats; a
     // size of -1 or a time of kNoTime shows the sub-item's text as it is.
     qint64 Size = -1;
-    qint64 Time = kNoTime;     // seconds since the epoch
-    bool IsFolder = false;     // listed before the files
-    QString Name = {};         // the name the item stands for, when its caption only shows it
+    qint64 Time = kNoTime; // seconds since the epoch
+    bool IsFolder = false; // listed before the files
+    QString Name = {};     // the name the item stands for, when its caption only shows it
 
     static constexpr qint64 kNoTime = std::numeric_limits<qint64>::min();
 };
 
 // What a column holds, for sorting and showing it.
-enum class TColumnKind { Name, Size, Date, Text };
+enum class TColumnKind {
+    Name,
+    Size,
+    Date,
+    Text
+};
 
 // Natural order of names: case ignored, runs of digits compared as
 // numbers ("file_2" before "file_10").

@@ -68,7 +68,8 @@ TListView::TListView(QWidget* parent) : QWidget(parent)
     stack_->addWidget(icons_);
     stack_->setCurrentWidget(report_);
 
-    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(report_), static_cast<QAbstractItemView*>(icons_)}) {
+    for (QAbstractItemView* view :
+         {static_cast<QAbstractItemView*>(report_), static_cast<QAbstractItemView*>(icons_)}) {
         view->viewport()->installEventFilter(this);
         connect(view, &QAbstractItemView::doubleClicked, this, [this] { emit DoubleClicked(); });
     }
@@ -106,7 +107,8 @@ void TListView::SetNameColumnStretches()
 
 void TListView::SetDragEnabled(bool enabled)
 {
-    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(report_), static_cast<QAbstractItemView*>(icons_)}) {
+    for (QAbstractItemView* view :
+         {static_cast<QAbstractItemView*>(report_), static_cast<QAbstractItemView*>(icons_)}) {
         view->setDragEnabled(enabled);
         view->setDragDropMode(enabled ? QAbstractItemView::DragOnly : QAbstractItemView::NoDragDrop);
     }
@@ -136,10 +138,7 @@ void TListView::RestoreLayout(const QByteArray& layout)
     model_->sort(header->sortIndicatorSection(), header->sortIndicatorOrder());
 }
 
-void TListView::SetImages(const TImageList* small, const TImageList* large)
-{
-    model_->SetImages(small, large);
-}
+void TListView::SetImages(const TImageList* small, const TImageList* large) { model_->SetImages(small, large); }
 
 void TListView::SetViewStyle(TViewStyle style)
 {
@@ -253,7 +252,8 @@ void TListView::ClearSelection() { selection_->clearSelection(); }
 void TListView::SetDropFilter(std::function<bool(const QMimeData*)> accept)
 {
     acceptDrop_ = std::move(accept);
-    for (QAbstractItemView* view : {static_cast<QAbstractItemView*>(report_), static_cast<QAbstractItemView*>(icons_)}) {
+    for (QAbstractItemView* view :
+         {static_cast<QAbstractItemView*>(report_), static_cast<QAbstractItemView*>(icons_)}) {
         view->setAcceptDrops(true);
         view->setDragDropMode(QAbstractItemView::DragDrop);
         view->setDropIndicatorShown(false);
@@ -294,8 +294,7 @@ bool TListView::eventFilter(QObject* watched, QEvent* event)
             // drag's loop is over.
             QTimer::singleShot(0, this, [this] { emit Dropped(); });
             return true;
-        }
-        else if (event->type() == QEvent::ContextMenu) {
+        } else if (event->type() == QEvent::ContextMenu) {
             ShowPopup(view, static_cast<QContextMenuEvent*>(event)->pos());
             return true;
         }

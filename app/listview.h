@@ -20,7 +20,12 @@ class QMimeData;
 class QStackedLayout;
 class QTreeView;
 
-enum class TViewStyle { vsIcon, vsSmallIcon, vsList, vsReport };
+enum class TViewStyle {
+    vsIcon,
+    vsSmallIcon,
+    vsList,
+    vsReport
+};
 
 class TListView final : public QWidget {
     Q_OBJECT
@@ -62,7 +67,7 @@ public:
     void ClearSelection();
 
 signals:
-    void SelectionChanged();   // every change of the selection
+    void SelectionChanged(); // every change of the selection
     void MouseUp();
     void DoubleClicked();
     void Dropped();

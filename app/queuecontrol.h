@@ -57,8 +57,9 @@ public:
     // folders for upload into the remote folder; all of them one batch (one
     // "apply to all"). Returns the number of items added; `errors` gets
     // a line per refused one.
-    int AddDownloads(const std::vector<std::string>& folders, const std::vector<std::pair<std::string, std::int64_t>>& files,
-                     const std::string& localFolder, std::vector<std::string>& errors);
+    int AddDownloads(const std::vector<std::string>& folders,
+                     const std::vector<std::pair<std::string, std::int64_t>>& files, const std::string& localFolder,
+                     std::vector<std::string>& errors);
     int AddUploads(const std::vector<std::string>& localPaths, const std::string& remoteFolder,
                    std::vector<std::string>& errors);
 

@@ -32,8 +32,20 @@ class TTransferQueue;
 class TQueuePane : public QWidget {
     Q_OBJECT
 public:
-    enum Tab { QueuedTab = 0, FailedTab = 1, DoneTab = 2, TabCount = 3 };
-    enum Column { NameColumn, DirectionColumn, SizeColumn, ProgressColumn, RateColumn, StatusColumn };
+    enum Tab {
+        QueuedTab = 0,
+        FailedTab = 1,
+        DoneTab = 2,
+        TabCount = 3
+    };
+    enum Column {
+        NameColumn,
+        DirectionColumn,
+        SizeColumn,
+        ProgressColumn,
+        RateColumn,
+        StatusColumn
+    };
 
     explicit TQueuePane(QWidget* parent = nullptr);
     ~TQueuePane() override;

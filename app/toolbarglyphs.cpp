@@ -80,15 +80,25 @@ QIcon Themed(const char* name, QStyle::StandardPixmap fallback)
 QIcon ToolbarGlyph(int index)
 {
     switch (index) {
-    case 0: return Themed("network-connect", QStyle::SP_DriveNetIcon);
-    case 1: return Themed("network-disconnect", QStyle::SP_BrowserStop);
-    case 2: return Themed("go-jump", QStyle::SP_MediaSeekForward);
-    case 3: return Themed("go-up", QStyle::SP_ArrowUp);
-    case 4: return Themed("go-down", QStyle::SP_ArrowDown);
-    case 5: return Themed("edit-delete", QStyle::SP_TrashIcon);
-    case 6: return Themed("folder-new", QStyle::SP_FileDialogNewFolder);
-    case 7: return QIcon::fromTheme(QStringLiteral("edit-rename"), RenameGlyph());
-    case 8: return Themed("dialog-information", QStyle::SP_FileDialogInfoView);
-    default: return ViewGlyph(index);
+    case 0:
+        return Themed("network-connect", QStyle::SP_DriveNetIcon);
+    case 1:
+        return Themed("network-disconnect", QStyle::SP_BrowserStop);
+    case 2:
+        return Themed("go-jump", QStyle::SP_MediaSeekForward);
+    case 3:
+        return Themed("go-up", QStyle::SP_ArrowUp);
+    case 4:
+        return Themed("go-down", QStyle::SP_ArrowDown);
+    case 5:
+        return Themed("edit-delete", QStyle::SP_TrashIcon);
+    case 6:
+        return Themed("folder-new", QStyle::SP_FileDialogNewFolder);
+    case 7:
+        return QIcon::fromTheme(QStringLiteral("edit-rename"), RenameGlyph());
+    case 8:
+        return Themed("dialog-information", QStyle::SP_FileDialogInfoView);
+    default:
+        return ViewGlyph(index);
     }
 }

@@ -10,9 +10,9 @@ namespace {
 const std::map<std::string, std::pair<int, int>>& Commands()
 {
     static const std::map<std::string, std::pair<int, int>> commands = {
-        {"ls", {0, 1}},     {"nlst", {0, 1}},  {"get", {1, -1}}, {"reget", {1, 2}}, {"put", {1, -1}},
-        {"append", {2, 2}}, {"mkdir", {1, 1}}, {"rmdir", {1, 1}}, {"rm", {1, -1}},  {"mv", {2, 2}},
-        {"size", {1, 1}},   {"pwd", {0, 0}},   {"quote", {1, -1}}, {"mls", {0, 1}},  {"mirror", {1, -1}},
+        {"ls", {0, 1}},     {"nlst", {0, 1}},  {"get", {1, -1}},   {"reget", {1, 2}}, {"put", {1, -1}},
+        {"append", {2, 2}}, {"mkdir", {1, 1}}, {"rmdir", {1, 1}},  {"rm", {1, -1}},   {"mv", {2, 2}},
+        {"size", {1, 1}},   {"pwd", {0, 0}},   {"quote", {1, -1}}, {"mls", {0, 1}},   {"mirror", {1, -1}},
     };
     return commands;
 }
@@ -135,7 +135,8 @@ bool ParseCliArgs(const std::vector<std::string>& argv, TCliArgs& out, std::stri
             if (!value(out.port))
                 return false;
             out.portGiven = true;
-            if (!AllDigits(out.port) || std::stol(out.port.substr(0, 6)) < 1 || std::stol(out.port.substr(0, 6)) > 65535) {
+            if (!AllDigits(out.port) || std::stol(out.port.substr(0, 6)) < 1 ||
+                std::stol(out.port.substr(0, 6)) > 65535) {
                 error = "invalid port: " + out.port;
                 return false;
             }

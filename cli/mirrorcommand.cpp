@@ -95,7 +95,7 @@ bool ParseMirrorOptions(const std::vector<std::string>& words, TMirrorOptions& o
     return true;
 }
 
-TMirrorCommand::TMirrorCommand(const TCliArgs& args, const TMirrorOptions& options) : args_(args), options_(options) { }
+TMirrorCommand::TMirrorCommand(const TCliArgs& args, const TMirrorOptions& options) : args_(args), options_(options) {}
 
 void TMirrorCommand::Report(const std::string& text) const
 {

@@ -14,7 +14,7 @@ namespace {
 
 class Tokenizer {
 public:
-    explicit Tokenizer(const std::string& text) : text_(text) { }
+    explicit Tokenizer(const std::string& text) : text_(text) {}
 
     bool Next(std::string& token)
     {
@@ -135,7 +135,7 @@ bool ReadNetrc(const std::string& path, const std::string& host, const std::stri
         error = "cannot read " + path + ": " + std::strerror(errno);
         return false;
     }
-    struct stat info { };
+    struct stat info {};
     std::string text;
     bool ok = ::fstat(fd, &info) == 0;
     if (!ok) {

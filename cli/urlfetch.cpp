@@ -106,8 +106,8 @@ int TUrlFetch::Run()
         http.OnCommand = [](THttpCli*, std::string& line) {
             // Credentials are not shown.
             const bool secret = line.rfind("Authorization:", 0) == 0 || line.rfind("Proxy-Authorization:", 0) == 0;
-            std::fprintf(stderr, "> %s\n", secret ? (line.substr(0, line.find(':')) + ": ...").c_str()
-                                                  : Visible(line).c_str());
+            std::fprintf(stderr, "> %s\n",
+                         secret ? (line.substr(0, line.find(':')) + ": ...").c_str() : Visible(line).c_str());
         };
         http.OnHeaderData = [](THttpCli* c) {
             if (!c->RcvdHeader().empty())

@@ -78,15 +78,9 @@ QString TFormAbout::FormatFileVersion(quint32 mostSignificant, quint32 leastSign
         .arg(leastSignificant & 0xFFFFu);
 }
 
-quint32 TFormAbout::FileVersionMS()
-{
-    return (quint32(TARVIK_VERSION_MAJOR) << 16) | quint32(TARVIK_VERSION_MINOR);
-}
+quint32 TFormAbout::FileVersionMS() { return (quint32(TARVIK_VERSION_MAJOR) << 16) | quint32(TARVIK_VERSION_MINOR); }
 
-quint32 TFormAbout::FileVersionLS()
-{
-    return (quint32(TARVIK_VERSION_RELEASE) << 16) | quint32(TARVIK_VERSION_BUILD);
-}
+quint32 TFormAbout::FileVersionLS() { return (quint32(TARVIK_VERSION_RELEASE) << 16) | quint32(TARVIK_VERSION_BUILD); }
 
 QString TFormAbout::WebSite() { return QStringLiteral("www.veltrane.com"); }
 

@@ -21,8 +21,8 @@ public:
     static quint32 FileVersionMS();
     static quint32 FileVersionLS();
 
-    static QString WebSite();    // shown in Label4
-    static QUrl WebSiteUrl();    // opened by the link and by "Veltrane Online"
+    static QString WebSite(); // shown in Label4
+    static QUrl WebSiteUrl(); // opened by the link and by "Veltrane Online"
 
     QLabel* Image1 = nullptr;
     QLabel* Label5 = nullptr;

@@ -42,10 +42,10 @@ public:
     // The boxes in order: owner Readable, Writable, Executable, then group,
     // then other (CheckBox1 to CheckBox9).
     QCheckBox* Box(int index) const { return boxes_.at(std::size_t(index)); }
-    QString ShownMode() const;  // the text of Label3
+    QString ShownMode() const; // the text of Label3
 
-    void Button1Click();  // OK
-    void Button2Click();  // Cancel
+    void Button1Click(); // OK
+    void Button2Click(); // Cancel
     void ButHelpClick();
 
     void reject() override;

@@ -56,10 +56,7 @@ QLocale RateLocale()
     return locale;
 }
 
-QString TwoDigits(qint64 value)
-{
-    return value <= 9 ? QStringLiteral("0%1").arg(value) : QString::number(value);
-}
+QString TwoDigits(qint64 value) { return value <= 9 ? QStringLiteral("0%1").arg(value) : QString::number(value); }
 
 } // namespace
 
@@ -155,7 +152,7 @@ void TSendForm::Prepare(TTransferDirection direction, const QString& name, const
                         const QString& localPath, qint64 total, qint64 start)
 {
     setWindowTitle((direction == TTransferDirection::Sending ? QStringLiteral("Sending File: ")
-                                                              : QStringLiteral("Receiving File: ")) +
+                                                             : QStringLiteral("Receiving File: ")) +
                    name);
     SetPathLabel(RemLabel, remotePath);
     SetPathLabel(LocLabel, localPath);

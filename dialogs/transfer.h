@@ -24,7 +24,10 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 
-enum class TTransferDirection { Sending, Receiving };
+enum class TTransferDirection {
+    Sending,
+    Receiving
+};
 
 class TSendForm : public QDialog {
     Q_OBJECT
@@ -34,16 +37,15 @@ public:
     // Cancel raises `cancelTransfer` (the main window's CancelTransfer flag,
     // which must outlive the dialog); the main window's progress handler
     // reads it and aborts the transfer.
-    explicit TSendForm(bool& cancelTransfer, QWidget* parent = nullptr,
-                       TRefreshThrottle::TClock clock = {});
+    explicit TSendForm(bool& cancelTransfer, QWidget* parent = nullptr, TRefreshThrottle::TClock clock = {});
     ~TSendForm() override;
 
     // Fills the fixed texts before the dialog is shown. The caption is
     // "Sending File: " or "Receiving File: " followed by `name`. `total` is
     // the transfer size (0 when unknown), `start` the position the transfer
     // starts from (the partial size of a resumed download, else 0).
-    void Prepare(TTransferDirection direction, const QString& name, const QString& remotePath,
-                 const QString& localPath, qint64 total, qint64 start = 0);
+    void Prepare(TTransferDirection direction, const QString& name, const QString& remotePath, const QString& localPath,
+                 qint64 total, qint64 start = 0);
     void SetTotal(qint64 total, qint64 start = 0);
 
     // A progress event: `byteCount` is the position reached in the whole

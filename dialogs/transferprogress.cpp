@@ -43,8 +43,8 @@ TTransferProgress::TTransferProgress(bool& cancelTransfer, QWidget* parent)
 TTransferProgress::~TTransferProgress() { Close(); }
 
 TTransferProgress::TScope TTransferProgress::Open(TTransferDirection direction, const QString& name,
-                                                  const QString& remotePath, const QString& localPath,
-                                                  qint64 total, qint64 start)
+                                                  const QString& remotePath, const QString& localPath, qint64 total,
+                                                  qint64 start)
 {
     Close();
     auto* form = new TSendForm(cancelTransfer_, parent_.data());

@@ -92,10 +92,7 @@ void TCustomFtpCli::SetDisplayFileMode(TFtpDisplayFileMode v)
     FDisplayFileMode = unsigned(v) > 1 ? ftpLineByLine : v;
 }
 
-bool TCustomFtpCli::GetConnected() const
-{
-    return FControlSocket && FControlSocket->State() != wsClosed;
-}
+bool TCustomFtpCli::GetConnected() const { return FControlSocket && FControlSocket->State() != wsClosed; }
 
 // --- small operations ----------------------------------------------------------
 
@@ -143,10 +140,7 @@ void TCustomFtpCli::TriggerReadyToTransmit(bool& cancel)
         OnReadyToTransmit(this, cancel);
 }
 
-void TCustomFtpCli::DisplayLastResponse()
-{
-    TriggerDisplay("< " + FromWire(FLastResponse));
-}
+void TCustomFtpCli::DisplayLastResponse() { TriggerDisplay("< " + FromWire(FLastResponse)); }
 
 void TCustomFtpCli::SetErrorMessage()
 {
@@ -503,10 +497,7 @@ void TCustomFtpCli::ControlSocketSessionClosed(std::uint16_t error)
     TriggerRequestDone(ErrorValue(FRequestResult));
 }
 
-void TCustomFtpCli::QuitDone()
-{
-    CloseControlLater(true);
-}
+void TCustomFtpCli::QuitDone() { CloseControlLater(true); }
 
 void TCustomFtpCli::CloseControlLater(bool onPurpose)
 {

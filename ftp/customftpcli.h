@@ -273,7 +273,11 @@ protected:
     // and ErrorMessage when that is still empty), as a local failure
     // (ErrorMessage replaced and displayed), or only when nothing failed
     // before it (ErrorMessage when empty, nothing displayed).
-    enum class TFailText : std::uint8_t { Reply, Local, IfNone };
+    enum class TFailText : std::uint8_t {
+        Reply,
+        Local,
+        IfNone
+    };
     // The one way a request ends in failure: result code, error text, the
     // data connection and the local file released, one completion.
     void EndWithFailure(std::uint16_t code, const std::string& text, TFailText how, int status = 0);

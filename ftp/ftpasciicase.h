@@ -8,10 +8,7 @@
 
 namespace ftpascii {
 
-inline char Lower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
+inline char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
 inline bool EqualsNoCase(std::string_view a, std::string_view b)
 {

@@ -5,10 +5,7 @@
 
 #include <algorithm>
 
-TFtpClient::TFtpClient()
-{
-    FTimeout = 15;
-}
+TFtpClient::TFtpClient() { FTimeout = 15; }
 
 bool TFtpClient::Progress()
 {
@@ -46,8 +43,8 @@ bool TFtpClient::WaitUntilReady()
         // direction, for the whole time-out: a slow one that keeps moving
         // goes on.
         const std::int64_t lastMove = FData->LastMoveTick();
-        const std::int64_t deadline =
-            lastMove > 0 ? std::max(FDeadline, lastMove + std::int64_t(FTimeout) * 1000) : FDeadline;
+        const std::int64_t deadline = lastMove > 0 ? std::max(FDeadline, lastMove + std::int64_t(FTimeout) * 1000)
+                                                   : FDeadline;
         if (Application::Terminated() || (FTimeout > 0 && now > deadline))
             break;
         // Block in the event loop until something happens or the deadline

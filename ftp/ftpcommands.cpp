@@ -172,11 +172,11 @@ void TCustomFtpCli::DoHighLevelAsync()
 
     // The order of the commands on the wire, whatever order the set holds.
     static constexpr TFtpFct order[] = {
-        ftpFctOpen,     ftpFctAuth,    ftpFctUser,    ftpFctPass,    ftpFctPbsz,    ftpFctProt,    ftpFctFeat,
-        ftpFctOptsUtf8, ftpFctCwd,     ftpFctCDup,    ftpFctTypeSet, ftpFctListPwd, ftpFctListCwd, ftpFctMdtm,
-        ftpFctPort,     ftpFctRest,    ftpFctGet,     ftpFctKeepTime, ftpFctPut,    ftpFctAppend,  ftpFctMfmt,
-        ftpFctDir,      ftpFctLs,      ftpFctMlsd,    ftpFctListBack, ftpFctSyst,   ftpFctMkd,     ftpFctRmd,
-        ftpFctRenFrom,  ftpFctRenTo,   ftpFctSize,    ftpFctDele,    ftpFctPwd,     ftpFctQuote,   ftpFctQuit,
+        ftpFctOpen,     ftpFctAuth,  ftpFctUser, ftpFctPass,     ftpFctPbsz,    ftpFctProt,    ftpFctFeat,
+        ftpFctOptsUtf8, ftpFctCwd,   ftpFctCDup, ftpFctTypeSet,  ftpFctListPwd, ftpFctListCwd, ftpFctMdtm,
+        ftpFctPort,     ftpFctRest,  ftpFctGet,  ftpFctKeepTime, ftpFctPut,     ftpFctAppend,  ftpFctMfmt,
+        ftpFctDir,      ftpFctLs,    ftpFctMlsd, ftpFctListBack, ftpFctSyst,    ftpFctMkd,     ftpFctRmd,
+        ftpFctRenFrom,  ftpFctRenTo, ftpFctSize, ftpFctDele,     ftpFctPwd,     ftpFctQuote,   ftpFctQuit,
     };
 
     const TFtpFct previous = FLastFct;
@@ -332,15 +332,12 @@ void TCustomFtpCli::RunChainStep(TFtpFct fct, TFtpFct previous)
     }
 }
 
-void TCustomFtpCli::ConnectAsync()
-{
-    HighLevelAsync(ftpConnectAsync, {ftpFctOpen, ftpFctUser, ftpFctPass});
-}
+void TCustomFtpCli::ConnectAsync() { HighLevelAsync(ftpConnectAsync, {ftpFctOpen, ftpFctUser, ftpFctPass}); }
 
 void TCustomFtpCli::ReceiveAsync()
 {
-    HighLevelAsync(ftpReceiveAsync, {ftpFctOpen, ftpFctUser, ftpFctPass, ftpFctCwd, ftpFctTypeSet, ftpFctPort,
-                                     ftpFctGet, ftpFctQuit});
+    HighLevelAsync(ftpReceiveAsync,
+                   {ftpFctOpen, ftpFctUser, ftpFctPass, ftpFctCwd, ftpFctTypeSet, ftpFctPort, ftpFctGet, ftpFctQuit});
 }
 
 void TCustomFtpCli::RestartGetAsync()
@@ -349,20 +346,14 @@ void TCustomFtpCli::RestartGetAsync()
                                         ftpFctRest, ftpFctGet, ftpFctQuit});
 }
 
-void TCustomFtpCli::GetAsync()
-{
-    HighLevelAsync(ftpGetAsync, {ftpFctPort, ftpFctGet});
-}
+void TCustomFtpCli::GetAsync() { HighLevelAsync(ftpGetAsync, {ftpFctPort, ftpFctGet}); }
 
-void TCustomFtpCli::RestGetAsync()
-{
-    HighLevelAsync(ftpRestGetAsync, {ftpFctPort, ftpFctRest, ftpFctGet});
-}
+void TCustomFtpCli::RestGetAsync() { HighLevelAsync(ftpRestGetAsync, {ftpFctPort, ftpFctRest, ftpFctGet}); }
 
 void TCustomFtpCli::TransmitAsync()
 {
-    HighLevelAsync(ftpTransmitAsync, {ftpFctOpen, ftpFctUser, ftpFctPass, ftpFctCwd, ftpFctTypeSet, ftpFctPort,
-                                      ftpFctPut, ftpFctQuit});
+    HighLevelAsync(ftpTransmitAsync,
+                   {ftpFctOpen, ftpFctUser, ftpFctPass, ftpFctCwd, ftpFctTypeSet, ftpFctPort, ftpFctPut, ftpFctQuit});
 }
 
 void TCustomFtpCli::RestartPutAsync()
@@ -371,15 +362,9 @@ void TCustomFtpCli::RestartPutAsync()
                                         ftpFctRest, ftpFctPut, ftpFctQuit});
 }
 
-void TCustomFtpCli::PutAsync()
-{
-    HighLevelAsync(ftpPutAsync, {ftpFctPort, ftpFctPut});
-}
+void TCustomFtpCli::PutAsync() { HighLevelAsync(ftpPutAsync, {ftpFctPort, ftpFctPut}); }
 
-void TCustomFtpCli::RestPutAsync()
-{
-    HighLevelAsync(ftpRestPutAsync, {ftpFctPort, ftpFctRest, ftpFctPut});
-}
+void TCustomFtpCli::RestPutAsync() { HighLevelAsync(ftpRestPutAsync, {ftpFctPort, ftpFctRest, ftpFctPut}); }
 
 void TCustomFtpCli::AppendFileAsync()
 {
@@ -387,10 +372,7 @@ void TCustomFtpCli::AppendFileAsync()
                                       ftpFctAppend, ftpFctQuit});
 }
 
-void TCustomFtpCli::AppendAsync()
-{
-    HighLevelAsync(ftpAppendAsync, {ftpFctPort, ftpFctAppend});
-}
+void TCustomFtpCli::AppendAsync() { HighLevelAsync(ftpAppendAsync, {ftpFctPort, ftpFctAppend}); }
 
 void TCustomFtpCli::DirectoryAsync()
 {
@@ -398,20 +380,14 @@ void TCustomFtpCli::DirectoryAsync()
                    {ftpFctOpen, ftpFctUser, ftpFctPass, ftpFctCwd, ftpFctPort, ftpFctDir, ftpFctQuit});
 }
 
-void TCustomFtpCli::DirAsync()
-{
-    HighLevelAsync(ftpDirAsync, {ftpFctPort, ftpFctDir});
-}
+void TCustomFtpCli::DirAsync() { HighLevelAsync(ftpDirAsync, {ftpFctPort, ftpFctDir}); }
 
 void TCustomFtpCli::ListAsync()
 {
     HighLevelAsync(ftpListAsync, {ftpFctOpen, ftpFctUser, ftpFctPass, ftpFctCwd, ftpFctPort, ftpFctLs, ftpFctQuit});
 }
 
-void TCustomFtpCli::LsAsync()
-{
-    HighLevelAsync(ftpLsAsync, {ftpFctPort, ftpFctLs});
-}
+void TCustomFtpCli::LsAsync() { HighLevelAsync(ftpLsAsync, {ftpFctPort, ftpFctLs}); }
 
 void TCustomFtpCli::SystemAsync()
 {
@@ -439,10 +415,7 @@ void TCustomFtpCli::RenameAsync()
                    {ftpFctOpen, ftpFctUser, ftpFctPass, ftpFctCwd, ftpFctRenFrom, ftpFctRenTo, ftpFctQuit});
 }
 
-void TCustomFtpCli::RenAsync()
-{
-    HighLevelAsync(ftpRenAsync, {ftpFctRenFrom, ftpFctRenTo});
-}
+void TCustomFtpCli::RenAsync() { HighLevelAsync(ftpRenAsync, {ftpFctRenFrom, ftpFctRenTo}); }
 
 void TCustomFtpCli::DoQuoteAsync()
 {

@@ -131,8 +131,7 @@ bool TFtpDataChannel::Sample()
     const std::int64_t kernel = KernelQueued();
     if (kernel < 0)
         return false;
-    const std::int64_t taken =
-        std::clamp<std::int64_t>(FMoved - FSocket->BufferedByteCount() - kernel, 0, FMoved);
+    const std::int64_t taken = std::clamp<std::int64_t>(FMoved - FSocket->BufferedByteCount() - kernel, 0, FMoved);
     if (taken <= FTaken)
         return false;
     FTaken = taken;

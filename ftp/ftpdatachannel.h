@@ -32,7 +32,11 @@ enum class TFtpDataPhase : std::uint8_t {
 
 class TFtpDataChannel {
 public:
-    enum class TDirection : std::uint8_t { None, Receive, Send };
+    enum class TDirection : std::uint8_t {
+        None,
+        Receive,
+        Send
+    };
 
     TFtpDataChannel();
     ~TFtpDataChannel();

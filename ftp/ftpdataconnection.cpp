@@ -168,13 +168,12 @@ SOCKET TCustomFtpCli::AcceptFromControlPeer()
     // connection is closed at once and the wait goes on.
     sockaddr_storage server{};
     int serverLen = sizeof(server);
-    const bool knowServer =
-        WSocket_getpeername(FControlSocket->HSocket(), reinterpret_cast<sockaddr*>(&server), &serverLen) == 0;
+    const bool knowServer = WSocket_getpeername(FControlSocket->HSocket(), reinterpret_cast<sockaddr*>(&server),
+                                                &serverLen) == 0;
     for (;;) {
         sockaddr_storage peer{};
         int peerLen = sizeof(peer);
-        const SOCKET accepted =
-            WSocket_accept(DataSocket()->HSocket(), reinterpret_cast<sockaddr*>(&peer), &peerLen);
+        const SOCKET accepted = WSocket_accept(DataSocket()->HSocket(), reinterpret_cast<sockaddr*>(&peer), &peerLen);
         if (accepted == INVALID_SOCKET)
             return INVALID_SOCKET;
         const std::string peerText = WSocketAddrText(reinterpret_cast<const sockaddr*>(&peer));
@@ -237,8 +236,7 @@ void TCustomFtpCli::DataSocketSessionConnected(std::uint16_t error)
     FData->StartTick = TransferTick();
     if (error != 0) {
         FData->SetPhase(TFtpDataPhase::Closed);
-        EndWithFailure(550, "Unable to establish data connection, error #" + std::to_string(error),
-                       TFailText::Reply);
+        EndWithFailure(550, "Unable to establish data connection, error #" + std::to_string(error), TFailText::Reply);
         return;
     }
     FData->SetPhase(TFtpDataPhase::Open);
@@ -280,8 +278,7 @@ void TCustomFtpCli::CloseDataSocket()
 void TCustomFtpCli::RestAsync()
 {
     FLastFct = ftpFctRest;
-    if (FRequestType != ftpRestPutAsync && FRequestType != ftpRestartPutAsync &&
-        !FOptions.Contains(ftpNoAutoResumeAt))
+    if (FRequestType != ftpRestPutAsync && FRequestType != ftpRestartPutAsync && !FOptions.Contains(ftpNoAutoResumeAt))
         FResumeAt = TFtpLocalFile::FileSize(TFtpLocalFile::ExpandFileName(FLocalFileName));
     if (FResumeAt <= 0) {
         FDoneReported = false;
@@ -363,8 +360,8 @@ void TCustomFtpCli::TransfertStats()
 {
     FData->StopTick = TransferTick();
     const std::int64_t elapsed = FData->StartTick == 0 ? 0 : FData->StopTick - FData->StartTick;
-    std::string line = "! " + std::to_string(FByteCount) + " bytes received/sent in " +
-                       std::to_string(elapsed / 1000) + " seconds";
+    std::string line = "! " + std::to_string(FByteCount) + " bytes received/sent in " + std::to_string(elapsed / 1000) +
+                       " seconds";
     if (elapsed > 0) {
         const std::int64_t rate = FByteCount <= 32767 ? FByteCount * 1000 / elapsed : (FByteCount / elapsed) * 1000;
         line += " (" + std::to_string(rate) + " Bytes/sec)";

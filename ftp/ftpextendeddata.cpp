@@ -20,10 +20,7 @@ bool RefusedAsUnknown(int status)
     return status == 500 || status == 501 || status == 502 || status == 504 || status == 522;
 }
 
-bool StartsWith(const std::string& s, const char* prefix)
-{
-    return s.compare(0, std::strlen(prefix), prefix) == 0;
-}
+bool StartsWith(const std::string& s, const char* prefix) { return s.compare(0, std::strlen(prefix), prefix) == 0; }
 
 } // namespace
 

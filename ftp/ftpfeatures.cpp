@@ -11,17 +11,11 @@ namespace {
 
 // A reply that says the connection is going away fails even a step whose
 // refusal is otherwise harmless.
-bool LosesConnection(int status)
-{
-    return status == 421 || status >= 600 || status < 100;
-}
+bool LosesConnection(int status) { return status == 421 || status >= 600 || status < 100; }
 
 } // namespace
 
-TFtpServerEncoding TCustomFtpCli::WireEncoding() const
-{
-    return FWireEncoding;
-}
+TFtpServerEncoding TCustomFtpCli::WireEncoding() const { return FWireEncoding; }
 
 void TCustomFtpCli::ResetSessionFeatures()
 {
@@ -34,7 +28,7 @@ void TCustomFtpCli::ResetSessionFeatures()
     // Until FEAT has spoken, Auto reads and writes UTF-8 (plain ASCII,
     // which is all a login usually holds, is the same in both).
     FWireEncoding = FServerEncoding == TFtpServerEncoding::Latin1 ? TFtpServerEncoding::Latin1
-                                                                   : TFtpServerEncoding::Utf8;
+                                                                  : TFtpServerEncoding::Utf8;
 }
 
 bool TCustomFtpCli::ToWire(const std::string& display, std::string& wire, std::string& error) const

@@ -16,15 +16,9 @@ namespace {
 
 // --- Characters and numbers ----------------------------------------------
 
-bool IsDigit(char c)
-{
-    return c >= '0' && c <= '9';
-}
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-bool IsSpace(char c)
-{
-    return c == ' ' || c == '\t';
-}
+bool IsSpace(char c) { return c == ' ' || c == '\t'; }
 
 using ftpascii::EqualsNoCase;
 using ftpascii::Lower;
@@ -83,10 +77,7 @@ std::string_view Trim(std::string_view text)
 
 // --- Calendar ------------------------------------------------------------
 
-bool IsLeapYear(int year)
-{
-    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
-}
+bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
 
 int DaysInMonth(int year, int month)
 {
@@ -198,10 +189,7 @@ bool ReadClock(std::string_view text, TFtpTime& time)
     return true;
 }
 
-bool ReadYear(std::string_view text, int& year)
-{
-    return text.size() == 4 && ReadSmall(text, year) && year >= 1000;
-}
+bool ReadYear(std::string_view text, int& year) { return text.size() == 4 && ReadSmall(text, year) && year >= 1000; }
 
 // --- Tokens --------------------------------------------------------------
 
@@ -340,8 +328,7 @@ struct TDateMatch {
 
 // A month-day-(time or year) date at `index` ("Jan 5 12:34", "Jan 05 2024"),
 // or day-month-(time or year) ("5 Jan 12:34", written by some locales).
-bool ReadMonthDate(const TTokens& tokens, std::size_t index, const TFtpTime& now, TFtpTime& time,
-                   TDateMatch& match)
+bool ReadMonthDate(const TTokens& tokens, std::size_t index, const TFtpTime& now, TFtpTime& time, TDateMatch& match)
 {
     if (index + 2 >= tokens.Count())
         return false;
@@ -608,8 +595,8 @@ std::size_t ReadDosClock(const TTokens& tokens, std::size_t index, TFtpTime& tim
     std::string_view text = tokens.Text(index);
     std::string_view half;
     std::size_t used = 1;
-    if (text.size() > 2 && (EqualsNoCase(text.substr(text.size() - 2), "AM") ||
-                            EqualsNoCase(text.substr(text.size() - 2), "PM"))) {
+    if (text.size() > 2 &&
+        (EqualsNoCase(text.substr(text.size() - 2), "AM") || EqualsNoCase(text.substr(text.size() - 2), "PM"))) {
         half = text.substr(text.size() - 2);
         text.remove_suffix(2);
     } else if (EqualsNoCase(tokens.Text(index + 1), "AM") || EqualsNoCase(tokens.Text(index + 1), "PM")) {
@@ -726,8 +713,7 @@ bool ReadMlsdTime(std::string_view text, TFtpTime& time)
     ReadSmall(text.substr(8, 2), result.Hour);
     ReadSmall(text.substr(10, 2), result.Minute);
     ReadSmall(text.substr(12, 2), result.Second);
-    if (!ValidDate(result.Year, result.Month, result.Day) ||
-        !ValidTime(result.Hour, result.Minute, result.Second))
+    if (!ValidDate(result.Year, result.Month, result.Day) || !ValidTime(result.Hour, result.Minute, result.Second))
         return false;
     if (!fraction.empty()) {
         std::string milli(fraction.substr(0, 3));
@@ -744,7 +730,12 @@ bool ReadMlsdTime(std::string_view text, TFtpTime& time)
 }
 
 // How sure a fact makes us of the owner or group: a name beats a number.
-enum TOwnerSource : std::uint8_t { ownerNone, ownerId, ownerNumber, ownerName };
+enum TOwnerSource : std::uint8_t {
+    ownerNone,
+    ownerId,
+    ownerNumber,
+    ownerName
+};
 
 struct TMlsdState {
     TOwnerSource OwnerSource = ownerNone;
@@ -873,8 +864,7 @@ std::int64_t FtpTimeToUnix(const TFtpTime& time)
 {
     if (!time.HasDate || time.Month < 1 || time.Month > 12)
         return 0;
-    return DaysFromCivil(time.Year, time.Month, time.Day) * 86400 + time.Hour * 3600 + time.Minute * 60 +
-           time.Second;
+    return DaysFromCivil(time.Year, time.Month, time.Day) * 86400 + time.Hour * 3600 + time.Minute * 60 + time.Second;
 }
 
 TFtpTime FtpTimeFromUnix(std::int64_t seconds)
@@ -958,8 +948,8 @@ TFtpLineResult ParseMlsdLine(std::string_view line, TFtpListEntry& entry)
     }
     if (result.Mode >= 0)
         result.Permissions = ModeText(state.ModeLetter, result.Mode);
-    if (result.Role == TFtpEntryRole::Child && (result.Type == TFtpEntryType::Directory ||
-                                                result.Type == TFtpEntryType::Unknown))
+    if (result.Role == TFtpEntryRole::Child &&
+        (result.Type == TFtpEntryType::Directory || result.Type == TFtpEntryType::Unknown))
         SetRoleFromName(result);
     result.Format = TFtpListFormat::Mlsd;
     entry = std::move(result);

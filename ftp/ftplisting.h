@@ -51,11 +51,11 @@ struct TFtpTime {
     int Minute = 0;
     int Second = 0;
     int Millisecond = 0;
-    bool HasDate = false;    // false: no time at all
-    bool YearKnown = false;  // false: the listing gave no year; Year was inferred
-    bool TimeKnown = false;  // the time of day (hours and minutes) was given
+    bool HasDate = false;   // false: no time at all
+    bool YearKnown = false; // false: the listing gave no year; Year was inferred
+    bool TimeKnown = false; // the time of day (hours and minutes) was given
     bool SecondsKnown = false;
-    bool Utc = false;        // the server said the time is UTC (MLSD)
+    bool Utc = false; // the server said the time is UTC (MLSD)
 };
 
 // Seconds since 1970-01-01 00:00:00 when the fields are read as UTC; 0 when
@@ -76,7 +76,7 @@ struct TFtpListEntry {
     // (from the listing, or built from the MLSD unix.mode fact); a NetWare
     // rights text such as "[RWCEAFMS]" for NetWare lines.
     std::string Permissions;
-    int Mode = -1; // permission bits 07777 when known, else -1
+    int Mode = -1;    // permission bits 07777 when known, else -1
     std::string Perm; // the MLSD "perm" fact as given (e.g. "adfrw")
     std::string Owner;
     std::string Group;
@@ -115,11 +115,11 @@ std::vector<TFtpListEntry> ParseListing(std::string_view text, bool mlsd, const 
 
 // A FEAT reply, read (RFC 2389): one feature per line after the first.
 struct TFtpFeatures {
-    bool Received = false;   // the server answered FEAT with a positive reply
+    bool Received = false; // the server answered FEAT with a positive reply
     bool Utf8 = false;
     bool Epsv = false;
     bool Eprt = false;
-    bool Mlst = false;       // MLST and MLSD
+    bool Mlst = false; // MLST and MLSD
     bool Mfmt = false;
     bool Mdtm = false;
     bool Size = false;

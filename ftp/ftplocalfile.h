@@ -8,7 +8,11 @@
 
 class TFtpLocalFile {
 public:
-    enum class Mode { Read, Create, Update };
+    enum class Mode {
+        Read,
+        Create,
+        Update
+    };
 
     // Read: open for reading. Create: create or empty the file for writing.
     // Update: open an existing file for writing (nothing is truncated).

@@ -4,12 +4,6 @@
 
 #include "ftp/customftpcli.h"
 
-void TCustomFtpCli::MlsdAsync()
-{
-    HighLevelAsync(ftpMlsdAsync, {ftpFctPort, ftpFctMlsd});
-}
+void TCustomFtpCli::MlsdAsync() { HighLevelAsync(ftpMlsdAsync, {ftpFctPort, ftpFctMlsd}); }
 
-void TCustomFtpCli::ExecMlsdAsync()
-{
-    ExecTransferAsync(ftpMlsdAsync);
-}
+void TCustomFtpCli::ExecMlsdAsync() { ExecTransferAsync(ftpMlsdAsync); }

@@ -11,10 +11,7 @@ constexpr char32_t EscapeBase = 0xEF00;
 constexpr char32_t EscapeFirst = EscapeBase + 0x80;
 constexpr char32_t EscapeLast = EscapeBase + 0xFF;
 
-bool IsEscape(char32_t c)
-{
-    return c >= EscapeFirst && c <= EscapeLast;
-}
+bool IsEscape(char32_t c) { return c >= EscapeFirst && c <= EscapeLast; }
 
 using ftpascii::EqualsNoCase;
 using ftpascii::Lower;

@@ -26,7 +26,7 @@
 
 // The "Server encoding" of a profile. The numeric values are stored.
 enum class TFtpServerEncoding : std::uint8_t {
-    Auto = 0,  // UTF-8 when the server offers UTF8 in FEAT, else Latin-1
+    Auto = 0, // UTF-8 when the server offers UTF8 in FEAT, else Latin-1
     Utf8 = 1,
     Latin1 = 2,
 };

@@ -8,16 +8,10 @@
 
 namespace {
 
-bool IsBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // Every reply code a server may send has three digits from 1xx to 5xx.
-bool IsReplyCode(std::int64_t number)
-{
-    return number >= 100 && number <= 599;
-}
+bool IsReplyCode(std::int64_t number) { return number >= 100 && number <= 599; }
 
 // What a line with any other number counts as: a failing reply, so that
 // neither the match against the accepted codes nor a narrowing to 16 bits

@@ -24,20 +24,11 @@ std::int64_t AnnouncedSize(const std::string& reply)
 
 // --- retrieval -------------------------------------------------------------------
 
-void TCustomFtpCli::ExecGetAsync()
-{
-    ExecTransferAsync(ftpGetAsync);
-}
+void TCustomFtpCli::ExecGetAsync() { ExecTransferAsync(ftpGetAsync); }
 
-void TCustomFtpCli::ExecDirAsync()
-{
-    ExecTransferAsync(ftpDirAsync);
-}
+void TCustomFtpCli::ExecDirAsync() { ExecTransferAsync(ftpDirAsync); }
 
-void TCustomFtpCli::ExecLsAsync()
-{
-    ExecTransferAsync(ftpLsAsync);
-}
+void TCustomFtpCli::ExecLsAsync() { ExecTransferAsync(ftpLsAsync); }
 
 void TCustomFtpCli::ExecTransferAsync(TFtpRequest rqType)
 {
@@ -247,8 +238,8 @@ void TCustomFtpCli::DataSocketSessionClosed(std::uint16_t error)
     FData->DataClosed = true;
     FData->CloseError = error;
     FData->CloseLocalFile();
-    if (FData->Direction() == TFtpDataChannel::TDirection::Send && !FData->EndOfFile &&
-        !FData->AbortRequested && error == 0)
+    if (FData->Direction() == TFtpDataChannel::TDirection::Send && !FData->EndOfFile && !FData->AbortRequested &&
+        error == 0)
         FData->Fail(426, "Transfer incomplete: " + std::to_string(FData->Taken()) + " of " +
                              std::to_string(FData->ToSend) + " bytes sent");
     CheckTransferDone();

@@ -53,8 +53,7 @@ std::string TimeVal(std::int64_t seconds)
 {
     const TFtpTime t = FtpTimeFromUnix(seconds);
     char text[32];
-    std::snprintf(text, sizeof(text), "%04d%02d%02d%02d%02d%02d", t.Year, t.Month, t.Day, t.Hour, t.Minute,
-                  t.Second);
+    std::snprintf(text, sizeof(text), "%04d%02d%02d%02d%02d%02d", t.Year, t.Month, t.Day, t.Hour, t.Minute, t.Second);
     return text;
 }
 

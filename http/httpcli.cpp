@@ -19,15 +19,11 @@ std::string Lower(std::string s)
     return s;
 }
 
-bool IsTlsError(std::uint16_t error)
-{
-    return error == WSocketErrSsl || error == WSocketErrSslCertificate;
-}
+bool IsTlsError(std::uint16_t error) { return error == WSocketErrSsl || error == WSocketErrSslCertificate; }
 
 } // namespace
 
-THttpCli::THttpCli()
-    : receiveBuffer_(ReceiveBufferSize + 1, '\0'), postBuffer_(PostBufferSize, '\0')
+THttpCli::THttpCli() : receiveBuffer_(ReceiveBufferSize + 1, '\0'), postBuffer_(PostBufferSize, '\0')
 {
     window_ = std::make_unique<THiddenWindow>([this, alive = alive_](TMessage& msg) {
         // An exception from a user handler must not unwind through the
@@ -257,8 +253,7 @@ void THttpCli::AskCertificate()
     certificatePending_ = false;
     const std::shared_ptr<bool> alive = alive_;
     const std::uint32_t serial = requestSerial_;
-    const TSslTrustAnswer answer =
-        OnCertificateCheck ? OnCertificateCheck(this, certificateQuestion_) : sslTrustCancel;
+    const TSslTrustAnswer answer = OnCertificateCheck ? OnCertificateCheck(this, certificateQuestion_) : sslTrustCancel;
     if (!*alive || serial != requestSerial_ || state_ == httpReady || state_ == httpAborting || requestEnded_)
         return; // aborted while the question was open
     const std::string fingerprint = certificateQuestion_.Cert.Fingerprint;
@@ -324,8 +319,7 @@ void THttpCli::WndProc(TMessage& Msg)
             SetState(httpReady);
         break;
     case LoginMsg:
-        if (static_cast<std::uint32_t>(Msg.WParam) == requestSerial_ && state_ != httpReady &&
-            state_ != httpAborting)
+        if (static_cast<std::uint32_t>(Msg.WParam) == requestSerial_ && state_ != httpReady && state_ != httpAborting)
             Login();
         break;
     case CertificateMsg:
@@ -441,8 +435,7 @@ void THttpCli::SocketDnsLookupDone(std::uint16_t Error)
         // error number: their own message says more than "No Error", and
         // the completion must not read as a success.
         requestDoneError_ = static_cast<std::uint16_t>(error != 0 ? error : WSAEINVAL);
-        reasonPhrase_ = "can't connect: " +
-                        (error != 0 ? ErrorText(static_cast<std::uint16_t>(error)) : e.Message());
+        reasonPhrase_ = "can't connect: " + (error != 0 ? ErrorText(static_cast<std::uint16_t>(error)) : e.Message());
         localClose_ = true;
         httpSocket_->Close();
         SocketSessionClosed(0);

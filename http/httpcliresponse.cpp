@@ -14,22 +14,17 @@ namespace {
 
 std::string LowerCase(std::string s)
 {
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return s;
 }
 
 std::string UpperCase(std::string s)
 {
-    std::transform(s.begin(), s.end(), s.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
     return s;
 }
 
-bool StartsWith(const std::string& s, const char* prefix)
-{
-    return s.compare(0, std::strlen(prefix), prefix) == 0;
-}
+bool StartsWith(const std::string& s, const char* prefix) { return s.compare(0, std::strlen(prefix), prefix) == 0; }
 
 // Strict decimal parse: digits only (surrounding blanks allowed).
 bool ParseInt64(const std::string& text, std::int64_t& value)
@@ -97,7 +92,8 @@ void THttpCli::ReceiveData()
     const std::uint32_t serial = requestSerial_;
     while (receiveCount_ > 0 && serial == requestSerial_) {
         char* const start = receiveBuffer_.data();
-        const char* const lf = static_cast<const char*>(std::memchr(start, '\n', static_cast<std::size_t>(receiveCount_)));
+        const char* const lf = static_cast<const char*>(
+            std::memchr(start, '\n', static_cast<std::size_t>(receiveCount_)));
         if (lf == nullptr)
             break;
         std::size_t lineLen = static_cast<std::size_t>(lf - start);

@@ -23,8 +23,7 @@ enum THttpErrorCode : std::uint16_t {
 
 class EHttpException : public Exception {
 public:
-    EHttpException(const std::string& message, std::uint16_t errorCode)
-        : Exception(message), errorCode_(errorCode) {}
+    EHttpException(const std::string& message, std::uint16_t errorCode) : Exception(message), errorCode_(errorCode) {}
 
     std::uint16_t ErrorCode() const { return errorCode_; }
 

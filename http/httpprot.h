@@ -189,7 +189,11 @@ protected:
     TWSocket& HttpSocket() { return *httpSocket_; }
 
 private:
-    enum class TLineHandler { Header, Body, Tunnel };
+    enum class TLineHandler {
+        Header,
+        Body,
+        Tunnel
+    };
 
     void DoRequestSync(THttpRequest RqType);
     void DoRequestAsync(THttpRequest RqType);

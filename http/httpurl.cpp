@@ -75,10 +75,7 @@ std::string EncodeBase64(const unsigned char* data, std::int64_t length)
     return out;
 }
 
-char UUChar(unsigned sixBits)
-{
-    return sixBits == 0 ? '`' : static_cast<char>(32 + sixBits);
-}
+char UUChar(unsigned sixBits) { return sixBits == 0 ? '`' : static_cast<char>(32 + sixBits); }
 
 std::string EncodeUU(const unsigned char* data, std::int64_t length)
 {
@@ -114,8 +111,8 @@ void CivilFromDays(std::int64_t z, int& year, unsigned& month, unsigned& day)
 
 } // namespace
 
-void ParseURL(const std::string& URL, std::string& Proto, std::string& User, std::string& Pass,
-              std::string& Host, std::string& Port, std::string& Path)
+void ParseURL(const std::string& URL, std::string& Proto, std::string& User, std::string& Pass, std::string& Host,
+              std::string& Port, std::string& Path)
 {
     Proto.clear();
     User.clear();
@@ -213,8 +210,8 @@ std::string RFC1123_Date(TDateTime D)
     const std::int64_t secs = msOfDay / 1000;
     char text[64];
     std::snprintf(text, sizeof text, "%.3s, %02u %.3s %04d %02d:%02d:%02d", DayNames + weekday * 3, day,
-                  MonthNames + (month - 1) * 3, year, static_cast<int>(secs / 3600),
-                  static_cast<int>(secs / 60 % 60), static_cast<int>(secs % 60));
+                  MonthNames + (month - 1) * 3, year, static_cast<int>(secs / 3600), static_cast<int>(secs / 60 % 60),
+                  static_cast<int>(secs % 60));
     return text;
 }
 

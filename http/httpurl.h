@@ -20,8 +20,8 @@ enum THttpEncoding : int {
 // rules below derive). A literal IPv6 host is written in brackets
 // ("http://[::1]:8080/x", "[::1]:2121") and comes out without them ("::1"),
 // as sockets take it; a bare one ("ftp://::1/") is all host, no port.
-void ParseURL(const std::string& URL, std::string& Proto, std::string& User, std::string& Pass,
-              std::string& Host, std::string& Port, std::string& Path);
+void ParseURL(const std::string& URL, std::string& Proto, std::string& User, std::string& Pass, std::string& Host,
+              std::string& Port, std::string& Path);
 
 // A host as a URL or a Host header writes it: a literal IPv6 address in
 // brackets ("[::1]"), anything else as it is.

@@ -178,7 +178,7 @@ bool TCustomLineWSocket::TriggerDataAvailable(std::uint16_t Error)
     // Read past the line layer (it would serve held bytes); the bytes are
     // counted in ReadCount when the handler receives them.
     const int got = TCustomSslWSocket::DoRecv(FLineBuffer.data() + FLineBufferCount,
-                                                int(std::min<std::int64_t>(waiting, 0x7FFFFFFF)), 0);
+                                              int(std::min<std::int64_t>(waiting, 0x7FFFFFFF)), 0);
     if (got <= 0) {
         if (got < 0)
             FLastError = WSocket_WSAGetLastError();

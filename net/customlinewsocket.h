@@ -37,7 +37,11 @@ protected:
     void WMTriggerDataAvailable(TMessage& msg);
 
     // Outcome of offering the current line to the handler.
-    enum class TOffer { Done, Stalled, Gone };
+    enum class TOffer {
+        Done,
+        Stalled,
+        Gone
+    };
     // Offers the current line (FLineLength bytes at the front) until the
     // handler has read it, no handler takes it (dropped), line mode goes off,
     // or the handler reads nothing (Stalled: the line stays for later).

@@ -203,10 +203,7 @@ void TCustomSocksWSocket::WndProc(TMessage& MsgRec)
     }
 }
 
-void TCustomSocksWSocket::SocksReadNotification(std::uint16_t Error)
-{
-    SocksDataAvailable(Error);
-}
+void TCustomSocksWSocket::SocksReadNotification(std::uint16_t Error) { SocksDataAvailable(Error); }
 
 void TCustomSocksWSocket::SocksCloseNotification(std::uint16_t Error)
 {
@@ -231,7 +228,8 @@ void TCustomSocksWSocket::SocksCloseNotification(std::uint16_t Error)
         TCustomWSocket::WndProc(close);
         return;
     }
-    DataAvailableError(Error != 0 ? std::int32_t(Error) : std::int32_t(WSAECONNABORTED), "socks server closed the connection");
+    DataAvailableError(Error != 0 ? std::int32_t(Error) : std::int32_t(WSAECONNABORTED),
+                       "socks server closed the connection");
 }
 
 void TCustomSocksWSocket::TriggerSessionConnected(std::uint16_t Error)

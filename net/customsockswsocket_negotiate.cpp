@@ -108,8 +108,8 @@ void TCustomSocksWSocket::SocksDoConnect()
 void TCustomSocksWSocket::SocksDoConnect4()
 {
     const bool levelA = FSocksLevel == "4A";
-    const std::size_t length =
-        (levelA ? Socks4AFixed + FAddrText.size() : std::size_t(Socks4Fixed)) + FSocksUsercode.size();
+    const std::size_t length = (levelA ? Socks4AFixed + FAddrText.size() : std::size_t(Socks4Fixed)) +
+                               FSocksUsercode.size();
     if (length > std::size_t(SocksRequestSize)) {
         DataAvailableError(SocksErrorRequestTooLong, levelA ? TooLong4A : TooLong4);
         return;

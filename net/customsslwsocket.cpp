@@ -80,10 +80,7 @@ bool IsNumericAddress(const std::string& name)
 
 constexpr std::size_t ReadAheadSize = 128 * 1024;
 
-int ProtocolVersion(TSslVersion v)
-{
-    return v == sslTls13 ? TLS1_3_VERSION : TLS1_2_VERSION;
-}
+int ProtocolVersion(TSslVersion v) { return v == sslTls13 ? TLS1_3_VERSION : TLS1_2_VERSION; }
 
 } // namespace
 
@@ -253,8 +250,8 @@ void TCustomSslWSocket::SslHandshakeFinished()
     FSslReused = SSL_session_reused(ssl) == 1;
     FSslPeerCert = DescribeCertificate(SSL_get0_peer_certificate(ssl));
     FSslPeerCert.VerifyResult = FSslPeerCert.Present ? SSL_get_verify_result(ssl) : X509_V_ERR_UNSPECIFIED;
-    FSslPeerCert.VerifyReason =
-        FSslPeerCert.Present ? CertificateErrorText(FSslPeerCert.VerifyResult) : "the server sent no certificate";
+    FSslPeerCert.VerifyReason = FSslPeerCert.Present ? CertificateErrorText(FSslPeerCert.VerifyResult)
+                                                     : "the server sent no certificate";
     if (FSslReused && !FSslSession && FSslResumeSession)
         FSslSession = FSslResumeSession;
 

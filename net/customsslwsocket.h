@@ -39,10 +39,10 @@ enum TSslVersion : int {
 };
 
 enum TSslState : int {
-    sslNone = 0,        // no TLS on this connection
+    sslNone = 0, // no TLS on this connection
     sslHandshaking = 1,
     sslEstablished = 2,
-    sslShutdown = 3,    // close_notify sent or received
+    sslShutdown = 3, // close_notify sent or received
     sslFailed = 4,
 };
 

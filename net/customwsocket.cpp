@@ -78,10 +78,7 @@ TCustomWSocket::~TCustomWSocket()
     FWindow.reset();
 }
 
-HWND TCustomWSocket::MessageWindow() const
-{
-    return FWindow ? FWindow->Handle() : 0;
-}
+HWND TCustomWSocket::MessageWindow() const { return FWindow ? FWindow->Handle() : 0; }
 
 void TCustomWSocket::WndProc(TMessage& MsgRec)
 {
@@ -138,10 +135,7 @@ void TCustomWSocket::HandleBackGroundException(const std::exception& E)
     }
 }
 
-void TCustomWSocket::WMCloseDelayed(TMessage&)
-{
-    Close();
-}
+void TCustomWSocket::WMCloseDelayed(TMessage&) { Close(); }
 
 void TCustomWSocket::WMRelease(TMessage&)
 {
@@ -152,20 +146,11 @@ void TCustomWSocket::WMRelease(TMessage&)
     delete this;
 }
 
-void TCustomWSocket::CloseDelayed()
-{
-    PostMessage(MessageWindow(), WM_CLOSE_DELAYED, 0, 0);
-}
+void TCustomWSocket::CloseDelayed() { PostMessage(MessageWindow(), WM_CLOSE_DELAYED, 0, 0); }
 
-void TCustomWSocket::Release()
-{
-    PostMessage(MessageWindow(), WM_WSOCKET_RELEASE, 0, 0);
-}
+void TCustomWSocket::Release() { PostMessage(MessageWindow(), WM_WSOCKET_RELEASE, 0, 0); }
 
-void TCustomWSocket::ThrowTestException()
-{
-    PostMessage(MessageWindow(), WM_TRIGGER_EXCEPTION, 0, 0);
-}
+void TCustomWSocket::ThrowTestException() { PostMessage(MessageWindow(), WM_TRIGGER_EXCEPTION, 0, 0); }
 
 void TCustomWSocket::AssignDefaultValue()
 {
@@ -323,10 +308,7 @@ void TCustomWSocket::RaiseExceptionFmt(const char* Fmt, ...)
     RaiseException(text);
 }
 
-void TCustomWSocket::TriggerError()
-{
-    Fire(OnError, this);
-}
+void TCustomWSocket::TriggerError() { Fire(OnError, this); }
 
 void TCustomWSocket::SocketError(const std::string& FunctionName)
 {
@@ -360,20 +342,11 @@ void TCustomWSocket::TriggerChangeState(TSocketState OldState, TSocketState NewS
     Fire(OnChangeState, this, OldState, NewState);
 }
 
-void TCustomWSocket::TriggerSessionConnected(std::uint16_t Error)
-{
-    Fire(OnSessionConnected, this, Error);
-}
+void TCustomWSocket::TriggerSessionConnected(std::uint16_t Error) { Fire(OnSessionConnected, this, Error); }
 
-void TCustomWSocket::TriggerSessionAvailable(std::uint16_t Error)
-{
-    Fire(OnSessionAvailable, this, Error);
-}
+void TCustomWSocket::TriggerSessionAvailable(std::uint16_t Error) { Fire(OnSessionAvailable, this, Error); }
 
-void TCustomWSocket::TriggerSessionClosed(std::uint16_t Error)
-{
-    Fire(OnSessionClosed, this, Error);
-}
+void TCustomWSocket::TriggerSessionClosed(std::uint16_t Error) { Fire(OnSessionClosed, this, Error); }
 
 bool TCustomWSocket::TriggerDataAvailable(std::uint16_t Error)
 {
@@ -383,15 +356,9 @@ bool TCustomWSocket::TriggerDataAvailable(std::uint16_t Error)
     return true;
 }
 
-void TCustomWSocket::TriggerDataSent(std::uint16_t Error)
-{
-    Fire(OnDataSent, this, Error);
-}
+void TCustomWSocket::TriggerDataSent(std::uint16_t Error) { Fire(OnDataSent, this, Error); }
 
-void TCustomWSocket::TriggerDNSLookupDone(std::uint16_t Error)
-{
-    Fire(OnDnsLookupDone, this, Error);
-}
+void TCustomWSocket::TriggerDNSLookupDone(std::uint16_t Error) { Fire(OnDnsLookupDone, this, Error); }
 
 // --- Waiting ------------------------------------------------------------------
 
@@ -414,10 +381,7 @@ bool TCustomWSocket::ProcessMessage()
     return true;
 }
 
-void TCustomWSocket::ProcessMessages()
-{
-    ProcessMessage();
-}
+void TCustomWSocket::ProcessMessages() { ProcessMessage(); }
 
 void TCustomWSocket::MessageLoop()
 {
@@ -439,10 +403,7 @@ void TCustomWSocket::WaitForEvents(int MaxWaitMs)
 
 // --- Timers -------------------------------------------------------------------
 
-bool TCustomWSocket::TimerIsSet(const timeval& tvp)
-{
-    return tvp.tv_sec != 0 || tvp.tv_usec != 0;
-}
+bool TCustomWSocket::TimerIsSet(const timeval& tvp) { return tvp.tv_sec != 0 || tvp.tv_usec != 0; }
 
 void TCustomWSocket::TimerClear(timeval& tvp)
 {

@@ -185,8 +185,7 @@ protected:
     virtual void TriggerDNSLookupDone(std::uint16_t Error);
     virtual void TriggerError();
     virtual int DoRecv(void* Buffer, int BufferSize, int Flags);
-    virtual int DoRecvFrom(SOCKET FHSocket, void* Buffer, int BufferSize, int Flags, sockaddr_in& From,
-                           int& FromLen);
+    virtual int DoRecvFrom(SOCKET FHSocket, void* Buffer, int BufferSize, int Flags, sockaddr_in& From, int& FromLen);
 
     // The addresses Connect tries, in order, for the host text Addr (when
     // Addr is the first answer of the last DnsLookup, every address of that

@@ -67,10 +67,7 @@ void TCustomWSocket::InternalClose(bool bShut, std::uint16_t Error)
     }
 }
 
-void TCustomWSocket::Close()
-{
-    InternalClose(true, 0);
-}
+void TCustomWSocket::Close() { InternalClose(true, 0); }
 
 void TCustomWSocket::Abort()
 {

@@ -76,8 +76,7 @@ void TCustomWSocket::SetLingerOption()
     linger li{};
     li.l_onoff = FLingerOnOff == wsLingerOn ? 1 : 0;
     li.l_linger = FLingerTimeout & 0xFFFF;
-    if (WSocket_setsockopt(FSocketHandle, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&li),
-                           sizeof li) != 0)
+    if (WSocket_setsockopt(FSocketHandle, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char*>(&li), sizeof li) != 0)
         SocketError("setsockopt(SO_LINGER)");
 }
 
@@ -391,8 +390,8 @@ int TCustomWSocket::ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From,
 int TCustomWSocket::ReceiveFrom(void* Buffer, int BufferSize, sockaddr_storage& From, int& FromLen)
 {
     ++FRecvCalls;
-    const int result =
-        WSocket_recvfrom(FSocketHandle, Buffer, BufferSize, 0, reinterpret_cast<sockaddr*>(&From), &FromLen);
+    const int result = WSocket_recvfrom(FSocketHandle, Buffer, BufferSize, 0, reinterpret_cast<sockaddr*>(&From),
+                                        &FromLen);
     if (result < 0)
         FLastError = WSocket_WSAGetLastError();
     else

@@ -18,10 +18,7 @@ constexpr std::int32_t BulkBlockSize = 256 * 1024;
 
 // --- Sending ------------------------------------------------------------------
 
-void TCustomWSocket::DeleteBufferedData()
-{
-    FSendQueue.clear();
-}
+void TCustomWSocket::DeleteBufferedData() { FSendQueue.clear(); }
 
 void TCustomWSocket::PutDataInSendBuffer(const void* Data, int Len)
 {
@@ -49,10 +46,7 @@ void TCustomWSocket::PutDataInSendBuffer(const void* Data, int Len)
     }
 }
 
-void TCustomWSocket::PutStringInSendBuffer(const std::string& Str)
-{
-    PutDataInSendBuffer(Str.data(), int(Str.size()));
-}
+void TCustomWSocket::PutStringInSendBuffer(const std::string& Str) { PutDataInSendBuffer(Str.data(), int(Str.size())); }
 
 int TCustomWSocket::Send(const void* Data, int Len)
 {
@@ -64,8 +58,7 @@ int TCustomWSocket::Send(const void* Data, int Len)
     FSendQueueEmpty = false;
     const TAliveToken alive = FAlive;
     int offset = 0;
-    const bool queueDrained =
-        FSendQueue.empty() || (FSendQueue.size() == 1 && FSendQueue.front()->DataCount() == 0);
+    const bool queueDrained = FSendQueue.empty() || (FSendQueue.size() == 1 && FSendQueue.front()->DataCount() == 0);
     if (Len >= BulkSendThreshold && FSocketType == SOCK_STREAM && !FInTryToSend && queueDrained) {
         offset = SendDirect(Data, Len);
         if (offset < 0 || !*alive)
@@ -83,10 +76,7 @@ int TCustomWSocket::Send(const void* Data, int Len)
     return Len > 0 ? Len : 0;
 }
 
-int TCustomWSocket::SendStr(const std::string& Str)
-{
-    return Send(Str.data(), int(Str.size()));
-}
+int TCustomWSocket::SendStr(const std::string& Str) { return Send(Str.data(), int(Str.size())); }
 
 int TCustomWSocket::RealSend(const void* Data, int Len)
 {
@@ -216,8 +206,8 @@ void TCustomWSocket::TryToSend()
 int TCustomWSocket::SendTo(const sockaddr_storage& Dest, int DestLen, const void* Data, int Len)
 {
     const int length = std::min<int>(DestLen, int(sizeof Dest));
-    const int result =
-        WSocket_sendto(FSocketHandle, Data, Len, FSendFlags, reinterpret_cast<const sockaddr*>(&Dest), length);
+    const int result = WSocket_sendto(FSocketHandle, Data, Len, FSendFlags, reinterpret_cast<const sockaddr*>(&Dest),
+                                      length);
     if (result > 0 && OnSendData) {
         const TSendData handler = OnSendData;
         handler(this, result);
@@ -227,8 +217,8 @@ int TCustomWSocket::SendTo(const sockaddr_storage& Dest, int DestLen, const void
 
 int TCustomWSocket::SendTo(const sockaddr_in& Dest, int DestLen, const void* Data, int Len)
 {
-    const int result = WSocket_sendto(FSocketHandle, Data, Len, FSendFlags,
-                                      reinterpret_cast<const sockaddr*>(&Dest), DestLen);
+    const int result = WSocket_sendto(FSocketHandle, Data, Len, FSendFlags, reinterpret_cast<const sockaddr*>(&Dest),
+                                      DestLen);
     if (result > 0 && OnSendData) {
         const TSendData handler = OnSendData;
         handler(this, result);

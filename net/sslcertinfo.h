@@ -11,12 +11,12 @@
 typedef struct x509_st X509;
 
 struct TSslCertInfo {
-    bool Present = false;       // the peer sent a certificate
-    std::string Subject;        // RFC 2253 form, e.g. "CN=example.org,O=Example"
+    bool Present = false; // the peer sent a certificate
+    std::string Subject;  // RFC 2253 form, e.g. "CN=example.org,O=Example"
     std::string Issuer;
-    std::string ValidFrom;      // "2026-12-08 20:00:00 UTC"
+    std::string ValidFrom; // "2026-12-08 20:00:00 UTC"
     std::string ValidTo;
-    std::string Fingerprint;    // SHA-256, upper-case hex pairs joined by ':'
+    std::string Fingerprint; // SHA-256, upper-case hex pairs joined by ':'
     bool SelfSigned = false;
     // Outcome of the verification: 0 (X509_V_OK) when the chain is trusted
     // and the name matches; otherwise the X509_V_ERR_* code and its text.

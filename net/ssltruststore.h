@@ -27,7 +27,11 @@ struct TSslTrustQuestion {
 
 class TSslTrustStore {
 public:
-    enum TMatch { trustUnknown, trustMatches, trustChanged };
+    enum TMatch {
+        trustUnknown,
+        trustMatches,
+        trustChanged
+    };
 
     // "host:port", the host in lower case.
     static std::string Key(const std::string& Host, const std::string& Port);

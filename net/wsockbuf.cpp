@@ -3,10 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-TBuffer::TBuffer(std::int32_t Size)
-{
-    SetBufSize(Size);
-}
+TBuffer::TBuffer(std::int32_t Size) { SetBufSize(Size); }
 
 void TBuffer::SetBufSize(std::int32_t NewSize)
 {

@@ -25,8 +25,8 @@ bool IsWritableFolder(const QString& folder)
 
 } // namespace
 
-QString ResolveApplicationFolder(const QString& tarvikHome, const QString& executableFolder,
-                                 const QString& xdgDataHome, const QString& homeFolder)
+QString ResolveApplicationFolder(const QString& tarvikHome, const QString& executableFolder, const QString& xdgDataHome,
+                                 const QString& homeFolder)
 {
     if (!tarvikHome.isEmpty())
         return QDir::cleanPath(QDir(tarvikHome).absolutePath());
@@ -47,9 +47,6 @@ QString ApplicationFolder()
     return folder;
 }
 
-QString ApplicationFile(const QString& name)
-{
-    return ApplicationFolder() + QLatin1Char('/') + name;
-}
+QString ApplicationFile(const QString& name) { return ApplicationFolder() + QLatin1Char('/') + name; }
 
 } // namespace appfolder

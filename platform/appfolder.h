@@ -15,8 +15,8 @@ QString ApplicationFolder();
 
 // The rule above on given values, without creating anything: the folder
 // that ApplicationFolder() picks for them.
-QString ResolveApplicationFolder(const QString& tarvikHome, const QString& executableFolder,
-                                 const QString& xdgDataHome, const QString& homeFolder);
+QString ResolveApplicationFolder(const QString& tarvikHome, const QString& executableFolder, const QString& xdgDataHome,
+                                 const QString& homeFolder);
 
 // ApplicationFolder() + "/" + name.
 QString ApplicationFile(const QString& name);

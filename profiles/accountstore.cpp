@@ -36,8 +36,8 @@ void FillQuickConnectList(QComboBox& combo, const QString& folder)
 }
 
 void SaveAccount(const TRegistrySet& store, const QString& name, bool proxy, const QString& proxyName,
-                 const QString& host, const QString& user, const QString& password, const QString& port,
-                 bool anonymous, bool passive, bool passiveMode, const TSiteChoices& choices)
+                 const QString& host, const QString& user, const QString& password, const QString& port, bool anonymous,
+                 bool passive, bool passiveMode, const TSiteChoices& choices)
 {
     const QString file = QString::fromStdString(store.FileName());
     const bool inKeyring = !name.trimmed().isEmpty() && passwordvault::Store(file, name, password);
@@ -76,8 +76,7 @@ void LoadQuickConnectFields(const TRegistrySet& store, const QString& name, TSit
     store.LoadQuickConnect(name.toStdString(), fields);
     if (name.isEmpty())
         return;
-    fields.SitePassword =
-        AccountPassword(store, name, QString::fromStdString(fields.SitePassword)).toStdString();
+    fields.SitePassword = AccountPassword(store, name, QString::fromStdString(fields.SitePassword)).toStdString();
 }
 
 QString PasswordStorageText()

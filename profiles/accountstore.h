@@ -20,8 +20,8 @@ TRegistrySet AccountStore(const QString& folder = QString());
 // move there too. Without one the file keeps it, as always. Throws like
 // TRegistrySet::SaveProfile.
 void SaveAccount(const TRegistrySet& store, const QString& name, bool proxy, const QString& proxyName,
-                 const QString& host, const QString& user, const QString& password, const QString& port,
-                 bool anonymous, bool passive, bool passiveMode, const TSiteChoices& choices = {});
+                 const QString& host, const QString& user, const QString& password, const QString& port, bool anonymous,
+                 bool passive, bool passiveMode, const TSiteChoices& choices = {});
 // Removes a profile from the file and its password from the keyring.
 void DeleteAccount(const TRegistrySet& store, const QString& name);
 // The password of a stored profile: the file's, or the keyring's when the

@@ -30,5 +30,5 @@ TFolderLock::TFolderLock(const std::string& folder)
 TFolderLock::~TFolderLock()
 {
     if (fd_ >= 0)
-        ::close(fd_);  // releases the lock
+        ::close(fd_); // releases the lock
 }

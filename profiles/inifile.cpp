@@ -267,8 +267,7 @@ std::optional<std::string> TIniFile::Read(const std::string& section, const std:
     return std::nullopt;
 }
 
-std::string TIniFile::ReadString(const std::string& section, const std::string& key,
-                                 const std::string& fallback) const
+std::string TIniFile::ReadString(const std::string& section, const std::string& key, const std::string& fallback) const
 {
     return Read(section, key).value_or(fallback);
 }

@@ -37,8 +37,7 @@ public:
     std::vector<std::string> SectionNames() const;
     bool HasSection(const std::string& section) const;
     std::optional<std::string> Read(const std::string& section, const std::string& key) const;
-    std::string ReadString(const std::string& section, const std::string& key,
-                           const std::string& fallback) const;
+    std::string ReadString(const std::string& section, const std::string& key, const std::string& fallback) const;
     // A decimal or "0x" hexadecimal integer, optionally signed; anything else,
     // an empty value included, gives the fallback.
     int ReadInteger(const std::string& section, const std::string& key, int fallback) const;
@@ -57,13 +56,17 @@ public:
     void Save() const;
 
 private:
-    enum class TLineKind { Other, Section, Key };
+    enum class TLineKind {
+        Other,
+        Section,
+        Key
+    };
     struct TLine {
         TLineKind kind = TLineKind::Other;
-        std::string text;    // the line as it stands in the file
-        std::string name;    // section or key name, trimmed
-        std::string folded;  // the name case-folded, for matching
-        std::string value;   // key lines: the value as read
+        std::string text;   // the line as it stands in the file
+        std::string name;   // section or key name, trimmed
+        std::string folded; // the name case-folded, for matching
+        std::string value;  // key lines: the value as read
     };
 
     static TLine ParseLine(const std::string& line);

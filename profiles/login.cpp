@@ -221,8 +221,8 @@ void TLogForm::ButHelpClick() { THelpFile::ShowTopic(QStringLiteral("IDH_login")
 void TLogForm::List_ProfClick()
 {
     LoadProfileFields(hooks_.Folder, SelectedProfileName(*List_Prof),
-                      {Edit_Name, CheckProxy, Proxy_Edit, Host_Edit, User_Edit, Pass_Edit, Port_Edit, AnonBox, PassiveBox,
-                       EncryptionBox, EncodingBox});
+                      {Edit_Name, CheckProxy, Proxy_Edit, Host_Edit, User_Edit, Pass_Edit, Port_Edit, AnonBox,
+                       PassiveBox, EncryptionBox, EncodingBox});
 }
 
 void TLogForm::List_ProfDblClick()

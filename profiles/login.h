@@ -36,9 +36,9 @@ public:
     bool ConnectChosen() const { return !NoConnect; }
     const TSiteFields& SiteFields() const { return fields_; }
 
-    void Button1Click();  // Connect
-    void Button2Click();  // Cancel
-    void Button3Click();  // Profiles
+    void Button1Click(); // Connect
+    void Button2Click(); // Cancel
+    void Button3Click(); // Profiles
     void ButHelpClick();
     void List_ProfClick();
     void List_ProfDblClick();

@@ -43,8 +43,7 @@ bool IsBlankName(const std::string& name)
 
 } // namespace
 
-TRegistrySet::TRegistrySet(std::string folder, TNotice notice)
-    : folder_(std::move(folder)), notice_(std::move(notice))
+TRegistrySet::TRegistrySet(std::string folder, TNotice notice) : folder_(std::move(folder)), notice_(std::move(notice))
 {
 }
 
@@ -72,12 +71,10 @@ std::vector<std::string>& TRegistrySet::GetProfileNames(std::vector<std::string>
     return list;
 }
 
-std::vector<std::string>& TRegistrySet::LoadProfile(std::vector<std::string>& list,
-                                                    const std::string& name) const
+std::vector<std::string>& TRegistrySet::LoadProfile(std::vector<std::string>& list, const std::string& name) const
 {
     if (name.empty()) {
-        Notify("Corrupt data",
-               "The data for this account has become corrupted. Please create the account again.");
+        Notify("Corrupt data", "The data for this account has become corrupted. Please create the account again.");
         return list;
     }
     TIniFile file(FileName());
@@ -135,32 +132,30 @@ bool TRegistrySet::LoadPassiveMode(const std::string& name) const
 }
 
 void TRegistrySet::SaveProfile(const std::string& name, bool proxy, const std::string& proxyName,
-                               const std::string& hostName, const std::string& userName,
-                               const std::string& password, const std::string& port, bool anonymous,
-                               bool passive) const
+                               const std::string& hostName, const std::string& userName, const std::string& password,
+                               const std::string& port, bool anonymous, bool passive) const
 {
     SaveProfile(name, proxy, proxyName, hostName, userName, password, port, anonymous, passive, passive);
 }
 
 void TRegistrySet::SaveProfile(const std::string& name, bool proxy, const std::string& proxyName,
-                               const std::string& hostName, const std::string& userName,
-                               const std::string& password, const std::string& port, bool anonymous,
-                               bool passive, bool passiveMode) const
+                               const std::string& hostName, const std::string& userName, const std::string& password,
+                               const std::string& port, bool anonymous, bool passive, bool passiveMode) const
 {
     Save(name, proxy, proxyName, hostName, userName, password, port, anonymous, passive, passiveMode, std::nullopt);
 }
 
 void TRegistrySet::SaveProfile(const std::string& name, bool proxy, const std::string& proxyName,
-                               const std::string& hostName, const std::string& userName,
-                               const std::string& password, const std::string& port, bool anonymous,
-                               bool passive, bool passiveMode, const TSiteChoices& choices) const
+                               const std::string& hostName, const std::string& userName, const std::string& password,
+                               const std::string& port, bool anonymous, bool passive, bool passiveMode,
+                               const TSiteChoices& choices) const
 {
     Save(name, proxy, proxyName, hostName, userName, password, port, anonymous, passive, passiveMode, choices);
 }
 
-void TRegistrySet::Save(const std::string& name, bool proxy, const std::string& proxyName,
-                        const std::string& hostName, const std::string& userName, const std::string& password,
-                        const std::string& port, bool anonymous, bool passive, bool passiveMode,
+void TRegistrySet::Save(const std::string& name, bool proxy, const std::string& proxyName, const std::string& hostName,
+                        const std::string& userName, const std::string& password, const std::string& port,
+                        bool anonymous, bool passive, bool passiveMode,
                         const std::optional<TSiteChoices>& choices) const
 {
     if (IsBlankName(name)) {

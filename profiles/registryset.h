@@ -57,22 +57,19 @@ public:
     // shows "No Account Name" and writes nothing. Throws
     // Exception("Unable to write to <file>") when the file cannot be written;
     // the file is then as it was before.
-    void SaveProfile(const std::string& name, bool proxy, const std::string& proxyName,
-                     const std::string& hostName, const std::string& userName,
-                     const std::string& password, const std::string& port, bool anonymous,
+    void SaveProfile(const std::string& name, bool proxy, const std::string& proxyName, const std::string& hostName,
+                     const std::string& userName, const std::string& password, const std::string& port, bool anonymous,
                      bool passive) const;
     // The same with the passive-mode choice of its own: "Passive" keeps the
     // value older readers connect with, "PassiveMode" holds `passiveMode`.
-    void SaveProfile(const std::string& name, bool proxy, const std::string& proxyName,
-                     const std::string& hostName, const std::string& userName,
-                     const std::string& password, const std::string& port, bool anonymous,
+    void SaveProfile(const std::string& name, bool proxy, const std::string& proxyName, const std::string& hostName,
+                     const std::string& userName, const std::string& password, const std::string& port, bool anonymous,
                      bool passive, bool passiveMode) const;
     // The same with the encryption and server-encoding choices, all in one
     // replacement of the file. The overloads above leave those two keys as
     // they stand.
-    void SaveProfile(const std::string& name, bool proxy, const std::string& proxyName,
-                     const std::string& hostName, const std::string& userName,
-                     const std::string& password, const std::string& port, bool anonymous,
+    void SaveProfile(const std::string& name, bool proxy, const std::string& proxyName, const std::string& hostName,
+                     const std::string& userName, const std::string& password, const std::string& port, bool anonymous,
                      bool passive, bool passiveMode, const TSiteChoices& choices) const;
 
     // Rewrites only the password of a stored profile (an empty one when the

@@ -231,6 +231,6 @@ void TSettForm::ButCancelClick() { close(); }
 void TSettForm::List_ProfClick()
 {
     LoadProfileFields(hooks_.Folder, SelectedProfileName(*List_Prof),
-                      {Edit_Name, CheckProxy, Proxy_Edit, Edit_Host, Edit_User, Edit_Pass, Port_Edit, AnonBox, PassiveBox,
-                       EncryptionBox, EncodingBox});
+                      {Edit_Name, CheckProxy, Proxy_Edit, Edit_Host, Edit_User, Edit_Pass, Port_Edit, AnonBox,
+                       PassiveBox, EncryptionBox, EncodingBox});
 }

@@ -13,7 +13,7 @@ struct TSiteFields {
     std::string SitePassword;
     std::string SitePort = "21";
     bool SitePassive = false;
-    bool SiteProxy = false;  // SiteHost names an FTP proxy, not the server
+    bool SiteProxy = false; // SiteHost names an FTP proxy, not the server
     TFtpEncryption SiteEncryption = TFtpEncryption::None;
     TFtpServerEncoding SiteEncoding = TFtpServerEncoding::Auto;
 };

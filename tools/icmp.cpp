@@ -31,10 +31,7 @@ TICMP::SocketLibrary::~SocketLibrary()
         ws_WSACleanup();
 }
 
-void TICMP::LibraryDeleter::operator()(void* module) const
-{
-    IcmpFreeLibrary(module);
-}
+void TICMP::LibraryDeleter::operator()(void* module) const { IcmpFreeLibrary(module); }
 
 TICMP::EchoHandle::~EchoHandle()
 {
@@ -50,12 +47,9 @@ TICMP::TICMP()
     if (!FLibrary)
         throw TICMPException("Unable to register icmp.dll");
 
-    FIcmpCreateFile =
-        reinterpret_cast<IcmpCreateFileProc>(IcmpGetProcAddress(FLibrary.get(), "IcmpCreateFile"));
-    FIcmpCloseHandle =
-        reinterpret_cast<IcmpCloseHandleProc>(IcmpGetProcAddress(FLibrary.get(), "IcmpCloseHandle"));
-    FIcmpSendEcho =
-        reinterpret_cast<IcmpSendEchoProc>(IcmpGetProcAddress(FLibrary.get(), "IcmpSendEcho"));
+    FIcmpCreateFile = reinterpret_cast<IcmpCreateFileProc>(IcmpGetProcAddress(FLibrary.get(), "IcmpCreateFile"));
+    FIcmpCloseHandle = reinterpret_cast<IcmpCloseHandleProc>(IcmpGetProcAddress(FLibrary.get(), "IcmpCloseHandle"));
+    FIcmpSendEcho = reinterpret_cast<IcmpSendEchoProc>(IcmpGetProcAddress(FLibrary.get(), "IcmpSendEcho"));
     if (!FIcmpCreateFile || !FIcmpCloseHandle || !FIcmpSendEcho)
         throw TICMPException("Error loading dll functions");
 
@@ -215,9 +209,8 @@ int TICMP::Ping()
     options.Ttl = std::uint8_t(FTTL & 0xFF);
     // A negative time-out would read as some 49 days of frozen window.
     const std::uint32_t timeout = FTimeout < 0 ? 0 : std::uint32_t(FTimeout);
-    const std::uint32_t replies =
-        FIcmpSendEcho(FEchoHandle.handle, FIPAddress, payload.data(), std::uint16_t(size),
-                      &options, reply.data(), std::uint32_t(reply.size()), timeout);
+    const std::uint32_t replies = FIcmpSendEcho(FEchoHandle.handle, FIPAddress, payload.data(), std::uint16_t(size),
+                                                &options, reply.data(), std::uint32_t(reply.size()), timeout);
     FLastError = std::int32_t(IcmpGetLastError());
     std::memcpy(&FReply, reply.data(), sizeof FReply);
 
@@ -244,8 +237,8 @@ int TICMP::PingIPv6()
     const std::uint32_t timeout = FTimeout < 0 ? 0 : std::uint32_t(FTimeout);
     IP_STATUS status = IP_SUCCESS;
     std::string whyNot;
-    const std::uint32_t replies = Icmp6SendEcho(FIPv6Target, payload.data(), std::uint16_t(size), FTTL & 0xFF,
-                                                timeout, FReply, status, whyNot);
+    const std::uint32_t replies = Icmp6SendEcho(FIPv6Target, payload.data(), std::uint16_t(size), FTTL & 0xFF, timeout,
+                                                FReply, status, whyNot);
     FLastError = std::int32_t(status);
     if (!whyNot.empty())
         TriggerDisplay(whyNot);
@@ -253,39 +246,61 @@ int TICMP::PingIPv6()
     return int(replies);
 }
 
-std::string TICMP::GetErrorString() const
-{
-    return ErrorText(FLastError);
-}
+std::string TICMP::GetErrorString() const { return ErrorText(FLastError); }
 
 std::string TICMP::ErrorText(std::int32_t code)
 {
     switch (code) {
-    case 0: return "No error";
-    case IP_BUF_TOO_SMALL: return "Buffer too small";
-    case IP_DEST_NET_UNREACHABLE: return "Destination network unreachable";
-    case IP_DEST_HOST_UNREACHABLE: return "Destination host unreachable";
-    case IP_DEST_PROT_UNREACHABLE: return "Destination protocol unreachable";
-    case IP_DEST_PORT_UNREACHABLE: return "Destination port unreachable";
-    case IP_NO_RESOURCES: return "No resources";
-    case IP_BAD_OPTION: return "Bad option";
-    case IP_HW_ERROR: return "Hardware error";
-    case IP_PACKET_TOO_BIG: return "Packet too big";
-    case IP_REQ_TIMED_OUT: return "Request timed out";
-    case IP_BAD_REQ: return "Bad request";
-    case IP_BAD_ROUTE: return "Bad route";
-    case IP_TTL_EXPIRED_TRANSIT: return "TTL expired in transit";
-    case IP_TTL_EXPIRED_REASSEM: return "TTL expired in reassembly";
-    case IP_PARAM_PROBLEM: return "Parameter problem";
-    case IP_SOURCE_QUENCH: return "Source quench";
-    case IP_OPTION_TOO_BIG: return "Option too big";
-    case IP_BAD_DESTINATION: return "Bad Destination";
-    case IP_ADDR_DELETED: return "Address deleted";
-    case IP_SPEC_MTU_CHANGE: return "Spec MTU change";
-    case IP_MTU_CHANGE: return "MTU change";
-    case IP_GENERAL_FAILURE: return "General failure";
-    case IP_PENDING: return "Pending";
-    default: return "ICMP error #" + std::to_string(code);
+    case 0:
+        return "No error";
+    case IP_BUF_TOO_SMALL:
+        return "Buffer too small";
+    case IP_DEST_NET_UNREACHABLE:
+        return "Destination network unreachable";
+    case IP_DEST_HOST_UNREACHABLE:
+        return "Destination host unreachable";
+    case IP_DEST_PROT_UNREACHABLE:
+        return "Destination protocol unreachable";
+    case IP_DEST_PORT_UNREACHABLE:
+        return "Destination port unreachable";
+    case IP_NO_RESOURCES:
+        return "No resources";
+    case IP_BAD_OPTION:
+        return "Bad option";
+    case IP_HW_ERROR:
+        return "Hardware error";
+    case IP_PACKET_TOO_BIG:
+        return "Packet too big";
+    case IP_REQ_TIMED_OUT:
+        return "Request timed out";
+    case IP_BAD_REQ:
+        return "Bad request";
+    case IP_BAD_ROUTE:
+        return "Bad route";
+    case IP_TTL_EXPIRED_TRANSIT:
+        return "TTL expired in transit";
+    case IP_TTL_EXPIRED_REASSEM:
+        return "TTL expired in reassembly";
+    case IP_PARAM_PROBLEM:
+        return "Parameter problem";
+    case IP_SOURCE_QUENCH:
+        return "Source quench";
+    case IP_OPTION_TOO_BIG:
+        return "Option too big";
+    case IP_BAD_DESTINATION:
+        return "Bad Destination";
+    case IP_ADDR_DELETED:
+        return "Address deleted";
+    case IP_SPEC_MTU_CHANGE:
+        return "Spec MTU change";
+    case IP_MTU_CHANGE:
+        return "MTU change";
+    case IP_GENERAL_FAILURE:
+        return "General failure";
+    case IP_PENDING:
+        return "Pending";
+    default:
+        return "ICMP error #" + std::to_string(code);
     }
 }
 

@@ -101,10 +101,7 @@ std::string TPing::ErrorString() const { return FIcmp ? FIcmp->GetErrorString() 
 std::string TPing::HostName() const { return FIcmp ? FIcmp->HostName() : std::string(); }
 std::string TPing::HostIP() const { return FIcmp ? FIcmp->HostIP() : std::string(); }
 
-int TPing::Ping()
-{
-    return FIcmp ? FIcmp->Ping() : 0;
-}
+int TPing::Ping() { return FIcmp ? FIcmp->Ping() : 0; }
 
 void TPing::DnsLookup(const std::string& hostName)
 {
@@ -131,11 +128,10 @@ void TPing::DnsLookup(const std::string& hostName)
         return;
     }
 
-    FDnsLookupHandle = ws_WSAAsyncGetAddrInfo(FWindow->Handle(), WM_ASYNCGETHOSTBYNAME, hostName.c_str(),
-                                              AF_UNSPEC, FDnsLookupBuffer, sizeof FDnsLookupBuffer);
+    FDnsLookupHandle = ws_WSAAsyncGetAddrInfo(FWindow->Handle(), WM_ASYNCGETHOSTBYNAME, hostName.c_str(), AF_UNSPEC,
+                                              FDnsLookupBuffer, sizeof FDnsLookupBuffer);
     if (FDnsLookupHandle == 0)
-        throw Exception(hostName + ": can't start DNS lookup, error #" +
-                        std::to_string(ws_WSAGetLastError()));
+        throw Exception(hostName + ": can't start DNS lookup, error #" + std::to_string(ws_WSAGetLastError()));
 }
 
 void TPing::CancelDnsLookup()
@@ -143,8 +139,7 @@ void TPing::CancelDnsLookup()
     if (FDnsLookupHandle == 0)
         return;
     if (ws_WSACancelAsyncRequest(FDnsLookupHandle) != 0)
-        throw Exception("WSACancelAsyncRequest failed, error #" +
-                        std::to_string(ws_WSAGetLastError()));
+        throw Exception("WSACancelAsyncRequest failed, error #" + std::to_string(ws_WSAGetLastError()));
     FDnsLookupHandle = 0;
     TriggerDnsLookupDone(WSAEINTR);
 }

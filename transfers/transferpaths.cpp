@@ -85,10 +85,7 @@ std::string JoinRemotePath(const std::string& dir, const std::string& name)
     return dir.back() == '/' ? dir + name : dir + "/" + name;
 }
 
-std::string JoinLocalPath(const std::string& dir, const std::string& name)
-{
-    return JoinRemotePath(dir, name);
-}
+std::string JoinLocalPath(const std::string& dir, const std::string& name) { return JoinRemotePath(dir, name); }
 
 bool LocalFolderInside(const std::string& root, const std::string& dir)
 {

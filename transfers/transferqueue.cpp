@@ -12,8 +12,7 @@ namespace {
 
 std::int64_t NowMs()
 {
-    return std::chrono::duration_cast<std::chrono::milliseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -173,8 +172,8 @@ TTransferId TTransferQueue::AddDownloadInto(const std::string& remoteFolder, con
     return AddItem(std::move(item));
 }
 
-TTransferId TTransferQueue::AddUploadInto(const std::string& localFolder, const std::string& remoteFolder,
-                                          int maxDepth, std::string* why)
+TTransferId TTransferQueue::AddUploadInto(const std::string& localFolder, const std::string& remoteFolder, int maxDepth,
+                                          std::string* why)
 {
     std::string normal;
     if (remoteFolder.empty() || remoteFolder[0] != '/' || !NormalizeRemotePath(remoteFolder, normal)) {
@@ -200,9 +199,8 @@ TTransferId TTransferQueue::AddUploadInto(const std::string& localFolder, const 
     return first;
 }
 
-bool TTransferQueue::AddLocalTree(const std::string& localDir, const std::string& remoteDir,
-                                  const TTransferItem& proto, TTransferId parent, int depth, int maxDepth,
-                                  std::string* why)
+bool TTransferQueue::AddLocalTree(const std::string& localDir, const std::string& remoteDir, const TTransferItem& proto,
+                                  TTransferId parent, int depth, int maxDepth, std::string* why)
 {
     std::unique_ptr<DIR, DirCloser> dir(::opendir(localDir.c_str()));
     if (!dir) {
@@ -297,10 +295,7 @@ const TTransferItem* TTransferQueue::Find(TTransferId id) const
     return found == index_.end() ? nullptr : &items_[found->second];
 }
 
-TTransferItem* TTransferQueue::FindMutable(TTransferId id)
-{
-    return const_cast<TTransferItem*>(Find(id));
-}
+TTransferItem* TTransferQueue::FindMutable(TTransferId id) { return const_cast<TTransferItem*>(Find(id)); }
 
 void TTransferQueue::Notify(const TTransferItem& item)
 {

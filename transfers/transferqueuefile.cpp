@@ -180,7 +180,8 @@ bool TTransferQueue::Load(const std::string& path, std::string& error)
     }
     const QJsonObject root = doc.object();
     if (root.value(QLatin1String("format")).toString() != QLatin1String(FormatName) ||
-        root.value(QLatin1String("version")).toInt() != FormatVersion || !root.value(QLatin1String("items")).isArray()) {
+        root.value(QLatin1String("version")).toInt() != FormatVersion ||
+        !root.value(QLatin1String("items")).isArray()) {
         error = path + " is not a transfer queue of this version";
         return false;
     }
@@ -207,7 +208,7 @@ bool TTransferQueue::Load(const std::string& path, std::string& error)
         if (direction != QLatin1String("download") && direction != QLatin1String("upload"))
             return bad("direction");
         item.Direction = direction == QLatin1String("upload") ? TTransferDirection::Upload
-                                                             : TTransferDirection::Download;
+                                                              : TTransferDirection::Download;
         if (!GetBytes(o, "local", item.LocalPath) || item.LocalPath.empty())
             return bad("local path");
         if (!GetBytes(o, "remote", item.RemotePath) || item.RemotePath.empty() || item.RemotePath[0] != '/')

@@ -8,7 +8,6 @@
 
 #include <algorithm>
 
-
 TTransferRunner::TTransferRunner(TTransferQueue& queue, const TTransferSite& site, const TTransferSettings& settings)
     : queue_(queue), site_(site), settings_(settings)
 {
@@ -342,15 +341,15 @@ void TTransferRunner::ItemResult(TTransferWorker* worker, TTransferId id, const 
         // is never reported as done.
         const std::int64_t have = TFtpLocalFile::FileSize(item.LocalPath);
         if (have != item.Size) {
-            Transient(id, "The file arrived with " + std::to_string(have) + " of " + std::to_string(item.Size) +
-                              " bytes");
+            Transient(id,
+                      "The file arrived with " + std::to_string(have) + " of " + std::to_string(item.Size) + " bytes");
             Pump();
             return;
         }
     }
     if (item.Direction == TTransferDirection::Upload)
-        remoteNames_[ParentPath(item.RemotePath)][LeafName(item.RemotePath)] =
-            TRemoteName{item.Size, {}, TFtpEntryType::File};
+        remoteNames_[ParentPath(item.RemotePath)][LeafName(item.RemotePath)] = TRemoteName{
+            item.Size, {}, TFtpEntryType::File};
     queue_.SetState(id, TTransferState::Done);
     Pump();
 }

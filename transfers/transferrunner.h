@@ -21,12 +21,17 @@
 #include <string>
 #include <vector>
 
-enum class TConflictAction : std::uint8_t { Overwrite, Resume, Rename, Skip };
+enum class TConflictAction : std::uint8_t {
+    Overwrite,
+    Resume,
+    Rename,
+    Skip
+};
 
 // The target of an item exists: what to do with it.
 struct TConflictQuestion {
     const TTransferItem* Item = nullptr;
-    std::string TargetPath;      // local path (download) or remote path (upload)
+    std::string TargetPath;       // local path (download) or remote path (upload)
     std::int64_t TargetSize = -1; // -1: unknown
     std::int64_t SourceSize = -1;
     bool CanResume = false; // the target is smaller than the source
@@ -98,7 +103,12 @@ private:
     void ItemResult(TTransferWorker* worker, TTransferId id, const TWorkerResult& result);
     void Transient(TTransferId id, const std::string& text);
     // The same-name question for an item whose target exists.
-    enum class Verdict { Go, Resume, Renamed, Settled };
+    enum class Verdict {
+        Go,
+        Resume,
+        Renamed,
+        Settled
+    };
     Verdict Settle(const TTransferItem& item, const std::string& target, std::int64_t targetSize,
                    const TTransferTime& targetTime);
     void RememberRemoteNames(const std::string& dir, const std::vector<TFtpListEntry>& entries);

@@ -123,8 +123,8 @@ bool TTransferRunner::StartDownloadFile(TTransferWorker* worker, TTransferItem i
         }
         bool resume = false;
         if (exists && !item.TargetSettled) {
-            const Verdict verdict =
-                Settle(item, path, std::int64_t(info.st_size), TTransferTime::Exact(std::int64_t(info.st_mtime)));
+            const Verdict verdict = Settle(item, path, std::int64_t(info.st_size),
+                                           TTransferTime::Exact(std::int64_t(info.st_mtime)));
             if (verdict == Verdict::Settled || !StillWanted(worker, item.Id))
                 return false;
             if (verdict == Verdict::Renamed) {
@@ -343,4 +343,3 @@ void TTransferRunner::ExpandRemoteFolder(TTransferId id, const std::vector<TFtpL
     for (TTransferItem& child : folders)
         queue_.AddItem(std::move(child));
 }
-

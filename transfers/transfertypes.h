@@ -64,8 +64,8 @@ struct TTransferItem {
     std::int64_t Size = -1; // -1: unknown
     TTransferState State = TTransferState::Queued;
     std::int64_t BytesDone = 0;
-    std::string ErrorText; // why it failed or was skipped; notes otherwise
-    int Attempts = 0;      // failed attempts so far
+    std::string ErrorText;  // why it failed or was skipped; notes otherwise
+    int Attempts = 0;       // failed attempts so far
     std::string LinkTarget; // for links: the target as the server listed it
     // When the source was last changed, as far as it is known (not saved
     // with the queue).
@@ -76,8 +76,7 @@ struct TTransferItem {
 
     bool Finished() const
     {
-        return State == TTransferState::Done || State == TTransferState::Failed ||
-               State == TTransferState::Skipped;
+        return State == TTransferState::Done || State == TTransferState::Failed || State == TTransferState::Skipped;
     }
 };
 
@@ -113,11 +112,11 @@ struct TTransferSite {
 struct TTransferSettings {
     static constexpr int MinConnections = 1;
     static constexpr int MaxConnections = 10;
-    int Connections = 2;      // worker sessions per site, 1..10
-    int MaxRetries = 3;       // retries of a failed item after its first attempt
-    int BackoffMs = 500;      // wait before reconnecting, times the attempt number
-    int StallSeconds = 60;    // a session silent this long is dropped and retried
-    int MaxDepth = 64;        // folder levels followed below the chosen folder
+    int Connections = 2;   // worker sessions per site, 1..10
+    int MaxRetries = 3;    // retries of a failed item after its first attempt
+    int BackoffMs = 500;   // wait before reconnecting, times the attempt number
+    int StallSeconds = 60; // a session silent this long is dropped and retried
+    int MaxDepth = 64;     // folder levels followed below the chosen folder
 
     int ClampedConnections() const
     {

@@ -21,8 +21,7 @@ TTransferWorker::TTransferWorker(const TTransferSite& site, const TTransferSetti
 {
     watchdog_.setSingleShot(true);
     watchdog_.callOnTimeout(&context_, [this] {
-        const std::string text =
-            "No answer from the server for " + std::to_string(settings_.StallSeconds) + " seconds";
+        const std::string text = "No answer from the server for " + std::to_string(settings_.StallSeconds) + " seconds";
         switch (state_) {
         case State::Connecting:
             ConnectFailed(text, false);
@@ -49,10 +48,7 @@ TTransferWorker::~TTransferWorker()
     retired_.clear();
 }
 
-TFtpServerEncoding TTransferWorker::Encoding() const
-{
-    return ResolveServerEncoding(site_.Encoding, features_.Utf8);
-}
+TFtpServerEncoding TTransferWorker::Encoding() const { return ResolveServerEncoding(site_.Encoding, features_.Utf8); }
 
 void TTransferWorker::Log(const std::string& text)
 {
@@ -448,8 +444,8 @@ void TTransferWorker::JobStepDone(std::uint16_t error)
             FailJob("The folder's links cannot be checked: " + ReplyText(error), PermanentRefusal(error));
             return;
         }
-        const std::vector<TFtpListEntry> plain =
-            ParseListing(listing_, false, FtpTimeFromUnix(std::int64_t(std::time(nullptr))));
+        const std::vector<TFtpListEntry> plain = ParseListing(listing_, false,
+                                                              FtpTimeFromUnix(std::int64_t(std::time(nullptr))));
         std::map<std::string, std::string> links;
         for (const TFtpListEntry& other : plain) {
             if (other.Type == TFtpEntryType::Link)

@@ -34,7 +34,15 @@ struct TWorkerResult {
 
 class TTransferWorker {
 public:
-    enum class State { Offline, Waiting, Connecting, Idle, Busy, Closing, GaveUp };
+    enum class State {
+        Offline,
+        Waiting,
+        Connecting,
+        Idle,
+        Busy,
+        Closing,
+        GaveUp
+    };
     using TDone = std::function<void(const TWorkerResult&)>;
 
     TTransferWorker(const TTransferSite& site, const TTransferSettings& settings, int index);
@@ -73,7 +81,20 @@ public:
     std::function<void(TTransferWorker*, const std::string&)> OnLog;
 
 private:
-    enum class Step { None, Connect, Feat, Type, Cwd, Mkd, List, ListLinks, Size, Get, Put, Quit };
+    enum class Step {
+        None,
+        Connect,
+        Feat,
+        Type,
+        Cwd,
+        Mkd,
+        List,
+        ListLinks,
+        Size,
+        Get,
+        Put,
+        Quit
+    };
 
     void StartSession();
     void RequestDone(std::uint16_t error);
@@ -104,7 +125,12 @@ private:
     std::vector<TFtpListEntry> entries_;
 
     // The job in progress.
-    enum class Job { None, Download, Upload, List };
+    enum class Job {
+        None,
+        Download,
+        Upload,
+        List
+    };
     Job job_ = Job::None;
     std::string remote_;
     std::string local_;

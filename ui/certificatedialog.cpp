@@ -32,9 +32,8 @@ TCertificateDialog::TCertificateDialog(const TCertificatePrompt& prompt, QWidget
     auto* layout = new QVBoxLayout(this);
     auto* top = new QHBoxLayout;
     auto* icon = new QLabel(this);
-    icon->setPixmap(style()
-                        ->standardIcon(changed ? QStyle::SP_MessageBoxCritical : QStyle::SP_MessageBoxWarning)
-                        .pixmap(48, 48));
+    icon->setPixmap(
+        style()->standardIcon(changed ? QStyle::SP_MessageBoxCritical : QStyle::SP_MessageBoxWarning).pixmap(48, 48));
     icon->setAlignment(Qt::AlignTop);
     top->addWidget(icon);
 

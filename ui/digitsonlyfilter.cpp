@@ -47,9 +47,8 @@ bool TDigitsOnlyFilter::Refuses(const QKeyEvent& event)
         break;
     }
     // Clipboard and undo shortcuts are commands, not typed characters.
-    for (const QKeySequence::StandardKey command :
-         {QKeySequence::Copy, QKeySequence::Cut, QKeySequence::Paste, QKeySequence::Undo, QKeySequence::Redo,
-          QKeySequence::SelectAll})
+    for (const QKeySequence::StandardKey command : {QKeySequence::Copy, QKeySequence::Cut, QKeySequence::Paste,
+                                                    QKeySequence::Undo, QKeySequence::Redo, QKeySequence::SelectAll})
         if (event.matches(command))
             return false;
     if (text == QStringLiteral("\b"))

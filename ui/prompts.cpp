@@ -83,8 +83,7 @@ public:
     QMessageBox::StandardButton Question(QWidget* parent, const QString& caption, const QString& text,
                                          QMessageBox::StandardButtons buttons,
                                          QMessageBox::StandardButton defaultButton,
-                                         QMessageBox::StandardButton escapeButton,
-                                         QMessageBox::Icon icon) override
+                                         QMessageBox::StandardButton escapeButton, QMessageBox::Icon icon) override
     {
         QMessageBox box(icon, caption, text, buttons, parent);
         box.setDefaultButton(defaultButton);
@@ -105,8 +104,8 @@ public:
         return QFileDialog::getExistingDirectory(parent, caption, start);
     }
 
-    QString SaveFileName(QWidget* parent, const QString& caption, const QString& start,
-                         const QString& filter, const QString& defaultSuffix) override
+    QString SaveFileName(QWidget* parent, const QString& caption, const QString& start, const QString& filter,
+                         const QString& defaultSuffix) override
     {
         QFileDialog dialog(parent, caption, start, filter);
         dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -116,8 +115,7 @@ public:
         return dialog.selectedFiles().constFirst();
     }
 
-    QString OpenFileName(QWidget* parent, const QString& caption, const QString& start,
-                         const QString& filter) override
+    QString OpenFileName(QWidget* parent, const QString& caption, const QString& start, const QString& filter) override
     {
         return QFileDialog::getOpenFileName(parent, caption, start, filter);
     }
@@ -142,10 +140,7 @@ TShell* installedShell = nullptr;
 
 } // namespace
 
-TCertificateAnswer TPrompts::Certificate(QWidget*, const TCertificatePrompt&)
-{
-    return TCertificateAnswer::Cancel;
-}
+TCertificateAnswer TPrompts::Certificate(QWidget*, const TCertificatePrompt&) { return TCertificateAnswer::Cancel; }
 
 TPrompts& Prompts()
 {

@@ -12,14 +12,19 @@
 class QWidget;
 
 // What to do with a file whose name is already taken at the destination.
-enum class TSameNameAnswer { Overwrite, Resume, Rename, Skip };
+enum class TSameNameAnswer {
+    Overwrite,
+    Resume,
+    Rename,
+    Skip
+};
 
 // A server certificate that failed verification, as the user is asked
 // about it. StoredFingerprint is set only when another certificate was
 // trusted for this host before: the certificate changed.
 struct TCertificatePrompt {
-    QString Host;        // "host:port"
-    QString Reason;      // why the verification failed
+    QString Host;   // "host:port"
+    QString Reason; // why the verification failed
     QString Subject;
     QString Issuer;
     QString ValidFrom;
@@ -28,7 +33,11 @@ struct TCertificatePrompt {
     QString StoredFingerprint;
 };
 
-enum class TCertificateAnswer { Cancel, TrustOnce, TrustAlways };
+enum class TCertificateAnswer {
+    Cancel,
+    TrustOnce,
+    TrustAlways
+};
 
 class TPrompts {
 public:
@@ -40,8 +49,7 @@ public:
 
     // A question (the caller beeps first where the program does). Returns
     // the button chosen; closing the dialog returns `escapeButton`.
-    virtual QMessageBox::StandardButton Question(QWidget* parent, const QString& caption,
-                                                 const QString& text,
+    virtual QMessageBox::StandardButton Question(QWidget* parent, const QString& caption, const QString& text,
                                                  QMessageBox::StandardButtons buttons,
                                                  QMessageBox::StandardButton defaultButton,
                                                  QMessageBox::StandardButton escapeButton,
@@ -49,16 +57,15 @@ public:
 
     // An input box. Returns false when cancelled; `value` holds the initial
     // text on entry and the answer on return.
-    virtual bool Input(QWidget* parent, const QString& caption, const QString& prompt,
-                       QString& value) = 0;
+    virtual bool Input(QWidget* parent, const QString& caption, const QString& prompt, QString& value) = 0;
 
     // Folder selection; an empty result means cancelled.
     virtual QString SelectFolder(QWidget* parent, const QString& caption, const QString& start) = 0;
 
     // Save-file dialog; an empty result means cancelled. `defaultSuffix` is
     // appended when the typed name has none.
-    virtual QString SaveFileName(QWidget* parent, const QString& caption, const QString& start,
-                                 const QString& filter, const QString& defaultSuffix) = 0;
+    virtual QString SaveFileName(QWidget* parent, const QString& caption, const QString& start, const QString& filter,
+                                 const QString& defaultSuffix) = 0;
 
     // Open-file dialog; an empty result means cancelled.
     virtual QString OpenFileName(QWidget* parent, const QString& caption, const QString& start,

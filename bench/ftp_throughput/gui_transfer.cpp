@@ -152,7 +152,7 @@ double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::dura
 
 double CpuSeconds()
 {
-    rusage usage {};
+    rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
@@ -237,7 +237,7 @@ int main(int argc, char** argv)
             // the transfer.
             auto handler = form.FTPC1->OnProgress;
             long long progressEvents = 0;
-            std::chrono::steady_clock::duration inHandler {};
+            std::chrono::steady_clock::duration inHandler{};
             int labelRedraws = 0;
             form.FTPC1->OnProgress = [&](TCustomFtpCli* sender, std::int64_t count, bool& abort) {
                 const auto begin = std::chrono::steady_clock::now();
@@ -262,10 +262,9 @@ int main(int argc, char** argv)
             const long long moved = form.FTPC1->ByteCount();
             const long long onDisk = options.get ? FileSize(options.local) : moved;
             const bool sizeOk = options.size < 0 || (moved == options.size && onDisk == options.size);
-            if (!errors.isEmpty() || prompts.notices != 0 || !sizeOk ||
-                !form.FTPC1->LastResponse().starts_with('2')) {
-                std::fprintf(stderr, "tarvik_bench_gui_transfer: the transfer failed (%lld bytes moved)\n%s\n",
-                             moved, qPrintable(form.Memo1->toPlainText()));
+            if (!errors.isEmpty() || prompts.notices != 0 || !sizeOk || !form.FTPC1->LastResponse().starts_with('2')) {
+                std::fprintf(stderr, "tarvik_bench_gui_transfer: the transfer failed (%lld bytes moved)\n%s\n", moved,
+                             qPrintable(form.Memo1->toPlainText()));
             } else {
                 form.Disconnect1Click();
                 for (int i = 0; i < 50 && form.IsConnected(); ++i)

@@ -30,7 +30,9 @@ bool MakeFiles(const QString& folder, int count)
 {
     const char* suffixes[] = {".txt", ".html", ".png", ".tar.gz", ".cpp", "", ".pdf", ".mp3"};
     for (int i = 0; i < count; ++i) {
-        const QString name = QStringLiteral("%1/file-%2%3").arg(folder).arg(i, 6, 10, QLatin1Char('0'))
+        const QString name = QStringLiteral("%1/file-%2%3")
+                                 .arg(folder)
+                                 .arg(i, 6, 10, QLatin1Char('0'))
                                  .arg(QString::fromLatin1(suffixes[i % 8]));
         QFile file(name);
         if (!file.open(QIODevice::WriteOnly))
@@ -117,8 +119,8 @@ qint64 Median(std::vector<qint64> values)
 
 int main(int argc, char** argv)
 {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen")
-                                                                    : qgetenv("QT_QPA_PLATFORM"));
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? QByteArray("offscreen") : qgetenv("QT_QPA_PLATFORM"));
     // The listing file goes to the application folder: a private one.
     QTemporaryDir home;
     qputenv("TARVIK_HOME", home.path().toLocal8Bit());

@@ -97,7 +97,7 @@ struct TOptions {
 
 double CpuSeconds()
 {
-    rusage usage {};
+    rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
@@ -397,7 +397,8 @@ int main(int argc, char** argv)
                 if (!WaitUntil([&] { return WindowDone(form); }, 3600 * 1000) ||
                     form.TransferQueue().Totals().Done != form.TransferQueue().Totals().Items ||
                     !Compare(into + "/tree", up + "/tree").empty()) {
-                    std::fprintf(stderr, "window upload failed: %s\n%s\n", Compare(into + "/tree", up + "/tree").c_str(),
+                    std::fprintf(stderr, "window upload failed: %s\n%s\n",
+                                 Compare(into + "/tree", up + "/tree").c_str(),
                                  qPrintable(form.Memo1->toPlainText().right(3000)));
                     status = 1;
                     break;
@@ -418,8 +419,8 @@ int main(int argc, char** argv)
         const auto line = [&](const char* direction, const TMeasure& runner, const TMeasure& window) {
             std::printf("queue_gui server=%s connections=%d direction=%s files=%lld bytes=%lld runner_s=%.3f "
                         "window_s=%.3f ratio=%.3f runner_cpu_s=%.3f window_cpu_s=%.3f\n",
-                        server->Name().c_str(), o.connections, direction, files, bytes, runner.seconds,
-                        window.seconds, runner.seconds / window.seconds, runner.cpu, window.cpu);
+                        server->Name().c_str(), o.connections, direction, files, bytes, runner.seconds, window.seconds,
+                        runner.seconds / window.seconds, runner.cpu, window.cpu);
         };
         line("download", runnerDown, windowDown);
         line("upload", runnerUp, windowUp);

@@ -31,10 +31,7 @@ namespace {
 
 constexpr int WriteChunk = 64 * 1024;
 
-double Now()
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
+double Now() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
 
 double CpuNow()
 {

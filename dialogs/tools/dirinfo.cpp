@@ -140,9 +140,8 @@ bool TFormDir::LoadListing(const QString& fileName, QString& error)
 
 void TFormDir::Button1Click()
 {
-    const QString fileName =
-        Prompts().SaveFileName(this, QStringLiteral("Save Directory Information"), QString(),
-                               QStringLiteral("Text Files (*.txt)"), QStringLiteral("txt"));
+    const QString fileName = Prompts().SaveFileName(this, QStringLiteral("Save Directory Information"), QString(),
+                                                    QStringLiteral("Text Files (*.txt)"), QStringLiteral("txt"));
     if (fileName.isEmpty())
         return;
     QString error;
@@ -167,12 +166,6 @@ bool TFormDir::SaveLines(const QString& fileName, QString& error) const
     return true;
 }
 
-void TFormDir::Button2Click()
-{
-    close();
-}
+void TFormDir::Button2Click() { close(); }
 
-void TFormDir::Button3Click()
-{
-    ShowToolHelp(QStringLiteral("IDH_dirinfo"));
-}
+void TFormDir::Button3Click() { ShowToolHelp(QStringLiteral("IDH_dirinfo")); }

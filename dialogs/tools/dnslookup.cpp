@@ -150,15 +150,9 @@ void TFormDns::Button2Click()
     SetLookingUp(false);
 }
 
-void TFormDns::Button3Click()
-{
-    close();
-}
+void TFormDns::Button3Click() { close(); }
 
-void TFormDns::Button4Click()
-{
-    ShowToolHelp(QStringLiteral("IDH_dns"));
-}
+void TFormDns::Button4Click() { ShowToolHelp(QStringLiteral("IDH_dns")); }
 
 void TFormDns::Ping1DnsLookupDone(std::uint16_t error)
 {

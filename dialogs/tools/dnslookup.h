@@ -34,7 +34,7 @@ public:
     QLabel* Label3 = nullptr;
     QLineEdit* Edit1 = nullptr;
     QLineEdit* Edit2 = nullptr;
-    QLineEdit* Edit3 = nullptr;  // the IPv6 addresses, comma-separated
+    QLineEdit* Edit3 = nullptr; // the IPv6 addresses, comma-separated
     QPushButton* Button1 = nullptr;
     QPushButton* Button2 = nullptr;
     QPushButton* Button3 = nullptr;

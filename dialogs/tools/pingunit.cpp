@@ -36,10 +36,7 @@ std::int32_t StrToInt(const QString& text)
     return std::int32_t(value);
 }
 
-QString Number(std::int64_t value)
-{
-    return QString::number(value);
-}
+QString Number(std::int64_t value) { return QString::number(value); }
 
 } // namespace
 
@@ -217,31 +214,33 @@ void TFormPing::StartWorker()
                 completed = false;
                 break;
             }
-            QMetaObject::invokeMethod(this, [this, packet] { EchoDone(packet); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                this, [this, packet] { EchoDone(packet); }, Qt::QueuedConnection);
         }
-        QMetaObject::invokeMethod(this, [this, completed] { RunDone(completed); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this, completed] { RunDone(completed); }, Qt::QueuedConnection);
     });
 }
 
-void TFormPing::SendEcho(int)
-{
-    Ping1->Ping();
-}
+void TFormPing::SendEcho(int) { Ping1->Ping(); }
 
 void TFormPing::ReportRequest(std::int32_t size)
 {
-    QMetaObject::invokeMethod(this, [this, size] { Ping1EchoRequest(size); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, size] { Ping1EchoRequest(size); }, Qt::QueuedConnection);
 }
 
 void TFormPing::ReportReply(const TEchoResult& result)
 {
-    QMetaObject::invokeMethod(this, [this, result] { Ping1EchoReply(result); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, result] { Ping1EchoReply(result); }, Qt::QueuedConnection);
 }
 
 void TFormPing::ReportMessage(const std::string& msg)
 {
     const QString text = QString::fromStdString(msg);
-    QMetaObject::invokeMethod(this, [this, text] { Ping1Display(text); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        this, [this, text] { Ping1Display(text); }, Qt::QueuedConnection);
 }
 
 void TFormPing::Ping1EchoRequest(std::int32_t size)
@@ -265,10 +264,7 @@ void TFormPing::Ping1EchoReply(const TEchoResult& result)
     FReturned[FPacket - 1] = false;
 }
 
-void TFormPing::Ping1Display(const QString& msg)
-{
-    Add(QStringLiteral("Message: ") + msg);
-}
+void TFormPing::Ping1Display(const QString& msg) { Add(QStringLiteral("Message: ") + msg); }
 
 void TFormPing::EchoDone(int packet)
 {
@@ -306,15 +302,9 @@ void TFormPing::Add(const QString& text)
     Memo1->verticalScrollBar()->setValue(Memo1->verticalScrollBar()->maximum());
 }
 
-void TFormPing::ButExitClick()
-{
-    close();
-}
+void TFormPing::ButExitClick() { close(); }
 
-void TFormPing::Button1Click()
-{
-    ShowToolHelp(QStringLiteral("IDH_ping"));
-}
+void TFormPing::Button1Click() { ShowToolHelp(QStringLiteral("IDH_ping")); }
 
 void TFormPing::reject()
 {

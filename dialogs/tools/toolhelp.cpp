@@ -14,10 +14,7 @@ TToolHelpHandler& Handler()
 
 } // namespace
 
-void SetToolHelpHandler(TToolHelpHandler handler)
-{
-    Handler() = std::move(handler);
-}
+void SetToolHelpHandler(TToolHelpHandler handler) { Handler() = std::move(handler); }
 
 void ShowToolHelp(const QString& topic)
 {

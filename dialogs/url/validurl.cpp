@@ -354,10 +354,10 @@ void TFormHttp::ButSavClick()
     }
     QGuiApplication::restoreOverrideCursor();
     if (!saved)
-        Prompts().Notice(QStringLiteral("Save Document As"),
-                         QStringLiteral("The document could not be saved to %1:\n%2")
-                             .arg(QDir::toNativeSeparators(target), error),
-                         4);
+        Prompts().Notice(
+            QStringLiteral("Save Document As"),
+            QStringLiteral("The document could not be saved to %1:\n%2").arg(QDir::toNativeSeparators(target), error),
+            4);
 }
 
 void TFormHttp::Button3Click() { close(); }

@@ -41,9 +41,9 @@ public:
 
     // ---- controls, top to bottom ----------------------------------------
     QLabel* Label2 = nullptr;
-    QPlainTextEdit* Memo2 = nullptr;   // "Headers:"
+    QPlainTextEdit* Memo2 = nullptr; // "Headers:"
     QLabel* Label1 = nullptr;
-    QPlainTextEdit* Memo1 = nullptr;   // "Document:"
+    QPlainTextEdit* Memo1 = nullptr; // "Document:"
     QLabel* Label3 = nullptr;
     QLineEdit* EditUrl = nullptr;      // "URL:"
     QRadioButton* RadioHead = nullptr; // "Headers Only"

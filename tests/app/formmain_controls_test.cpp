@@ -48,17 +48,40 @@ protected:
 };
 
 const std::set<QString> kAlwaysEnabled = {
-    QStringLiteral("Profiles1"), QStringLiteral("Exit1"), QStringLiteral("QuickConnect1"),
-    QStringLiteral("Local1"), QStringLiteral("LocalDirectory1"), QStringLiteral("LocalDirectory2"),
-    QStringLiteral("CreateDir1"), QStringLiteral("DeleteDir1"), QStringLiteral("RenameDir1"),
-    QStringLiteral("LocalDirectory3"), QStringLiteral("LocalDirectory4"), QStringLiteral("CreateLocalDirectory1"),
-    QStringLiteral("QuickConnectBar1"), QStringLiteral("MainToolbar1"), QStringLiteral("TransferModeBar1"),
-    QStringLiteral("IconView1"), QStringLiteral("ListView1"), QStringLiteral("SmallIcons1"),
-    QStringLiteral("ReportView1"), QStringLiteral("RefreshLocalListing1"), QStringLiteral("Ping1"),
-    QStringLiteral("DnsLookup1"), QStringLiteral("URLValidation1"), QStringLiteral("AboutTarvik1"),
-    QStringLiteral("HelpContents1"), QStringLiteral("HelpIndex1"), QStringLiteral("VeltraneOnline1"),
-    QStringLiteral("TBDelete"), QStringLiteral("ToolbarButton971"), QStringLiteral("TBRename"),
-    QStringLiteral("TBLgIcons"), QStringLiteral("TBList"), QStringLiteral("TBSmIcons"), QStringLiteral("TBDetails"),
+    QStringLiteral("Profiles1"),
+    QStringLiteral("Exit1"),
+    QStringLiteral("QuickConnect1"),
+    QStringLiteral("Local1"),
+    QStringLiteral("LocalDirectory1"),
+    QStringLiteral("LocalDirectory2"),
+    QStringLiteral("CreateDir1"),
+    QStringLiteral("DeleteDir1"),
+    QStringLiteral("RenameDir1"),
+    QStringLiteral("LocalDirectory3"),
+    QStringLiteral("LocalDirectory4"),
+    QStringLiteral("CreateLocalDirectory1"),
+    QStringLiteral("QuickConnectBar1"),
+    QStringLiteral("MainToolbar1"),
+    QStringLiteral("TransferModeBar1"),
+    QStringLiteral("IconView1"),
+    QStringLiteral("ListView1"),
+    QStringLiteral("SmallIcons1"),
+    QStringLiteral("ReportView1"),
+    QStringLiteral("RefreshLocalListing1"),
+    QStringLiteral("Ping1"),
+    QStringLiteral("DnsLookup1"),
+    QStringLiteral("URLValidation1"),
+    QStringLiteral("AboutTarvik1"),
+    QStringLiteral("HelpContents1"),
+    QStringLiteral("HelpIndex1"),
+    QStringLiteral("VeltraneOnline1"),
+    QStringLiteral("TBDelete"),
+    QStringLiteral("ToolbarButton971"),
+    QStringLiteral("TBRename"),
+    QStringLiteral("TBLgIcons"),
+    QStringLiteral("TBList"),
+    QStringLiteral("TBSmIcons"),
+    QStringLiteral("TBDetails"),
     QStringLiteral("KeepTimes1"),
 };
 
@@ -79,10 +102,10 @@ TEST_F(FormMainControls, ConnectedNothingSelected)
 {
     form->SetControls(true);
     EXPECT_EQ(Enabled(),
-              With(kAlwaysEnabled, {"RefreshRemoteListing1", "Disconnect1", "DirectoryInformation1", "TBGetDir",
-                                    "TBDisconnect", "SendDirectory1", "UploadDir1", "ChangeDirectory1",
-                                    "ChangeDirectory2", "Remote1", "CreateRemoteDirectory1", "CreateDirectory2",
-                                    "UpDirectory1", "UpDirectory2", "SendCommand1"}));
+              With(kAlwaysEnabled,
+                   {"RefreshRemoteListing1", "Disconnect1", "DirectoryInformation1", "TBGetDir", "TBDisconnect",
+                    "SendDirectory1", "UploadDir1", "ChangeDirectory1", "ChangeDirectory2", "Remote1",
+                    "CreateRemoteDirectory1", "CreateDirectory2", "UpDirectory1", "UpDirectory2", "SendCommand1"}));
 }
 
 TEST_F(FormMainControls, LocalSelectionCountsOneAndMany)
@@ -90,9 +113,9 @@ TEST_F(FormMainControls, LocalSelectionCountsOneAndMany)
     Fill(form->List1, 3);
     form->List1->SelectRow(1);
     form->SetControls(false);
-    EXPECT_EQ(Enabled(), With(kAlwaysEnabled, {"Connect1", "TBConnect", "TBQuickConnect", "LocalFile1", "LocalFile3",
-                                               "DeleteFile1", "LocalFile2", "LocalFile4", "RenameFile1",
-                                               "ViewLocalFile1", "ViewFile1"}));
+    EXPECT_EQ(Enabled(), With(kAlwaysEnabled,
+                              {"Connect1", "TBConnect", "TBQuickConnect", "LocalFile1", "LocalFile3", "DeleteFile1",
+                               "LocalFile2", "LocalFile4", "RenameFile1", "ViewLocalFile1", "ViewFile1"}));
 
     form->List1->SelectRow(2);
     form->SetControls(true);
@@ -119,10 +142,11 @@ TEST_F(FormMainControls, RemoteSelectionsNeedTheConnection)
     form->SetControls(true);
     const std::set<QString> one = Enabled();
     for (const char* name :
-         {"DownloadFile1", "TBDownload", "ResumeDownload1", "ResumeDownload2", "DownloadFile2", "RemoteFile1",
-          "RemoteFile2", "RemoteFile3", "RemoteFile4", "DeleteFile2", "RenameFile2", "CHMODFile1", "CHMODFile2",
-          "ViewRemoteFile1", "ViewFile2", "RemoteDirectory1", "RemoteDirectory3", "DeleteDirectory1",
-          "RemoteDirectory2", "RemoteDirectory4", "RenameDirectory1", "CHMODDirectory1", "CHMODDirectory2"})
+         {"DownloadFile1",    "TBDownload",       "ResumeDownload1",  "ResumeDownload2",  "DownloadFile2",
+          "RemoteFile1",      "RemoteFile2",      "RemoteFile3",      "RemoteFile4",      "DeleteFile2",
+          "RenameFile2",      "CHMODFile1",       "CHMODFile2",       "ViewRemoteFile1",  "ViewFile2",
+          "RemoteDirectory1", "RemoteDirectory3", "DeleteDirectory1", "RemoteDirectory2", "RemoteDirectory4",
+          "RenameDirectory1", "CHMODDirectory1",  "CHMODDirectory2"})
         EXPECT_TRUE(one.count(QString::fromLatin1(name))) << name;
     EXPECT_FALSE(one.count(QStringLiteral("Connect1")));
     EXPECT_FALSE(one.count(QStringLiteral("TBConnect")));
@@ -131,7 +155,8 @@ TEST_F(FormMainControls, RemoteSelectionsNeedTheConnection)
     form->RemoteDirs->SelectRow(1);
     form->SetControls(true);
     const std::set<QString> two = Enabled();
-    for (const char* name : {"ViewRemoteFile1", "ViewFile2", "RemoteDirectory2", "RemoteDirectory4", "RenameDirectory1"})
+    for (const char* name :
+         {"ViewRemoteFile1", "ViewFile2", "RemoteDirectory2", "RemoteDirectory4", "RenameDirectory1"})
         EXPECT_FALSE(two.count(QString::fromLatin1(name))) << name;
     for (const char* name : {"DownloadFile1", "RemoteFile2", "CHMODFile1", "RemoteDirectory1", "CHMODDirectory1"})
         EXPECT_TRUE(two.count(QString::fromLatin1(name))) << name;
@@ -266,8 +291,8 @@ TEST_F(FormMainControls, MenusAsDesigned)
               (QStringList{"UploadFile1", "DownloadFile1", "ResumeDownload1", "-", "Delete1>", "-", "Rename1>"}));
     EXPECT_EQ(Layout(form->Directories1), (QStringList{"SendDirectory1", "ChangeDirectory1", "CreateDirectory1>",
                                                        "UpDirectory1", "-", "Delete2>", "-", "Rename2>"}));
-    EXPECT_EQ(Layout(form->Main), (QStringList{"QuickConnectBar1", "MainToolbar1", "TransferModeBar1", "-",
-                                               "IconView1", "ListView1", "SmallIcons1", "ReportView1"}));
+    EXPECT_EQ(Layout(form->Main), (QStringList{"QuickConnectBar1", "MainToolbar1", "TransferModeBar1", "-", "IconView1",
+                                               "ListView1", "SmallIcons1", "ReportView1"}));
     EXPECT_EQ(Layout(form->PopTBDelF),
               (QStringList{"RemoteFile3", "LocalFile3", "-", "RemoteDirectory3", "LocalDirectory3"}));
     EXPECT_EQ(Layout(form->PopRFile1), (QStringList{"DownloadFile2", "ResumeDownload2", "DeleteFile2", "RenameFile2",

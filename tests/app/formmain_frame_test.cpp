@@ -189,8 +189,9 @@ TEST_F(FormMainFrame, CancelledTransfersGetTheirOwnNotice)
     form.connected = false;
     form.DoError(QStringLiteral("Socket send aborted"));
     form.DoError(QStringLiteral("Accepting Canceled"));
-    EXPECT_EQ(prompts.Notices(), (QStringList{QStringLiteral("Transfer canceled|The current file transfer was cancelled!"),
-                                              QStringLiteral("Transfer canceled|The current file transfer was cancelled!")}));
+    EXPECT_EQ(prompts.Notices(),
+              (QStringList{QStringLiteral("Transfer canceled|The current file transfer was cancelled!"),
+                           QStringLiteral("Transfer canceled|The current file transfer was cancelled!")}));
     EXPECT_EQ(prompts.Records()[0].noticeKind, 0);
     EXPECT_EQ(form.aborts, 0);
     EXPECT_EQ(form.StatusText(1), QStringLiteral("Message: Accepting Canceled"));

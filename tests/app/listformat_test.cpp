@@ -49,10 +49,10 @@ TEST(ListFormat, ModelSortsFoldersFirstAndEachColumnByItsKind)
             names << model.Item(row).Caption;
         return names;
     };
-    EXPECT_EQ(order(), (QStringList{"b10", "b9", "zz"}));  // as added until sorted
+    EXPECT_EQ(order(), (QStringList{"b10", "b9", "zz"})); // as added until sorted
     model.sort(0, Qt::AscendingOrder);
     EXPECT_EQ(order(), (QStringList{"zz", "b9", "b10"}));
-    EXPECT_EQ(model.Name(1), QStringLiteral("b9 real"));  // the name travels with its item
+    EXPECT_EQ(model.Name(1), QStringLiteral("b9 real")); // the name travels with its item
     model.sort(0, Qt::DescendingOrder);
     EXPECT_EQ(order(), (QStringList{"zz", "b10", "b9"}));
     model.sort(1, Qt::AscendingOrder);

@@ -138,8 +138,7 @@ protected:
     bool WaitQueueDone(int timeoutMs = 120000)
     {
         return testsupport::WaitFor(
-            [this] { return !form->TransferQueue().HasUnfinished() && !Pane()->QueueStop1->isEnabled(); },
-            timeoutMs);
+            [this] { return !form->TransferQueue().HasUnfinished() && !Pane()->QueueStop1->isEnabled(); }, timeoutMs);
     }
 
     // Right-clicks folder `name` in the remote directories and chooses
@@ -209,8 +208,8 @@ TEST_F(QueueWindowTest, FolderTreesGoDownAndUpThroughTheQueueAndArriveWhole)
     EXPECT_EQ(prompts.Unexpected(), 0);
     EXPECT_EQ(transfertest::CompareTrees(local.filePath("tree").toStdString(), server->Root() + "/up/tree"), "");
     // The remote pane was listed again once the queue had finished.
-    ASSERT_TRUE(testsupport::WaitFor([this] { return RowIndex(form->RemoteDirs, QStringLiteral("tree")).isValid(); },
-                                     5000));
+    ASSERT_TRUE(
+        testsupport::WaitFor([this] { return RowIndex(form->RemoteDirs, QStringLiteral("tree")).isValid(); }, 5000));
 
     // Again: the targets exist now. One same-name question for the whole
     // batch, answered "skip" for all of them: nothing is touched.
@@ -254,7 +253,8 @@ TEST_F(QueueWindowTest, TheQueueIsSavedOnExitOfferedAtTheNextStartAndResumed)
     form->Exit1->trigger();
     EXPECT_FALSE(form->isVisible());
     ASSERT_GE(prompts.Records().size(), 2);
-    EXPECT_TRUE(prompts.Records()[0].text.contains(QStringLiteral("transfer queue"))) << prompts.Records()[0].text.toStdString();
+    EXPECT_TRUE(prompts.Records()[0].text.contains(QStringLiteral("transfer queue")))
+        << prompts.Records()[0].text.toStdString();
     ASSERT_TRUE(QFileInfo::exists(QueueFile()));
     form.reset();
 
@@ -342,7 +342,8 @@ TEST_F(QueueWindowTest, ARefusedFileIsAFailureWithTheServersTextNeverASuccess)
     for (const QString& name : Names(TQueuePane::DoneTab))
         EXPECT_FALSE(name.endsWith(QStringLiteral("locked.bin"))) << name.toStdString();
     EXPECT_TRUE(Names(TQueuePane::DoneTab).join('|').contains(QStringLiteral("/mixed/fine.bin")));
-    EXPECT_TRUE(form->StatusPanel1->text().contains(QStringLiteral("failed"))) << form->StatusPanel1->text().toStdString();
+    EXPECT_TRUE(form->StatusPanel1->text().contains(QStringLiteral("failed")))
+        << form->StatusPanel1->text().toStdString();
 
     // Retry from the failed tab: refused again, and failed again.
     QueueCommand(TQueuePane::FailedTab, Pane()->QueueRetry1);
@@ -368,7 +369,9 @@ TEST_F(QueueWindowTest, MoveToTopAndRemoveReorderTheWaitingItems)
     }
     // The folders' rows (a session may have listed one before the stop).
     const QString root = form->RemoteDir == QLatin1String("/") ? QString() : form->RemoteDir;
-    const auto folders = [this] { return Names(TQueuePane::QueuedTab).filter(QRegularExpression(QStringLiteral("/$"))); };
+    const auto folders = [this] {
+        return Names(TQueuePane::QueuedTab).filter(QRegularExpression(QStringLiteral("/$")));
+    };
     const auto rowOf = [this](const QString& name) { return int(Names(TQueuePane::QueuedTab).indexOf(name)); };
     EXPECT_EQ(folders(), (QStringList{root + "/a/", root + "/b/", root + "/c/"}));
     QueueCommand(TQueuePane::QueuedTab, Pane()->QueueMoveToTop1, rowOf(root + "/c/"));

@@ -100,8 +100,7 @@ TEST(QueuePane, TheMenuOffersWhatFitsTheTabAndTheQueuesState)
     EXPECT_FALSE(pane.QueueRetry1->isEnabled());
 
     std::vector<TTransferId> retried;
-    QObject::connect(&pane, &TQueuePane::RetryRequested,
-                     [&](const std::vector<TTransferId>& ids) { retried = ids; });
+    QObject::connect(&pane, &TQueuePane::RetryRequested, [&](const std::vector<TTransferId>& ids) { retried = ids; });
     pane.Tabs->setCurrentIndex(TQueuePane::FailedTab);
     pane.RowOf(b)->setSelected(true);
     EXPECT_TRUE(pane.QueueRetry1->isEnabled());

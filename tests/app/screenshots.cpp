@@ -74,9 +74,10 @@ void FillSampleRemote(TFormMain& form)
                             {"my file.txt", 1, "42 ", "Dec  1  09:15  "},
                             {"site.tar.gz", 0, "10485760 ", "Nov  30  22:01  "}};
     for (const Sample& file : files)
-        form.RemoteFiles->Items()->Add({QString::fromLatin1(file.name), file.image,
-                                        {QString::fromLatin1(file.size), QString::fromLatin1(file.date),
-                                         QStringLiteral("-rw-r--r-- ")}});
+        form.RemoteFiles->Items()->Add(
+            {QString::fromLatin1(file.name),
+             file.image,
+             {QString::fromLatin1(file.size), QString::fromLatin1(file.date), QStringLiteral("-rw-r--r-- ")}});
     form.SetCaptionConnected(QStringLiteral("ftp.example.org"), QStringLiteral("127.0.0.1"));
     form.Log(QStringLiteral("..Connected to: ftp.example.org - IP (127.0.0.1)"));
     form.Log(QStringLiteral("< 220 Welcome to the example FTP service."));

@@ -53,7 +53,8 @@ TEST_F(CommandTest, DeleteThreeRemoteFilesWithYesToAllListsOnce)
     prompts.AnswerQuestion(QMessageBox::YesToAll);
     form->RemoteFile1Click();
     EXPECT_EQ(prompts.Records().size(), 1);
-    EXPECT_EQ(prompts.Records().value(0).text, QStringLiteral("Are you sure you want to delete the selected file(files)?"));
+    EXPECT_EQ(prompts.Records().value(0).text,
+              QStringLiteral("Are you sure you want to delete the selected file(files)?"));
     EXPECT_EQ(Sent(QStringLiteral("DELE")), 3);
     EXPECT_EQ(Sent(QStringLiteral("LIST")) - listsBefore, 1) << LogText(*form).toStdString();
     EXPECT_EQ(Captions(form->RemoteFiles), QStringList{QStringLiteral("keep")});
@@ -124,8 +125,8 @@ TEST_F(CommandTest, ChmodOfAFileAndADirectory)
     form->CHMODDirectory1Click();
     EXPECT_EQ(Sent(QStringLiteral("SITE chmod 755 pub")), 1);
     EXPECT_EQ(QFileInfo(Remote(QStringLiteral("pub"))).permissions() & 0x0FFF,
-              QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser | QFileDevice::ReadGroup | QFileDevice::ExeGroup |
-                  QFileDevice::ReadOther | QFileDevice::ExeOther);
+              QFileDevice::ReadUser | QFileDevice::WriteUser | QFileDevice::ExeUser | QFileDevice::ReadGroup |
+                  QFileDevice::ExeGroup | QFileDevice::ReadOther | QFileDevice::ExeOther);
 }
 
 TEST_F(CommandTest, SendCommandNoop)

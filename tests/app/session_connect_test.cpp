@@ -287,8 +287,8 @@ TEST_F(SessionTest, RejectedLoginTwiceThenGivenUp)
     prompts.CancelInput();
     prompts.CancelInput();
     form->OpenSession();
-    const QString invalid =
-        QStringLiteral("Invalid Login|You can not connect to the remote host: Invalid Username and Password");
+    const QString invalid = QStringLiteral(
+        "Invalid Login|You can not connect to the remote host: Invalid Username and Password");
     ASSERT_GE(prompts.Notices().size(), 1);
     EXPECT_EQ(prompts.Notices().back(), invalid);
     EXPECT_EQ(prompts.Notices().count(invalid), 1);
@@ -330,11 +330,12 @@ TEST_F(SessionTest, DotsLinksAndUnsafeLinesFromAScriptedServer)
     EXPECT_EQ(files->Item(0).Caption, QStringLiteral("www -> public_html"));
     EXPECT_EQ(files->Name(0), QStringLiteral("www"));
     EXPECT_EQ(files->Item(1).Caption, QStringLiteral("index.html"));
-    EXPECT_EQ(files->Item(1).SubItems,
-              (QStringList{QStringLiteral("1234 "), QStringLiteral("Jan  12  10:30  "), QStringLiteral("-rw-r--r-- ")}));
+    EXPECT_EQ(files->Item(1).SubItems, (QStringList{QStringLiteral("1234 "), QStringLiteral("Jan  12  10:30  "),
+                                                    QStringLiteral("-rw-r--r-- ")}));
     // Shown with the control character made visible; the name itself kept.
     EXPECT_EQ(files->Item(2).Caption, QStringLiteral("bell") + QChar(0x2407) + QStringLiteral("name"));
-    EXPECT_EQ(files->Name(2), QString::fromLatin1("bell\x07" "name"));
+    EXPECT_EQ(files->Name(2), QString::fromLatin1("bell\x07"
+                                                  "name"));
     EXPECT_LE(files->Item(3).Caption.size(), 600);
     EXPECT_EQ(files->Name(3).size(), 100000);
 
@@ -372,7 +373,8 @@ TEST_F(SessionTest, UnreadableListingFileReachesTheErrorDisplay)
     QDir().rmdir(form->ListingFile);
     ASSERT_EQ(prompts.Notices().size(), 1) << LogText(*form).toStdString() << prompts.Records().size();
     EXPECT_TRUE(prompts.Notices().front().startsWith(QStringLiteral("Application Error|")));
-    EXPECT_TRUE(form->StatusText(1).startsWith(QStringLiteral("Message: Cannot open file"))) << form->StatusText(1).toStdString();
+    EXPECT_TRUE(form->StatusText(1).startsWith(QStringLiteral("Message: Cannot open file")))
+        << form->StatusText(1).toStdString();
 }
 
 } // namespace

@@ -72,8 +72,8 @@ TEST_F(TransferTest, UploadThreeFilesWithYesToAll)
     const QString first = form->List1->Items()->Item(form->List1->SelectedRows().front()).Caption;
     form->UploadFile1Click();
     EXPECT_EQ(Questions(), 1);
-    EXPECT_EQ(prompts.Records().value(0).text,
-              QStringLiteral("Do you want the file \"") + first + QStringLiteral("\" to have the same name on the remote host?"));
+    EXPECT_EQ(prompts.Records().value(0).text, QStringLiteral("Do you want the file \"") + first +
+                                                   QStringLiteral("\" to have the same name on the remote host?"));
     for (const QString& name : names)
         EXPECT_EQ(ReadAll(Remote(name)), ReadAll(local.filePath(name))) << name.toStdString();
     QStringList listed = Captions(form->RemoteFiles);
@@ -99,7 +99,8 @@ TEST_F(TransferTest, UploadWithANewNameAndWithAnEmptiedName)
     EXPECT_EQ(ReadAll(Remote(QStringLiteral("renamed.bin"))), ReadAll(local.filePath(first)));
     EXPECT_FALSE(QFile::exists(Remote(first)));
     EXPECT_FALSE(QFile::exists(Remote(second)));
-    EXPECT_EQ(QDir(QString::fromStdString(server->Root())).entryList(QDir::Files), QStringList{QStringLiteral("renamed.bin")});
+    EXPECT_EQ(QDir(QString::fromStdString(server->Root())).entryList(QDir::Files),
+              QStringList{QStringLiteral("renamed.bin")});
     EXPECT_EQ(prompts.Unexpected(), 0);
 }
 
@@ -210,8 +211,7 @@ TEST_F(TransferTest, DirectoryUploadQueuesTheWholeTree)
     // The folder itself arrives under its own name, sub-folders and all,
     // through the queue's own sessions.
     const QString name = QFileInfo(local.path()).fileName();
-    ASSERT_TRUE(testsupport::WaitFor([this] { return form->QueueIdle(); }, 30000))
-        << LogText(*form).toStdString();
+    ASSERT_TRUE(testsupport::WaitFor([this] { return form->QueueIdle(); }, 30000)) << LogText(*form).toStdString();
     EXPECT_EQ(ReadAll(Remote(name + QStringLiteral("/p.bin"))), ReadAll(local.filePath(QStringLiteral("p.bin"))));
     EXPECT_EQ(ReadAll(Remote(name + QStringLiteral("/q.txt"))), ReadAll(local.filePath(QStringLiteral("q.txt"))));
     EXPECT_EQ(ReadAll(Remote(name + QStringLiteral("/nested/deep.bin"))), QByteArray("deep"));
@@ -279,8 +279,9 @@ TEST_F(TransferTest, ZeroLengthUploadAndAsciiMode)
     EXPECT_EQ(QFileInfo(Remote(QStringLiteral("empty.bin"))).size(), 0);
 
     form->SendAFile(local.filePath(QStringLiteral("missing.bin")), QStringLiteral("missing.bin"));
-    EXPECT_EQ(prompts.Notices(), QStringList{QStringLiteral(
-                                     "File doesn't exist!|The file selected file does not exist on your local drive!")});
+    EXPECT_EQ(
+        prompts.Notices(),
+        QStringList{QStringLiteral("File doesn't exist!|The file selected file does not exist on your local drive!")});
 
     // The transfer type is chosen again for every file.
     form->Radio2->setChecked(true);

@@ -111,11 +111,13 @@ TEST_F(WidgetTest, ClickingALocalFolderListsItsFiles)
     form->SetLocalFiles();
     QTreeView* tree = form->Dir1;
     QModelIndex sub;
-    ASSERT_TRUE(testsupport::WaitFor([&] {
-        sub = form->Dir1Model->index(local.filePath(QStringLiteral("sub")));
-        tree->expand(sub.parent());
-        return sub.isValid() && tree->visualRect(sub).isValid();
-    }, 5000));
+    ASSERT_TRUE(testsupport::WaitFor(
+        [&] {
+            sub = form->Dir1Model->index(local.filePath(QStringLiteral("sub")));
+            tree->expand(sub.parent());
+            return sub.isValid() && tree->visualRect(sub).isValid();
+        },
+        5000));
     tree->scrollTo(sub);
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, tree->visualRect(sub).center());
     EXPECT_EQ(form->SelectedFolder(), local.filePath(QStringLiteral("sub")));
@@ -183,7 +185,7 @@ TEST_F(WidgetTest, ApplyToAllAnswersTheRestOfTheBatchAndUploadsAskToo)
     ASSERT_EQ(form->List1->SelCount(), 3);
     prompts.AnswerQuestion(QMessageBox::YesToAll);
     prompts.AnswerSameName(TSameNameAnswer::Skip, true);
-    Key(form->List1, Qt::Key_Return);  // Enter uploads the selection
+    Key(form->List1, Qt::Key_Return); // Enter uploads the selection
     EXPECT_EQ(Kind(QStringLiteral("samename")), 1);
     EXPECT_EQ(Sent(QStringLiteral("STOR")), 0);
     for (const char* name : {"a.txt", "b.txt", "c.txt"})
@@ -242,7 +244,6 @@ TEST_F(WidgetTest, TheTypeIsSetBeforeSizeAndARefusedSizeIsUnknownNotStale)
     EXPECT_EQ(sent[size - 1], QStringLiteral("> TYPE I"));
     ASSERT_FALSE(totals.empty());
     EXPECT_EQ(totals.back(), 200000);
-
 }
 
 TEST_F(WidgetTest, ARefusedSizeIsUnknownNotThePreviousFiles)
@@ -338,7 +339,8 @@ TEST_F(WidgetTest, WrongPasswordSaysLoginFailedAsksMaskedAndEndsDisconnected)
     ASSERT_GE(prompts.Records().size(), 3);
     EXPECT_EQ(prompts.Records()[0].kind, QStringLiteral("notice"));
     EXPECT_EQ(prompts.Records()[0].caption, QStringLiteral("Login failed"));
-    EXPECT_TRUE(prompts.Records()[0].text.startsWith(QStringLiteral("Login failed: 530"))) << prompts.Records()[0].text.toStdString();
+    EXPECT_TRUE(prompts.Records()[0].text.startsWith(QStringLiteral("Login failed: 530")))
+        << prompts.Records()[0].text.toStdString();
     EXPECT_EQ(prompts.Records()[2].kind, QStringLiteral("password"));
     testsupport::WaitFor([this] { return !form->IsConnected(); }, 5000);
     EXPECT_FALSE(form->IsConnected());
@@ -374,7 +376,8 @@ TEST_F(WidgetTest, HeadersSortEveryColumnAndTheChoiceIsKept)
     EXPECT_EQ(files->Items()->SortColumn(), 3);
     // Sizes with the locale's separators, dates in one format for both panes.
     const QModelIndex big = RowIndex(files, QStringLiteral("file_9.txt"));
-    EXPECT_EQ(files->Items()->data(big.siblingAtColumn(1), Qt::DisplayRole).toString(), QLocale::system().toString(3000));
+    EXPECT_EQ(files->Items()->data(big.siblingAtColumn(1), Qt::DisplayRole).toString(),
+              QLocale::system().toString(3000));
     ClickHeader(files, 1);
 
     // The local list: natural order of names by default.
@@ -430,7 +433,8 @@ TEST_F(WidgetTest, ALinkToAFileIsListedWithTheFilesAndDownloads)
     MakeRemote(QStringLiteral("target.bin"), Pattern(5000, 3));
     ASSERT_TRUE(QFile::link(Remote(QStringLiteral("target.bin")), Remote(QStringLiteral("shortcut"))));
     QuickConnect();
-    EXPECT_TRUE(Captions(form->RemoteFiles).join('|').contains(QStringLiteral("shortcut"))) << Captions(form->RemoteFiles).join('|').toStdString();
+    EXPECT_TRUE(Captions(form->RemoteFiles).join('|').contains(QStringLiteral("shortcut")))
+        << Captions(form->RemoteFiles).join('|').toStdString();
     EXPECT_FALSE(Captions(form->RemoteDirs).join('|').contains(QStringLiteral("shortcut")));
     QString caption;
     for (const QString& c : Captions(form->RemoteFiles))
@@ -452,7 +456,10 @@ TEST_F(WidgetTest, AMultiLineReplyIsShownWholeAndViewUsesAPrivateFolder)
     const QStringList lines = LogText(*form).split('\n');
     int replyLines = 0;
     for (const QString& line : lines)
-        replyLines += line.startsWith(QStringLiteral("< ")) && lines.indexOf(line) > lines.indexOf(QStringLiteral("> HELP")) ? 1 : 0;
+        replyLines += line.startsWith(QStringLiteral("< ")) &&
+                              lines.indexOf(line) > lines.indexOf(QStringLiteral("> HELP"))
+                          ? 1
+                          : 0;
     EXPECT_GT(replyLines, 2) << LogText(*form).toStdString();
 
     ClickRow(form->RemoteFiles, QStringLiteral("readme.txt"));
@@ -489,7 +496,8 @@ TEST_F(WidgetTest, SeveralFilesGetTheirPermissionsAndAnEmptyFolderUploadEnds)
     form->CHMODFile1->trigger();
     EXPECT_EQ(Sent(QStringLiteral("SITE chmod 644")), 2) << LogText(*form).toStdString();
     for (const char* name : {"one.sh", "two.sh"})
-        EXPECT_TRUE(QFileInfo(Remote(QString::fromLatin1(name))).permissions().testFlag(QFileDevice::ReadOther)) << name;
+        EXPECT_TRUE(QFileInfo(Remote(QString::fromLatin1(name))).permissions().testFlag(QFileDevice::ReadOther))
+            << name;
 
     // Resume with no local folder chosen says so, and writes nothing.
     form->Dir1->selectionModel()->clearSelection();
@@ -519,7 +527,7 @@ TEST_F(WidgetTest, OnlyThisWindowsOwnDragsAreTakenAndTheDirectoriesDragNothing)
     form->SetLocalFiles();
     QuickConnect();
     ClickRow(form->List1, QStringLiteral("mine.bin"));
-    form->List1StartDrag();  // a drag that ends outside, never dropped
+    form->List1StartDrag(); // a drag that ends outside, never dropped
     ASSERT_EQ(form->DragSource, QStringLiteral("list"));
     QMimeData foreign;
     foreign.setUrls({QUrl::fromLocalFile(local.filePath(QStringLiteral("mine.bin")))});

@@ -196,8 +196,8 @@ TEST_F(CliTest, FailuresExitNonZeroWithTheReply)
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_TRUE(r.out.empty());
 
-    r = Exec({"--port", QString::number(server_->Port()), "--user", "tarvik", "--password", "wrong", "127.0.0.1",
-              "pwd"});
+    r = Exec(
+        {"--port", QString::number(server_->Port()), "--user", "tarvik", "--password", "wrong", "127.0.0.1", "pwd"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.err.find("530"), std::string::npos) << r.err;
 

@@ -40,7 +40,7 @@ void SetAge(const std::string& path, int secondsAgo)
     ASSERT_EQ(::utime(path.c_str(), &times), 0) << path;
 }
 
-class MirrorRoundTrip : public ::testing::TestWithParam<std::tuple<Kind, int>> { };
+class MirrorRoundTrip : public ::testing::TestWithParam<std::tuple<Kind, int>> {};
 
 TEST_P(MirrorRoundTrip, ReverseThenForwardGivesIdenticalTrees)
 {

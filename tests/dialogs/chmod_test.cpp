@@ -147,7 +147,7 @@ TEST(FormMod, HelpOpensTheChmodTopic)
     EXPECT_EQ(shell.opened[0].toLocalFile(), help.fileName());
     EXPECT_EQ(shell.opened[0].fragment(), QStringLiteral("IDH_chmod"));
     EXPECT_TRUE(prompts.Records().isEmpty());
-    EXPECT_FALSE(form.isVisible());  // help does not end the dialog
+    EXPECT_FALSE(form.isVisible()); // help does not end the dialog
 }
 
 } // namespace

@@ -38,7 +38,8 @@ TEST(HelpFile, InstalledProgramLooksInItsDataFolderBeforeTheSourceTree)
     const QStringList folders = THelpFile::SearchFolders();
     ASSERT_GE(folders.size(), 3);
     EXPECT_EQ(folders[0], QCoreApplication::applicationDirPath());
-    EXPECT_EQ(folders[1], QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/tarvik/help")));
+    EXPECT_EQ(folders[1],
+              QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/../share/tarvik/help")));
 }
 
 TEST(HelpFile, TopicsOpenAsFragmentsOfTheFile)

@@ -41,7 +41,7 @@ TEST(SendForm, ShowsRatePercentageAndTimeLeft)
     bool cancel = false;
     TSendForm form(cancel);
     form.SetTotal(10000);
-    Tick(form, 4);  // five seconds
+    Tick(form, 4); // five seconds
     form.SetProgress(5000);
     EXPECT_EQ(form.BytesPerSecond(), 1000);
     EXPECT_EQ(Text(form, "ProgLb"), QStringLiteral("5000 bytes of 10000 transferred"));
@@ -70,7 +70,7 @@ TEST(SendForm, TimeLeftInHoursMinutesSeconds)
     TSendForm form(cancel);
     form.SetTotal(3730);
     Tick(form, 4);
-    form.SetProgress(5);  // one byte a second, 3725 to go
+    form.SetProgress(5); // one byte a second, 3725 to go
     EXPECT_EQ(Text(form, "TimeLabel"), QStringLiteral("01:02:05"));
     EXPECT_EQ(TSendForm::TimeText(0), QStringLiteral("00:00:00"));
     EXPECT_EQ(TSendForm::TimeText(59), QStringLiteral("00:00:59"));
@@ -118,7 +118,7 @@ TEST(SendForm, UnknownTotalShowsBytesOnlyAndNeverDivides)
     EXPECT_TRUE(Text(form, "Label1").isEmpty());
     EXPECT_TRUE(Text(form, "TimeLabel").isEmpty());
     EXPECT_EQ(Bar(form).value(), 0);
-    EXPECT_GT(Bar(form).maximum(), 0);  // no busy animation
+    EXPECT_GT(Bar(form).maximum(), 0); // no busy animation
     EXPECT_TRUE(TSendForm::PercentText(10, 0).isEmpty());
 }
 
@@ -239,8 +239,8 @@ TEST(SendForm, BurstOfProgressDrawsLittleAndEndsOnTheFinalState)
 {
     bool cancel = false;
     TSendForm form(cancel);
-    form.Prepare(TTransferDirection::Receiving, QStringLiteral("big"), QStringLiteral("/big"), QStringLiteral("/tmp/big"),
-                 100000);
+    form.Prepare(TTransferDirection::Receiving, QStringLiteral("big"), QStringLiteral("/big"),
+                 QStringLiteral("/tmp/big"), 100000);
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));
     auto* bar = form.findChild<QProgressBar*>(QStringLiteral("ProgBar1"));

@@ -40,7 +40,7 @@ TEST(TransferProgress, ProgressAfterTheDialogIsGoneTouchesNothing)
 {
     bool cancel = false;
     TTransferProgress progress(cancel);
-    progress.Update(10);  // never opened
+    progress.Update(10); // never opened
     {
         auto dialog = progress.Open(TTransferDirection::Sending, QStringLiteral("a"), QStringLiteral("/a"),
                                     QStringLiteral("/tmp/a"), 100);
@@ -62,7 +62,7 @@ TEST(TransferProgress, DialogDestroyedBehindItsBackIsNoticed)
     auto dialog = progress.Open(TTransferDirection::Sending, QStringLiteral("a"), QStringLiteral("/a"),
                                 QStringLiteral("/tmp/a"), 100);
     ASSERT_TRUE(progress.IsOpen());
-    mainWindow.reset();  // takes its child windows with it
+    mainWindow.reset(); // takes its child windows with it
     EXPECT_FALSE(progress.IsOpen());
     EXPECT_EQ(dialog.Form(), nullptr);
     progress.Update(60);
@@ -136,7 +136,7 @@ TEST(TransferProgress, OwnerGoingFirstTakesTheDialogAlong)
         progress.reset();
         EXPECT_TRUE(form.isNull());
         EXPECT_EQ(dialog.Form(), nullptr);
-    }  // the scope's end must not reach the destroyed owner
+    } // the scope's end must not reach the destroyed owner
     EXPECT_TRUE(form.isNull());
 }
 

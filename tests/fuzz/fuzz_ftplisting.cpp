@@ -40,8 +40,8 @@ void CheckTime(const TFtpTime& time, const TFtpTime& now)
         return;
     if (time.Month < 1 || time.Month > 12 || time.Day < 1 || time.Day > 31)
         fuzz::Fail("a date outside the calendar");
-    if (time.Hour < 0 || time.Hour > 23 || time.Minute < 0 || time.Minute > 59 || time.Second < 0 ||
-        time.Second > 60 || time.Millisecond < 0 || time.Millisecond > 999)
+    if (time.Hour < 0 || time.Hour > 23 || time.Minute < 0 || time.Minute > 59 || time.Second < 0 || time.Second > 60 ||
+        time.Millisecond < 0 || time.Millisecond > 999)
         fuzz::Fail("a time of day outside the clock");
     if (time.YearKnown)
         return;

@@ -40,26 +40,66 @@ fuzz::TLoopbackListener& Listener()
 void Start(TProbeFtp& cli, std::uint8_t op)
 {
     switch (op % 20) {
-    case 0: cli.OpenAsync(); break;
-    case 1: cli.UserAsync(); break;
-    case 2: cli.PassAsync(); break;
-    case 3: cli.ConnectAsync(); break;
-    case 4: cli.PwdAsync(); break;
-    case 5: cli.CwdAsync(); break;
-    case 6: cli.CDupAsync(); break;
-    case 7: cli.SizeAsync(); break;
-    case 8: cli.MkdAsync(); break;
-    case 9: cli.RmdAsync(); break;
-    case 10: cli.DeleAsync(); break;
-    case 11: cli.RenAsync(); break;
-    case 12: cli.SystAsync(); break;
-    case 13: cli.TypeSetAsync(); break;
-    case 14: cli.QuitAsync(); break;
-    case 15: cli.AbortAsync(); break;
-    case 16: cli.SystemAsync(); break;
-    case 17: cli.FileSizeAsync(); break;
-    case 18: cli.MkdirAsync(); break;
-    default: cli.QuoteAsync(); break;
+    case 0:
+        cli.OpenAsync();
+        break;
+    case 1:
+        cli.UserAsync();
+        break;
+    case 2:
+        cli.PassAsync();
+        break;
+    case 3:
+        cli.ConnectAsync();
+        break;
+    case 4:
+        cli.PwdAsync();
+        break;
+    case 5:
+        cli.CwdAsync();
+        break;
+    case 6:
+        cli.CDupAsync();
+        break;
+    case 7:
+        cli.SizeAsync();
+        break;
+    case 8:
+        cli.MkdAsync();
+        break;
+    case 9:
+        cli.RmdAsync();
+        break;
+    case 10:
+        cli.DeleAsync();
+        break;
+    case 11:
+        cli.RenAsync();
+        break;
+    case 12:
+        cli.SystAsync();
+        break;
+    case 13:
+        cli.TypeSetAsync();
+        break;
+    case 14:
+        cli.QuitAsync();
+        break;
+    case 15:
+        cli.AbortAsync();
+        break;
+    case 16:
+        cli.SystemAsync();
+        break;
+    case 17:
+        cli.FileSizeAsync();
+        break;
+    case 18:
+        cli.MkdirAsync();
+        break;
+    default:
+        cli.QuoteAsync();
+        break;
     }
 }
 
@@ -68,19 +108,31 @@ void Start(TProbeFtp& cli, std::uint8_t op)
 std::vector<int> SuccessCodes(std::uint8_t op)
 {
     switch (op % 20) {
-    case 0: return {220};
-    case 1: return {331, 230};
-    case 2: return {230};
-    case 4: return {250, 257};
-    case 5: return {200, 250, 257};
-    case 6: return {250};
-    case 7: return {213};
-    case 8: return {257};
+    case 0:
+        return {220};
+    case 1:
+        return {331, 230};
+    case 2:
+        return {230};
+    case 4:
+        return {250, 257};
+    case 5:
+        return {200, 250, 257};
+    case 6:
+        return {250};
+    case 7:
+        return {213};
+    case 8:
+        return {257};
     case 9:
-    case 10: return {250, 257};
-    case 12: return {215};
-    case 13: return {200};
-    default: return {};
+    case 10:
+        return {250, 257};
+    case 12:
+        return {215};
+    case 13:
+        return {200};
+    default:
+        return {};
     }
 }
 
@@ -92,10 +144,7 @@ void Trace(const std::string& what)
         std::fprintf(stderr, "[ftpreply] %s\n", what.c_str());
 }
 
-bool Waiting(TProbeFtp& cli)
-{
-    return cli.State() == ftpWaitingBanner || cli.State() == ftpWaitingResponse;
-}
+bool Waiting(TProbeFtp& cli) { return cli.State() == ftpWaitingBanner || cli.State() == ftpWaitingResponse; }
 
 bool Idle(TProbeFtp& cli)
 {

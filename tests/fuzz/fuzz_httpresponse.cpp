@@ -22,12 +22,12 @@ namespace {
 constexpr int StepTimeoutMs = 3000;
 
 struct TOptions {
-    bool head;        // HEAD instead of GET
-    bool proxy;       // through the "proxy" (redirections followed)
-    bool stream;      // a RcvdStream is set
-    bool reset;       // the peer resets instead of closing
-    bool abortInDoc;  // the handler aborts at the first document data
-    bool split;       // each answer is written in two parts
+    bool head;       // HEAD instead of GET
+    bool proxy;      // through the "proxy" (redirections followed)
+    bool stream;     // a RcvdStream is set
+    bool reset;      // the peer resets instead of closing
+    bool abortInDoc; // the handler aborts at the first document data
+    bool split;      // each answer is written in two parts
 };
 
 TOptions ReadOptions(std::uint8_t b)

@@ -21,7 +21,12 @@ namespace {
 
 constexpr int StepTimeoutMs = 5000;
 
-enum class TReader { WholeLine, Pieces, Stalling, PiecesToggle };
+enum class TReader {
+    WholeLine,
+    Pieces,
+    Stalling,
+    PiecesToggle
+};
 
 // Sees the line layer's held bytes, which no public call shows.
 class TProbeSocket : public TWSocket {
@@ -166,8 +171,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Editing belongs to line mode: raw bytes pass as they came.
         if (received.find('\b') != std::string::npos || received.find('\t') != std::string::npos)
             fuzz::Fail("line editing let a backspace or tab through");
-    } else if (!edit /* bytes read in line mode before it went off were edited */ &&
-               reader != TReader::Stalling && !reset && received != payload &&
+    } else if (!edit /* bytes read in line mode before it went off were edited */ && reader != TReader::Stalling &&
+               !reset && received != payload &&
                !(lineModeWasTurnedOff && pieceSize % 2 == 1 && fuzz::Suppressed("rawcount")) &&
                !(lineModeWasTurnedOff && fuzz::Suppressed("closeraw"))) {
         fuzz::Fail("the handler did not get the bytes sent (" + std::to_string(received.size()) + " of " +

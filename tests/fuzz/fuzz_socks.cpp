@@ -125,8 +125,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fuzz::PumpPending();
         // Once the client has spoken, a client that took every byte and
         // still has no answer wants more of the reply.
-        const bool waiting =
-            handled > 0 && connectedCount == 0 && sock->State() != wsClosed && sock->SocketPending() == 0;
+        const bool waiting = handled > 0 && connectedCount == 0 && sock->State() != wsClosed &&
+                             sock->SocketPending() == 0;
         if (clientSpoke || (waiting && ++quiet > 1)) {
             handled = fromClient.size();
             quiet = 0;
@@ -168,8 +168,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             stream += Marker;
             // Bytes that followed the proxy's reply may precede the marker;
             // none may be lost after it, reordered or made up.
-            if (received.size() > stream.size() || stream.compare(stream.size() - received.size(),
-                                                                  received.size(), received) != 0)
+            if (received.size() > stream.size() ||
+                stream.compare(stream.size() - received.size(), received.size(), received) != 0)
                 fuzz::Fail("the data handler got bytes that are not the end of the stream");
             if (received.size() < Marker.size() ||
                 received.compare(received.size() - Marker.size(), Marker.size(), Marker) != 0)

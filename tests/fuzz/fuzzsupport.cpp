@@ -43,10 +43,7 @@ bool PumpUntil(const std::function<bool()>& done, int timeoutMs)
     return true;
 }
 
-void PumpPending()
-{
-    Application::ProcessMessages();
-}
+void PumpPending() { Application::ProcessMessages(); }
 
 std::uint8_t TInputReader::Byte()
 {
@@ -63,10 +60,7 @@ std::string_view TInputReader::Bytes(std::size_t count)
     return result;
 }
 
-std::string_view TInputReader::Rest()
-{
-    return Bytes(size_);
-}
+std::string_view TInputReader::Rest() { return Bytes(size_); }
 
 std::string_view TInputReader::Until(std::string_view separator)
 {

@@ -23,10 +23,7 @@ void MakeNonBlocking(int fd)
 
 } // namespace
 
-TPeerConnection::~TPeerConnection()
-{
-    Close();
-}
+TPeerConnection::~TPeerConnection() { Close(); }
 
 TPeerConnection::TPeerConnection(TPeerConnection&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
 

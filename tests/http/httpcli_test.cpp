@@ -109,10 +109,24 @@ TEST_F(HttpScripted, EventsOfOneGetComeInOrder)
     TRecorder rec;
     cli.URL = Url("/echo");
     RunGet(cli, rec);
-    const std::vector<std::string> expected{
-        "State1", "State3", "State4", "State2", "SessionConnected", "State5", "RequestHeaderBegin", "Command",
-        "RequestHeaderEnd", "HeaderBegin", "HeaderData", "State6", "HeaderEnd", "DocBegin", "DocData", "DocEnd",
-        "State0", "RequestDone"};
+    const std::vector<std::string> expected{"State1",
+                                            "State3",
+                                            "State4",
+                                            "State2",
+                                            "SessionConnected",
+                                            "State5",
+                                            "RequestHeaderBegin",
+                                            "Command",
+                                            "RequestHeaderEnd",
+                                            "HeaderBegin",
+                                            "HeaderData",
+                                            "State6",
+                                            "HeaderEnd",
+                                            "DocBegin",
+                                            "DocData",
+                                            "DocEnd",
+                                            "State0",
+                                            "RequestDone"};
     EXPECT_EQ(rec.Folded(), expected);
     EXPECT_EQ(rec.Count("RequestDone"), 1);
     EXPECT_EQ(cli.State(), httpReady);

@@ -8,9 +8,7 @@ namespace httptest {
 
 void TRecorder::Attach(THttpCli& cli)
 {
-    auto note = [this](const char* name) {
-        return [this, name](THttpCli*) { events.emplace_back(name); };
-    };
+    auto note = [this](const char* name) { return [this, name](THttpCli*) { events.emplace_back(name); }; };
     cli.OnStateChange = [this](THttpCli* s) { events.push_back("State" + std::to_string(int(s->State()))); };
     cli.OnSessionConnected = note("SessionConnected");
     cli.OnRequestHeaderBegin = note("RequestHeaderBegin");

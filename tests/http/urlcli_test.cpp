@@ -85,15 +85,15 @@ httptest::TPeerProcess* UrlCli::tls_ = nullptr;
 
 TEST_F(UrlCli, UsageErrorsExitWithTwo)
 {
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {},
-             {"--bogus", "http://x/"},
-             {"--proxy", "nohostport", "http://x/"},
-             {"--max-redirs", "many", "http://x/"},
-             {"--output"},
-             {"http://a/", "http://b/"},
-             {"--password", "p", "http://x/"},
-             {"--head", "--output", "f", "http://x/"}}) {
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{},
+                                               {"--bogus", "http://x/"},
+                                               {"--proxy", "nohostport", "http://x/"},
+                                               {"--max-redirs", "many", "http://x/"},
+                                               {"--output"},
+                                               {"http://a/", "http://b/"},
+                                               {"--password", "p", "http://x/"},
+                                               {"--head", "--output", "f", "http://x/"}}) {
         const TResult r = RunUrl(args);
         EXPECT_EQ(r.exitCode, 2) << r.err;
         EXPECT_NE(r.err.find("Try 'tarvik-url --help'"), std::string::npos) << r.err;
@@ -107,9 +107,9 @@ TEST_F(UrlCli, GetOverHttpsToAFileAndToStandardOutput)
 {
     QTemporaryDir dir;
     const QString file = dir.filePath(QStringLiteral("doc.txt"));
-    const TResult r = RunUrl({"--cacert", tlstest::CertFile("ca"), "--output", file.toStdString(), "--user",
-                              "alice", Secure("/echo/file")},
-                             "s3cret");
+    const TResult r = RunUrl(
+        {"--cacert", tlstest::CertFile("ca"), "--output", file.toStdString(), "--user", "alice", Secure("/echo/file")},
+        "s3cret");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     const std::string doc = ReadFile(file);
     EXPECT_EQ(doc.rfind("GET /echo/file HTTP/1.0\r\n", 0), 0u) << doc;
@@ -186,10 +186,10 @@ public:
     bool Start(const QString& folder)
     {
         process_.setProcessChannelMode(QProcess::MergedChannels);
-        process_.start(QStringLiteral("/usr/bin/python3"), {QStringLiteral("-u"), QStringLiteral("-m"),
-                                                            QStringLiteral("http.server"), QStringLiteral("--bind"),
-                                                            QStringLiteral("::1"), QStringLiteral("--directory"),
-                                                            folder, QStringLiteral("0")});
+        process_.start(QStringLiteral("/usr/bin/python3"),
+                       {QStringLiteral("-u"), QStringLiteral("-m"), QStringLiteral("http.server"),
+                        QStringLiteral("--bind"), QStringLiteral("::1"), QStringLiteral("--directory"), folder,
+                        QStringLiteral("0")});
         if (!process_.waitForStarted(5000))
             return false;
         // "Serving HTTP on ::1 port 41234 (http://[::1]:41234/) ..."
@@ -249,8 +249,8 @@ TEST(UrlCliIPv6, GetHeadAndMissingFilesFromHttpServerOnTheIPv6Loopback)
     EXPECT_EQ(head.out.rfind("HTTP/1.0 200 OK\n", 0), 0u) << head.out;
     EXPECT_NE(head.out.find("Content-Length: " + std::to_string(body.size())), std::string::npos) << head.out;
 
-    const TResult missing = RunUrl({"--output", dir.filePath(QStringLiteral("none")).toStdString(),
-                                    server.Url("/missing.txt")});
+    const TResult missing = RunUrl(
+        {"--output", dir.filePath(QStringLiteral("none")).toStdString(), server.Url("/missing.txt")});
     EXPECT_EQ(missing.exitCode, 1) << missing.err;
     const std::string log = server.Output();
     EXPECT_NE(log.find("\"GET /page.txt HTTP/1.0\" 200"), std::string::npos) << log;

@@ -239,8 +239,8 @@ TEST_F(UrlWindow, MissingPageShowsTheFailureLines)
               QByteArray("Retrieval of document failed!\nStatus: 404\nReason: Not Found\n"));
 
     Request(ScriptedUrl("/missing"), false);
-    EXPECT_EQ(Lines(form_->Memo2).mid(3), (QStringList{QStringLiteral("Status: 404"),
-                                                       QStringLiteral("Reason: Not Found"), Stars}));
+    EXPECT_EQ(Lines(form_->Memo2).mid(3),
+              (QStringList{QStringLiteral("Status: 404"), QStringLiteral("Reason: Not Found"), Stars}));
     EXPECT_EQ(form_->Memo1->toPlainText(), QString());
 }
 
@@ -295,9 +295,9 @@ TEST_F(UrlWindow, EscapeAbortsARunningRequestAndClosesWhenIdle)
     ASSERT_TRUE(WaitFor([&] { return form_->Http1().State() == httpWaitingHeader; }, 10000));
     QTest::keyClick(form_->EditUrl, Qt::Key_Escape);
     ASSERT_TRUE(WaitFor([&] { return !form_->Requesting(); }, 10000));
-    EXPECT_EQ(Lines(form_->Memo2).mid(3), (QStringList{QStringLiteral("Status: 404"),
-                                                       QStringLiteral("Reason: Connection aborted on request"),
-                                                       Stars}));
+    EXPECT_EQ(
+        Lines(form_->Memo2).mid(3),
+        (QStringList{QStringLiteral("Status: 404"), QStringLiteral("Reason: Connection aborted on request"), Stars}));
     EXPECT_EQ(form_->Memo1->toPlainText(), QStringLiteral("Error: 3"));
     EXPECT_TRUE(form_->isVisible());
 
@@ -454,9 +454,10 @@ TEST_F(UrlWindowHttps, CertificateAnsweredEachWay)
     EXPECT_EQ(prompts_.CertificatePrompts().size(), 2);
     EXPECT_EQ(Lines(form_->Memo1).value(0), QStringLiteral("GET /echo/page HTTP/1.0"));
     const QStringList head = Lines(form_->Memo2);
-    EXPECT_EQ(head.mid(0, 3), (QStringList{QStringLiteral("Attempting to retrieve information for:"),
-                                           SecureUrl("/echo/page"), Stars}));
-    EXPECT_TRUE(head.value(3).startsWith(QStringLiteral("Secure connection: TLSv1.3, "))) << head.value(3).toStdString();
+    EXPECT_EQ(head.mid(0, 3),
+              (QStringList{QStringLiteral("Attempting to retrieve information for:"), SecureUrl("/echo/page"), Stars}));
+    EXPECT_TRUE(head.value(3).startsWith(QStringLiteral("Secure connection: TLSv1.3, ")))
+        << head.value(3).toStdString();
     EXPECT_EQ(head.value(4), QStringLiteral("Status: 200"));
     ShowForALook(form_.get(), QStringLiteral("urlwindow-https"));
     EXPECT_EQ(TSslTrustStore::Fingerprint("localhost", port), "");
@@ -496,9 +497,9 @@ TEST_F(UrlWindowHttps, CertificateDialogButtons)
         const char* button;
         TCertificateAnswer answer;
     };
-    for (const Case& c : {Case{"TrustOnce", TCertificateAnswer::TrustOnce},
-                          Case{"TrustAlways", TCertificateAnswer::TrustAlways},
-                          Case{"Cancel", TCertificateAnswer::Cancel}}) {
+    for (const Case& c :
+         {Case{"TrustOnce", TCertificateAnswer::TrustOnce}, Case{"TrustAlways", TCertificateAnswer::TrustAlways},
+          Case{"Cancel", TCertificateAnswer::Cancel}}) {
         TCertificateDialog dialog(prompt);
         EXPECT_EQ(dialog.TrustAlwaysButton->text(), QStringLiteral("Always trust this certificate for this host"));
         QTimer::singleShot(0, &dialog, [&] {

@@ -58,10 +58,7 @@ protected:
     std::string local;
 };
 
-void Write(const std::string& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+void Write(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
 std::int64_t ModifiedAt(const std::string& path)
 {
@@ -71,7 +68,9 @@ std::int64_t ModifiedAt(const std::string& path)
 
 TEST_F(ModernCli, MlsPrintsOneLineOfFactsPerEntryOverIpv6)
 {
-    Write(server->Root() + "/M\xC3\xBCller \xC3\x9C" "bersicht.txt", "12345");
+    Write(server->Root() + "/M\xC3\xBCller \xC3\x9C"
+                           "bersicht.txt",
+          "12345");
     fs::create_directory(server->Root() + "/with space");
     Write(server->Root() + "/with space/inner.txt", "abc");
 
@@ -79,7 +78,10 @@ TEST_F(ModernCli, MlsPrintsOneLineOfFactsPerEntryOverIpv6)
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("type=file;"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("size=5;"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("; M\xC3\xBCller \xC3\x9C" "bersicht.txt\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("; M\xC3\xBCller \xC3\x9C"
+                         "bersicht.txt\n"),
+              std::string::npos)
+        << r.out;
     EXPECT_NE(r.out.find("type=dir;"), std::string::npos) << r.out;
 
     const QString bracketed = QString("[::1]:%1").arg(server->Port());

@@ -37,8 +37,7 @@ bool Login(FakeSession& s, FakeFtpServer& server, const std::vector<std::string>
 
 std::string PasvReply(int port)
 {
-    return "227 Entering Passive Mode (10,9,8,7," + std::to_string(port / 256) + "," + std::to_string(port % 256) +
-           ")";
+    return "227 Entering Passive Mode (10,9,8,7," + std::to_string(port / 256) + "," + std::to_string(port % 256) + ")";
 }
 
 // Plays the passive data connection for a transfer command: `payload` is
@@ -265,8 +264,8 @@ TEST_F(ModernFake, BytesInvalidInUtf8SurviveDownloadRenameAndDelete)
     ASSERT_TRUE(ftp.Dele()) << ftp.Dialogue();
     ftp.AbortAsync();
     testsupport::WaitFor([&] { return server.Finished(); });
-    const std::vector<std::string> expected = {"OPTS UTF8 ON", "EPSV",       "NLST",  "EPSV", "RETR " + raw,
-                                               "RNFR " + raw,  "RNTO caf\xC3\xA9.txt", "DELE " + raw};
+    const std::vector<std::string> expected = {
+        "OPTS UTF8 ON", "EPSV", "NLST", "EPSV", "RETR " + raw, "RNFR " + raw, "RNTO caf\xC3\xA9.txt", "DELE " + raw};
     EXPECT_EQ(seen, expected);
 }
 

@@ -106,7 +106,8 @@ protected:
 TEST_F(PanesTest, Utf8NamesFillThePanesAndFoldersWithSpacesOrDashesOpenByDoubleClick)
 {
     StartServer();
-    const QString mueller = QString::fromUtf8("M\xC3\xBCller \xC3\x9C" "bersicht.txt");
+    const QString mueller = QString::fromUtf8("M\xC3\xBCller \xC3\x9C"
+                                              "bersicht.txt");
     const QString japanese = QString::fromUtf8("\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt");
     WriteFile(Remote(mueller), "12345");
     WriteFile(Remote(japanese), "ab");
@@ -128,8 +129,9 @@ TEST_F(PanesTest, Utf8NamesFillThePanesAndFoldersWithSpacesOrDashesOpenByDoubleC
     dirs.sort();
     EXPECT_EQ(dirs, (QStringList{QStringLiteral("-dash"), QStringLiteral("with space")}));
 
-    for (const auto& [dir, inner] : {std::pair<QString, QString>{QStringLiteral("with space"), QStringLiteral("inner.txt")},
-                                     std::pair<QString, QString>{QStringLiteral("-dash"), QStringLiteral("dashed.txt")}}) {
+    for (const auto& [dir, inner] :
+         {std::pair<QString, QString>{QStringLiteral("with space"), QStringLiteral("inner.txt")},
+          std::pair<QString, QString>{QStringLiteral("-dash"), QStringLiteral("dashed.txt")}}) {
         DoubleClickRow(form->RemoteDirs, dir);
         ASSERT_TRUE(testsupport::WaitFor([&] { return Captions(form->RemoteFiles) == QStringList{inner}; }, 10000))
             << dir.toStdString() << ": " << Captions(form->RemoteFiles).join('|').toStdString();

@@ -127,7 +127,9 @@ protected:
 TEST_F(ModernPyftpd, MlsdListsUtf8NamesWithTheirFacts)
 {
     const std::string root = server->Root();
-    WriteFile(root + "/M\xC3\xBCller \xC3\x9C" "bersicht.txt", "12345");
+    WriteFile(root + "/M\xC3\xBCller \xC3\x9C"
+                     "bersicht.txt",
+              "12345");
     WriteFile(root + "/\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt", "ab");
     fs::create_directory(root + "/with space");
     fs::create_directory(root + "/-dash");
@@ -151,7 +153,10 @@ TEST_F(ModernPyftpd, MlsdListsUtf8NamesWithTheirFacts)
     const std::string listing = Joined(ftp.displayFile);
     EXPECT_NE(listing.find("type=file;"), std::string::npos) << listing;
     EXPECT_NE(listing.find("size=5;"), std::string::npos) << listing;
-    EXPECT_NE(listing.find(" M\xC3\xBCller \xC3\x9C" "bersicht.txt"), std::string::npos) << listing;
+    EXPECT_NE(listing.find(" M\xC3\xBCller \xC3\x9C"
+                           "bersicht.txt"),
+              std::string::npos)
+        << listing;
     EXPECT_NE(listing.find(" \xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt"), std::string::npos) << listing;
     EXPECT_NE(listing.find(" with space"), std::string::npos) << listing;
 

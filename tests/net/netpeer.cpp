@@ -49,10 +49,7 @@ int PosixListener::Accept(int timeoutMs)
     return accepted;
 }
 
-PosixPeer::~PosixPeer()
-{
-    Close();
-}
+PosixPeer::~PosixPeer() { Close(); }
 
 void PosixPeer::Close()
 {
@@ -154,14 +151,22 @@ double ProcessCpuSeconds()
 std::string StateName(TSocketState s)
 {
     switch (s) {
-    case wsInvalidState: return "invalid";
-    case wsOpened: return "opened";
-    case wsBound: return "bound";
-    case wsConnecting: return "connecting";
-    case wsConnected: return "connected";
-    case wsAccepting: return "accepting";
-    case wsListening: return "listening";
-    case wsClosed: return "closed";
+    case wsInvalidState:
+        return "invalid";
+    case wsOpened:
+        return "opened";
+    case wsBound:
+        return "bound";
+    case wsConnecting:
+        return "connecting";
+    case wsConnected:
+        return "connected";
+    case wsAccepting:
+        return "accepting";
+    case wsListening:
+        return "listening";
+    case wsClosed:
+        return "closed";
     }
     return "?";
 }

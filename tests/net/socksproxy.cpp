@@ -186,8 +186,7 @@ ServerProcess::~ServerProcess()
     }
 }
 
-std::unique_ptr<ServerProcess> StartMicrosocks(std::uint16_t port, const std::string& user,
-                                               const std::string& password)
+std::unique_ptr<ServerProcess> StartMicrosocks(std::uint16_t port, const std::string& user, const std::string& password)
 {
     std::vector<std::string> args = {"-i", "127.0.0.1", "-p", std::to_string(port)};
     if (!user.empty() && !password.empty()) {

@@ -51,8 +51,7 @@ bool WaitListening(std::uint16_t port, int timeoutMs = 10000);
 // the object goes.
 class ServerProcess {
 public:
-    ServerProcess(const std::string& program, const std::vector<std::string>& args,
-                  const std::string& workDir = "");
+    ServerProcess(const std::string& program, const std::vector<std::string>& args, const std::string& workDir = "");
     ~ServerProcess();
     ServerProcess(const ServerProcess&) = delete;
     ServerProcess& operator=(const ServerProcess&) = delete;

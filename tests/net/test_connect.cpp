@@ -63,9 +63,13 @@ TEST(NetConnect, OutgoingSessionEventOrderAndPeerClose)
     peer.Close();
     ASSERT_TRUE(WaitFor([&] { return s.State() == wsClosed; }));
     EXPECT_EQ(received, "hello");
-    const std::vector<std::string> expected = {"state closed>opened", "state opened>connecting",
-                                               "state connecting>connected", "connected 0", "sent 0",
-                                               "closed 0", "state connected>closed"};
+    const std::vector<std::string> expected = {"state closed>opened",
+                                               "state opened>connecting",
+                                               "state connecting>connected",
+                                               "connected 0",
+                                               "sent 0",
+                                               "closed 0",
+                                               "state connected>closed"};
     EXPECT_EQ(log.items, expected) << log.Joined();
     // The reset keeps the texts but they must be assigned again.
     EXPECT_EQ(s.Addr(), "127.0.0.1");

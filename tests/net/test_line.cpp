@@ -406,9 +406,9 @@ TEST(NetLine, HeldBytesAreDeliveredWhenTheCloseComesFirst)
         t.s.Close();
         RunFor(50);
         const std::vector<std::string> expected =
-            backToLines ? std::vector<std::string>{"line line\r\n", "line tail without end", "closed"}
-                        : std::vector<std::string>{"line line\r\n", "raw tail", "raw  wit", "raw hout", "raw  end",
-                                                   "closed"};
+            backToLines
+                ? std::vector<std::string>{"line line\r\n", "line tail without end", "closed"}
+                : std::vector<std::string>{"line line\r\n", "raw tail", "raw  wit", "raw hout", "raw  end", "closed"};
         EXPECT_EQ(events, expected) << "back to lines: " << backToLines;
     }
 }

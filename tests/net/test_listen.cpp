@@ -95,8 +95,7 @@ TEST(NetListen, RefusalsUseSocketErrorMessages)
     EXPECT_EQ(ErrorOf([&] { s.Listen(); }),
               "Error 10022 in function listen: protocol not assigned\r\nInvalid argument");
     s.SetProto("tcp");
-    EXPECT_EQ(ErrorOf([&] { s.Listen(); }),
-              "Error 10022 in function listen: address not assigned\r\nInvalid argument");
+    EXPECT_EQ(ErrorOf([&] { s.Listen(); }), "Error 10022 in function listen: address not assigned\r\nInvalid argument");
     EXPECT_EQ(ErrorOf([&] { s.Accept(); }), "Error 10022 in function not a listening socket\r\nInvalid argument");
     EXPECT_EQ(ErrorOf([&] { s.Dup(0); }), "Error 10022 in function Dup\r\nInvalid argument");
     s.SetAddr("nonexistent.invalid");

@@ -36,10 +36,14 @@ const std::string Socks4Granted = B({0, 90, 0x1f, 0x90, 127, 0, 0, 1});
 std::string AuthName(TSocksAuthState s)
 {
     switch (s) {
-    case socksAuthStart: return "start";
-    case socksAuthSuccess: return "success";
-    case socksAuthFailure: return "failure";
-    case socksAuthNotRequired: return "not-required";
+    case socksAuthStart:
+        return "start";
+    case socksAuthSuccess:
+        return "success";
+    case socksAuthFailure:
+        return "failure";
+    case socksAuthNotRequired:
+        return "not-required";
     }
     return "?";
 }
@@ -352,9 +356,8 @@ TEST(SocksSettings, CredentialsGrownDuringTheNegotiationAreRefused)
     ASSERT_TRUE(WaitClosed(s, rec)) << rec.Joined();
     const std::string message = "Socks 5 authentication request too long: the user name and the password may "
                                 "have at most 125 characters together";
-    const std::vector<std::string> expected = {"socks-connected 0",         "auth start",
-                                               "socks-error 20014 " + message, "connected 20014",
-                                               "auth failure",              "closed 20014"};
+    const std::vector<std::string> expected = {"socks-connected 0", "auth start",   "socks-error 20014 " + message,
+                                               "connected 20014",   "auth failure", "closed 20014"};
     EXPECT_EQ(rec.events, expected);
     EXPECT_EQ(proxy.ReadFor(100), ""); // nothing was sent
 }
@@ -370,8 +373,8 @@ TEST(SocksSettings, RequestsThatJustFitGoOutWhole)
         s.Connect();
         ASSERT_TRUE(proxy.Accept());
         const std::string request = proxy.Read(128, 2000);
-        EXPECT_EQ(request, B({4, 1, 0, 80, 0, 0, 0, 1}) + std::string(58, 'u') + B({0}) + std::string(60, 'h') +
-                               B({0}));
+        EXPECT_EQ(request,
+                  B({4, 1, 0, 80, 0, 0, 0, 1}) + std::string(58, 'u') + B({0}) + std::string(60, 'h') + B({0}));
         s.Abort();
     }
     {

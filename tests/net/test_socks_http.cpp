@@ -51,8 +51,8 @@ struct HttpFixture {
         f.close();
         httpPort = sockstest::FreePort();
         http = std::make_unique<sockstest::ServerProcess>(
-            "/usr/bin/python3", std::vector<std::string>{"-m", "http.server", std::to_string(httpPort), "--bind",
-                                                         "127.0.0.1"},
+            "/usr/bin/python3",
+            std::vector<std::string>{"-m", "http.server", std::to_string(httpPort), "--bind", "127.0.0.1"},
             root.path().toStdString());
         if (!http->Started() || !sockstest::WaitListening(httpPort))
             return false;
@@ -60,10 +60,7 @@ struct HttpFixture {
         socks = sockstest::StartMicrosocks(socksPort, "web", "pw");
         return socks != nullptr;
     }
-    std::string Url(const std::string& path) const
-    {
-        return "http://127.0.0.1:" + std::to_string(httpPort) + path;
-    }
+    std::string Url(const std::string& path) const { return "http://127.0.0.1:" + std::to_string(httpPort) + path; }
 };
 
 } // namespace

@@ -407,10 +407,10 @@ TEST_F(TlsSocket, AcceptedOrUncheckedCertificatesConnect)
         EXPECT_TRUE(c.seenCert.SelfSigned);
         // The fingerprint is the one openssl computes.
         QProcess x509;
-        x509.start(QStringLiteral("openssl"), {QStringLiteral("x509"), QStringLiteral("-noout"),
-                                               QStringLiteral("-fingerprint"), QStringLiteral("-sha256"),
-                                               QStringLiteral("-in"),
-                                               QString::fromStdString(tlstest::CertFile("self"))});
+        x509.start(QStringLiteral("openssl"),
+                   {QStringLiteral("x509"), QStringLiteral("-noout"), QStringLiteral("-fingerprint"),
+                    QStringLiteral("-sha256"), QStringLiteral("-in"),
+                    QString::fromStdString(tlstest::CertFile("self"))});
         ASSERT_TRUE(x509.waitForFinished(10000));
         const std::string out = x509.readAllStandardOutput().trimmed().toStdString();
         EXPECT_EQ(out.substr(out.find('=') + 1), c.seenCert.Fingerprint);

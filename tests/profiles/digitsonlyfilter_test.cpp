@@ -30,7 +30,7 @@ TEST(ProfilesDigitsOnlyFilter, DigitsAndBackspacePassEverythingTypedElseIsRefuse
     prompts.Clear();
     QTest::keyClick(&field, Qt::Key_Space);
     QTest::keyClick(&field, Qt::Key_Minus);
-    QTest::keyClick(&field, Qt::Key_B, Qt::ControlModifier);  // a control character
+    QTest::keyClick(&field, Qt::Key_B, Qt::ControlModifier); // a control character
     EXPECT_EQ(field.text(), QStringLiteral("1"));
     EXPECT_EQ(prompts.Notices().size(), 3);
 

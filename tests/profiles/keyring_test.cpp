@@ -77,7 +77,8 @@ TEST_F(Keyring, TheProfileManagerShowsTheKeyringsPasswordAndSaysWhereItIs)
     hooks.Folder = folder.Path();
     TSettForm form(hooks);
     ShowAndSettle(form);
-    EXPECT_EQ(Child<QLabel>(form, "StorageLabel")->text(), QStringLiteral("Passwords are stored in the desktop keyring"));
+    EXPECT_EQ(Child<QLabel>(form, "StorageLabel")->text(),
+              QStringLiteral("Passwords are stored in the desktop keyring"));
     Child<QLineEdit>(form, "Edit_Name")->setText(QStringLiteral("Site"));
     Child<QLineEdit>(form, "Edit_User")->setText(QStringLiteral("carol"));
     Child<QLineEdit>(form, "Edit_Pass")->setText(QStringLiteral("pw in keyring"));

@@ -17,8 +17,8 @@
 
 namespace {
 
-const QString kLoginError =
-    QStringLiteral("Login Error|You must provide a username, password and host address to connect");
+const QString kLoginError = QStringLiteral(
+    "Login Error|You must provide a username, password and host address to connect");
 
 // A login dialog over a fresh folder, recording what it asks of the main
 // window.
@@ -63,7 +63,8 @@ TEST(ProfilesLogForm, ConnectNeedsHostUserAndPassword)
     EXPECT_EQ(pass->echoMode(), QLineEdit::Password);
     EXPECT_EQ(pass->style()->styleHint(QStyle::SH_LineEdit_PasswordCharacter, nullptr, pass), int('*'));
 
-    for (const auto& [host, user, pass] : {std::tuple{"", "u", "p"}, std::tuple{"h", "", "p"}, std::tuple{"h", "u", ""}}) {
+    for (const auto& [host, user, pass] :
+         {std::tuple{"", "u", "p"}, std::tuple{"h", "", "p"}, std::tuple{"h", "u", ""}}) {
         f.Type(form, QString::fromLatin1(host), QString::fromLatin1(user), QString::fromLatin1(pass));
         Click(form, "Button1");
     }

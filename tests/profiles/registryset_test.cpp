@@ -135,7 +135,7 @@ TEST(ProfilesRegistrySet, PassiveModeHasAKeyOfItsOwnAndOlderProfilesArePassive)
     store.SaveProfile("Chosen", false, "", "h", "u", "pw", "21", false, false, true);
     store.LoadQuickConnect("Chosen", fields);
     EXPECT_TRUE(fields.SitePassive);
-    EXPECT_EQ(Load(store, "Chosen")[8], "false");  // "Passive" as older readers see it
+    EXPECT_EQ(Load(store, "Chosen")[8], "false"); // "Passive" as older readers see it
 }
 
 TEST(ProfilesRegistrySet, UnknownNameGivesTheDefaults)

@@ -18,10 +18,10 @@
 
 namespace {
 
-const QString kAccountError =
-    QStringLiteral("Account Error|You must provide a profile name, username, password and host address");
-const QString kProxyError =
-    QStringLiteral("Proxy Account Error|You must provide a proxy name and port number to set up a Proxy account");
+const QString kAccountError = QStringLiteral(
+    "Account Error|You must provide a profile name, username, password and host address");
+const QString kProxyError = QStringLiteral(
+    "Proxy Account Error|You must provide a proxy name and port number to set up a Proxy account");
 
 // A profile manager over a fresh folder, with the main window's
 // quick-connect list standing by.
@@ -300,7 +300,7 @@ TEST(ProfilesSettForm, PassiveModeIsOnForNewProfilesAndKeptUnderItsOwnKey)
     EXPECT_EQ(f.File().ReadString("Active", "PassiveMode", ""), "0");
     EXPECT_EQ(f.File().ReadString("Active", "Passive", ""), "0");
     EXPECT_EQ(f.File().ReadString("Active", "PassWord", ""), "pw");
-    EXPECT_TRUE(passive->isChecked());  // cleared for the next new profile
+    EXPECT_TRUE(passive->isChecked()); // cleared for the next new profile
 
     ClickItem(*Child<QListWidget>(form, "List_Prof"), QStringLiteral("Active"));
     EXPECT_FALSE(passive->isChecked());

@@ -49,9 +49,9 @@ TEST_F(ToolsDirWindow, NotConnectedRefusesWithoutAskingForAListing)
     source.ListingFile = Path("FTPDIR.TXT");
     TFormDir::Execute(nullptr, source);
     EXPECT_EQ(requests, 0);
-    EXPECT_EQ(prompts.Notices(), QStringList{QStringLiteral(
-                                     "Directory Information Error|You must be connected to get remote host "
-                                     "directory information.")});
+    EXPECT_EQ(prompts.Notices(),
+              QStringList{QStringLiteral("Directory Information Error|You must be connected to get remote host "
+                                         "directory information.")});
     EXPECT_EQ(prompts.Records().first().noticeKind, 0);
     EXPECT_EQ(QApplication::topLevelWidgets().count(), 0);
 }
@@ -147,8 +147,8 @@ TEST(ToolsWindows, HelpButtonsOpenTheirTopicsThroughTheMainWindow)
         QTest::mouseClick(pingForm.Button1, Qt::LeftButton);
         TFormDns dnsForm;
         QTest::mouseClick(dnsForm.Button4, Qt::LeftButton);
-        EXPECT_EQ(topics, (QStringList{QStringLiteral("IDH_dirinfo"), QStringLiteral("IDH_ping"),
-                                       QStringLiteral("IDH_dns")}));
+        EXPECT_EQ(topics,
+                  (QStringList{QStringLiteral("IDH_dirinfo"), QStringLiteral("IDH_ping"), QStringLiteral("IDH_dns")}));
     } catch (const std::exception& e) {
         EXPECT_EQ(topics, QStringList{QStringLiteral("IDH_dirinfo")}) << e.what();
     }

@@ -27,11 +27,9 @@ std::uint16_t Checksum(const Bytes& data)
     return std::uint16_t(~sum);
 }
 
-Bytes Icmp(std::uint8_t type, std::uint8_t code, std::uint16_t id, std::uint16_t seq,
-           const Bytes& body = {})
+Bytes Icmp(std::uint8_t type, std::uint8_t code, std::uint16_t id, std::uint16_t seq, const Bytes& body = {})
 {
-    Bytes m{type, code, 0, 0, std::uint8_t(id >> 8), std::uint8_t(id), std::uint8_t(seq >> 8),
-            std::uint8_t(seq)};
+    Bytes m{type, code, 0, 0, std::uint8_t(id >> 8), std::uint8_t(id), std::uint8_t(seq >> 8), std::uint8_t(seq)};
     m.insert(m.end(), body.begin(), body.end());
     const std::uint16_t sum = Checksum(m);
     m[2] = std::uint8_t(sum >> 8);
@@ -133,8 +131,8 @@ TEST(ToolsIcmpApi, EchoFillsTheReplyRecordAndData)
     std::vector<char> reply(sizeof(ICMP_ECHO_REPLY) + payload.size());
     IP_OPTION_INFORMATION options;
     options.Ttl = 9;
-    ASSERT_EQ(IcmpSendEcho(h, inet_addr("127.0.0.1"), payload.data(), std::uint16_t(payload.size()),
-                           &options, reply.data(), std::uint32_t(reply.size()), 2000),
+    ASSERT_EQ(IcmpSendEcho(h, inet_addr("127.0.0.1"), payload.data(), std::uint16_t(payload.size()), &options,
+                           reply.data(), std::uint32_t(reply.size()), 2000),
               1u);
     EXPECT_EQ(IcmpGetLastError(), IP_SUCCESS);
     ICMP_ECHO_REPLY record;
@@ -148,8 +146,8 @@ TEST(ToolsIcmpApi, EchoFillsTheReplyRecordAndData)
 
     // A buffer without room for the data, an option block we cannot send
     // and a handle that is not open are refused without a request.
-    EXPECT_EQ(IcmpSendEcho(h, inet_addr("127.0.0.1"), payload.data(), std::uint16_t(payload.size()),
-                           nullptr, reply.data(), std::uint32_t(reply.size() - 1), 2000),
+    EXPECT_EQ(IcmpSendEcho(h, inet_addr("127.0.0.1"), payload.data(), std::uint16_t(payload.size()), nullptr,
+                           reply.data(), std::uint32_t(reply.size() - 1), 2000),
               0u);
     EXPECT_EQ(IcmpGetLastError(), IP_BUF_TOO_SMALL);
     options.Ttl = 0;
@@ -158,8 +156,8 @@ TEST(ToolsIcmpApi, EchoFillsTheReplyRecordAndData)
               0u);
     EXPECT_EQ(IcmpGetLastError(), IP_BAD_OPTION);
     std::vector<char> big(ICMP_MAX_REQUEST_SIZE + 1u);
-    EXPECT_EQ(IcmpSendEcho(h, inet_addr("127.0.0.1"), big.data(), std::uint16_t(big.size()), nullptr,
-                           reply.data(), std::uint32_t(reply.size()), 2000),
+    EXPECT_EQ(IcmpSendEcho(h, inet_addr("127.0.0.1"), big.data(), std::uint16_t(big.size()), nullptr, reply.data(),
+                           std::uint32_t(reply.size()), 2000),
               0u);
     EXPECT_EQ(IcmpGetLastError(), IP_BAD_REQ);
     EXPECT_TRUE(IcmpCloseHandle(h));
@@ -183,15 +181,14 @@ TEST(ToolsIcmpApi, TwoPingsAtOnceEachGetTheirOwnReplies)
         const std::vector<char> payload(size, char('a' + size % 26));
         std::vector<char> reply(sizeof(ICMP_ECHO_REPLY) + size);
         for (int i = 0; i < 200; ++i) {
-            if (IcmpSendEcho(h, inet_addr("127.0.0.1"), payload.data(), size, nullptr,
-                             reply.data(), std::uint32_t(reply.size()), 2000) != 1) {
+            if (IcmpSendEcho(h, inet_addr("127.0.0.1"), payload.data(), size, nullptr, reply.data(),
+                             std::uint32_t(reply.size()), 2000) != 1) {
                 ++failed;
                 continue;
             }
             ICMP_ECHO_REPLY record;
             std::memcpy(&record, reply.data(), sizeof record);
-            if (record.DataSize != size ||
-                std::memcmp(reply.data() + sizeof record, payload.data(), size) != 0)
+            if (record.DataSize != size || std::memcmp(reply.data() + sizeof record, payload.data(), size) != 0)
                 ++wrong;
         }
         IcmpCloseHandle(h);

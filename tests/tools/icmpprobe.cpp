@@ -60,9 +60,12 @@ bool Parse(int argc, char** argv, Options& o)
 const char* KindName(IcmpSocketKind kind)
 {
     switch (kind) {
-    case IcmpSocketKind::Datagram: return "datagram";
-    case IcmpSocketKind::Raw: return "raw";
-    default: return "none";
+    case IcmpSocketKind::Datagram:
+        return "datagram";
+    case IcmpSocketKind::Raw:
+        return "raw";
+    default:
+        return "none";
     }
 }
 
@@ -93,9 +96,8 @@ int main(int argc, char** argv)
         icmp.OnDisplay = [](TICMP*, const std::string& msg) { std::printf("display=%s\n", msg.c_str()); };
         for (int i = 0; i < o.count; ++i) {
             const int replies = icmp.Ping();
-            std::printf("replies=%d\nerror=%d\ntext=%s\nstatus=%u\ndatasize=%u\nfrom=%s\n", replies,
-                        icmp.LastError(), icmp.GetErrorString().c_str(), icmp.Reply().Status,
-                        unsigned(icmp.Reply().DataSize),
+            std::printf("replies=%d\nerror=%d\ntext=%s\nstatus=%u\ndatasize=%u\nfrom=%s\n", replies, icmp.LastError(),
+                        icmp.GetErrorString().c_str(), icmp.Reply().Status, unsigned(icmp.Reply().DataSize),
                         inet_ntoa(in_addr{icmp.Reply().Address}));
         }
         // The kind of socket is a property of the library's handles; a

@@ -98,8 +98,7 @@ TEST_F(ToolsIcmp, ThreeEchoesToLoopback)
         EXPECT_EQ(icmp.Reply().Address, inet_addr("127.0.0.1"));
         EXPECT_LE(icmp.Reply().RoundTripTime, 4000u);
     }
-    EXPECT_EQ(log.lines, (std::vector<std::string>{"request", "reply 1", "request", "reply 1",
-                                                   "request", "reply 1"}));
+    EXPECT_EQ(log.lines, (std::vector<std::string>{"request", "reply 1", "request", "reply 1", "request", "reply 1"}));
     EXPECT_EQ(icmp.HostName(), "127.0.0.1");
     EXPECT_EQ(icmp.HostIP(), "127.0.0.1");
     EXPECT_EQ(icmp.IPAddress(), inet_addr("127.0.0.1"));

@@ -47,10 +47,7 @@ std::map<std::string, std::string> ParseProbe(const std::string& out)
     return values;
 }
 
-QString ProbePath()
-{
-    return QStringLiteral(TARVIK_ICMP_PROBE);
-}
+QString ProbePath() { return QStringLiteral(TARVIK_ICMP_PROBE); }
 
 std::string EchoUnavailableReason()
 {
@@ -74,8 +71,7 @@ namespace {
 
 QString FindTool(const char* name)
 {
-    return QStandardPaths::findExecutable(QString::fromLatin1(name),
-                                          {"/usr/sbin", "/sbin", "/usr/bin", "/bin"});
+    return QStandardPaths::findExecutable(QString::fromLatin1(name), {"/usr/sbin", "/sbin", "/usr/bin", "/bin"});
 }
 
 } // namespace

@@ -65,8 +65,7 @@ TEST_F(ToolsPing, ForwardsSettingsEventsAndReply)
     ping->SetAddress("nonexistent.invalid");
     EXPECT_EQ(ping->Ping(), 0);
     EXPECT_EQ(ping->ErrorCode(), 11018);
-    EXPECT_EQ(log, (std::vector<std::string>{"request", "reply 1 64",
-                                             "Unable to resolve nonexistent.invalid",
+    EXPECT_EQ(log, (std::vector<std::string>{"request", "reply 1 64", "Unable to resolve nonexistent.invalid",
                                              "Invalid host address"}));
 }
 

@@ -221,7 +221,8 @@ TEST_F(ToolsPingWindow, EmptyHostOrABadNumberStartsNothingAndLeavesTheWindowUsab
     const struct {
         QLineEdit* field;
         QString text;
-    } cases[] = {{form.EditSize, QString()}, {form.EditTime, QStringLiteral("12a")},
+    } cases[] = {{form.EditSize, QString()},
+                 {form.EditTime, QStringLiteral("12a")},
                  {form.EditTTL, QStringLiteral("4294967296")}};
     for (const auto& c : cases) {
         const QString good = c.field->text();

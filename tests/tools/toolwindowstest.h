@@ -30,10 +30,7 @@ protected:
     QStringList errors;
 };
 
-inline QStringList Lines(const QPlainTextEdit& memo)
-{
-    return memo.toPlainText().split(QLatin1Char('\n'));
-}
+inline QStringList Lines(const QPlainTextEdit& memo) { return memo.toPlainText().split(QLatin1Char('\n')); }
 
 inline void Shoot(QWidget& window, const char* name)
 {

@@ -32,8 +32,8 @@ const TTransferItem* ItemFor(const TTransferQueue& queue, const std::string& rem
 {
     for (const TTransferItem& item : queue.Items()) {
         if (item.RemotePath.size() >= remoteSuffix.size() &&
-            item.RemotePath.compare(item.RemotePath.size() - remoteSuffix.size(), remoteSuffix.size(),
-                                    remoteSuffix) == 0)
+            item.RemotePath.compare(item.RemotePath.size() - remoteSuffix.size(), remoteSuffix.size(), remoteSuffix) ==
+                0)
             return &item;
     }
     return nullptr;
@@ -211,8 +211,8 @@ TEST(TransferFaults, HostileNamesAndLinksNeverLeadOutsideTheChosenFolder)
     hostile.listings["/top"] = f + "   5 Jan 01  2020 good.txt\r\n" + f + "   4 Jan 01  2020 ../x\r\n" + l +
                                "  11 Jan 01  2020 out -> /etc/passwd\r\n" + l +
                                "   9 Jan 01  2020 up -> ../secret\r\n" + l + "   8 Jan 01  2020 in -> good.txt\r\n" +
-                               d + "sub\r\n" + d + "ext\r\n" + f + "   4 Jan 01  2020 evil\r\n" + d + "..\r\n" +
-                               d + ".\r\n";
+                               d + "sub\r\n" + d + "ext\r\n" + f + "   4 Jan 01  2020 evil\r\n" + d + "..\r\n" + d +
+                               ".\r\n";
     hostile.listings["/top/sub"] = f + "   4 Jan 01  2020 deep.txt\r\n" + l +
                                    "  11 Jan 01  2020 back -> ../good.txt\r\n" + l +
                                    "  14 Jan 01  2020 esc -> ../../outside\r\n";

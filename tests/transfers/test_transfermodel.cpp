@@ -21,9 +21,9 @@ namespace {
 TEST(TransferPaths, EntryNamesThatAreNotPlainAreRefused)
 {
     std::string why;
-    for (const std::string& bad : {std::string(), std::string("."), std::string(".."), std::string("a/b"),
-                                  std::string("../x"), std::string("/etc"), std::string("a\rb"),
-                                  std::string("a\nb"), std::string("a\0b", 3)}) {
+    for (const std::string& bad :
+         {std::string(), std::string("."), std::string(".."), std::string("a/b"), std::string("../x"),
+          std::string("/etc"), std::string("a\rb"), std::string("a\nb"), std::string("a\0b", 3)}) {
         EXPECT_FALSE(IsSafeEntryName(bad, why)) << bad;
         EXPECT_FALSE(why.empty());
     }

@@ -257,8 +257,7 @@ TEST(TransferSessions, RemovingTheRunningItemLetsTheRestFinish)
     };
     runner.Start();
     ASSERT_TRUE(testsupport::WaitFor(
-        [&] { return queue.Find(first)->State == TTransferState::Active && queue.Find(first)->BytesDone > 0; },
-        20000));
+        [&] { return queue.Find(first)->State == TTransferState::Active && queue.Find(first)->BytesDone > 0; }, 20000));
     EXPECT_FALSE(queue.Remove(first)) << "the model leaves a running item to the runner";
     EXPECT_TRUE(runner.Remove(first));
     EXPECT_EQ(queue.Find(first), nullptr);

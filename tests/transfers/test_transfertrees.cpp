@@ -89,8 +89,7 @@ TEST_P(TreeTransfer, DownloadThenUploadGivesIdenticalTrees)
 
 std::string ParamName(const ::testing::TestParamInfo<std::tuple<Kind, int>>& info)
 {
-    return ftptest::KindName(std::get<0>(info.param)) + "_" + std::to_string(std::get<1>(info.param)) +
-           "_connections";
+    return ftptest::KindName(std::get<0>(info.param)) + "_" + std::to_string(std::get<1>(info.param)) + "_connections";
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, TreeTransfer,

@@ -25,9 +25,9 @@ void MakeTree(const std::string& root, const TreeShape& shape)
     for (int i = 0; i < shape.Folders; ++i) {
         // Three at the top, then each folder holds up to three more.
         const std::string parent = i < 3 ? root : folders[std::size_t((i - 3) / 3)];
-        const std::string name = i % 4 == 0 ? "folder " + std::to_string(i) + " ä ö"
-                                            : (i % 4 == 1 ? "dossier été " + std::to_string(i)
-                                                          : "dir_" + std::to_string(i));
+        const std::string name = i % 4 == 0
+                                     ? "folder " + std::to_string(i) + " ä ö"
+                                     : (i % 4 == 1 ? "dossier été " + std::to_string(i) : "dir_" + std::to_string(i));
         folders.push_back(parent + "/" + name);
         fs::create_directory(folders.back());
     }

@@ -219,8 +219,7 @@ TEST(FtpListing, FoldersToEnterExcludeCurrentAndParent)
     // A plain "dir" named ".." from a careless server is still the parent.
     ASSERT_EQ(ParseMlsdLine("type=dir; ..", entry), TFtpLineResult::Entry);
     EXPECT_FALSE(entry.IsFolder());
-    ASSERT_EQ(ParseListLine("drwxr-xr-x 2 a b 4096 Dec  8 12:00 ..", Date(2026, 12, 8), entry),
-              TFtpLineResult::Entry);
+    ASSERT_EQ(ParseListLine("drwxr-xr-x 2 a b 4096 Dec  8 12:00 ..", Date(2026, 12, 8), entry), TFtpLineResult::Entry);
     EXPECT_FALSE(entry.IsFolder());
     ASSERT_EQ(ParseListLine("lrwxrwxrwx 1 a b 3 Dec  8 12:00 up -> ..", Date(2026, 12, 8), entry),
               TFtpLineResult::Entry);
@@ -259,11 +258,11 @@ TEST(FtpListing, YearOfDatesWithoutOneFollowsTheDateGiven)
         TFtpTime Now;
         int Year;
     } cases[] = {
-        {Date(2026, 6, 15), 2026},  // today
-        {Date(2026, 12, 8), 2026},  // six months ago
-        {Date(2026, 1, 1), 2026},   // five and a half months ahead
-        {Date(2025, 12, 1), 2025},  // six and a half months ahead: last year
-        {Date(2027, 6, 14), 2027},  // tomorrow
+        {Date(2026, 6, 15), 2026}, // today
+        {Date(2026, 12, 8), 2026}, // six months ago
+        {Date(2026, 1, 1), 2026},  // five and a half months ahead
+        {Date(2025, 12, 1), 2025}, // six and a half months ahead: last year
+        {Date(2027, 6, 14), 2027}, // tomorrow
     };
     for (const auto& item : cases) {
         TFtpListEntry entry;
@@ -319,8 +318,8 @@ TEST(FtpFeat, RepliesOfCommonServers)
                                      " REST STREAM\r\n SIZE\r\n TVFS\r\n UTF8\r\n211 End FEAT.\r\n");
     EXPECT_TRUE(py.Mlst && py.Mfmt && py.Utf8 && py.Epsv);
     EXPECT_FALSE(py.AuthTls);
-    const std::vector<std::string> facts = {"type", "perm", "size", "modify", "unique", "unix.mode", "unix.uid",
-                                            "unix.gid"};
+    const std::vector<std::string> facts = {"type",   "perm",      "size",     "modify",
+                                            "unique", "unix.mode", "unix.uid", "unix.gid"};
     EXPECT_EQ(py.MlstFacts, facts);
     const std::vector<bool> active = {true, true, true, true, false, false, false, false};
     EXPECT_EQ(py.MlstFactsActive, active);
@@ -343,8 +342,8 @@ TEST(FtpFeat, RepliesOfCommonServers)
 
 TEST(FtpFeat, MissingOrEmptyFeaturesGiveNothing)
 {
-    for (const char* reply : {"500 'FEAT': command not understood.\r\n", "502 Command not implemented.\r\n", "",
-                              "garbage"}) {
+    for (const char* reply :
+         {"500 'FEAT': command not understood.\r\n", "502 Command not implemented.\r\n", "", "garbage"}) {
         const TFtpFeatures features = ParseFeatReply(reply);
         EXPECT_FALSE(features.Received) << reply;
         EXPECT_TRUE(features.Lines.empty());

@@ -23,7 +23,10 @@ TEST(FtpNameCodec, ValidNamesShowAsTheirText)
 {
     const TFtpNameCodec utf8(TFtpServerEncoding::Utf8);
     const TFtpNameCodec latin1(TFtpServerEncoding::Latin1);
-    EXPECT_EQ(utf8.ToDisplay("M\xc3\xbcller \xc3\x9c" "bersicht.txt"), "M\xc3\xbcller \xc3\x9c" "bersicht.txt");
+    EXPECT_EQ(utf8.ToDisplay("M\xc3\xbcller \xc3\x9c"
+                             "bersicht.txt"),
+              "M\xc3\xbcller \xc3\x9c"
+              "bersicht.txt");
     EXPECT_EQ(utf8.ToDisplay("\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt"), "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e.txt");
     EXPECT_EQ(utf8.ToDisplay("\xf0\x9f\x98\x80"), "\xf0\x9f\x98\x80"); // beyond the BMP
     EXPECT_EQ(latin1.ToDisplay("M\xfcller"), "M\xc3\xbcller");
@@ -49,8 +52,8 @@ TEST(FtpNameCodec, InvalidBytesShowAsReservedCharactersAndComeBack)
 
     // Broken sequences of every kind: truncated, overlong, a surrogate,
     // beyond U+10FFFF, a lone continuation byte, bytes never used.
-    for (const std::string bad : {"\xc3", "a\xe6\x97", "\xc0\xaf", "\xe0\x80\xaf", "\xed\xa0\x80",
-                                  "\xf4\x90\x80\x80", "\x80", "\xfe\xff", "\xf8\x88\x80\x80\x80"}) {
+    for (const std::string bad : {"\xc3", "a\xe6\x97", "\xc0\xaf", "\xe0\x80\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80",
+                                  "\x80", "\xfe\xff", "\xf8\x88\x80\x80\x80"}) {
         const std::string shown = utf8.ToDisplay(bad);
         EXPECT_TRUE(IsValidUtf8(shown));
         EXPECT_EQ(RoundTrip(utf8, bad), bad);
@@ -78,8 +81,8 @@ TEST(FtpNameCodec, EveryShortByteStringSurvivesBothEncodings)
         }
         // Longer strings from bytes that make up many partial sequences.
         std::mt19937 random(1234);
-        const unsigned char alphabet[] = {'a', 0x80, 0xbf, 0xc2, 0xc3, 0xe0, 0xed, 0xee, 0xef,
-                                          0xbe, 0xf0, 0xf4, 0x90, 0x9f, 0xff, 0x00};
+        const unsigned char alphabet[] = {'a',  0x80, 0xbf, 0xc2, 0xc3, 0xe0, 0xed, 0xee,
+                                          0xef, 0xbe, 0xf0, 0xf4, 0x90, 0x9f, 0xff, 0x00};
         for (int round = 0; round < 20000; ++round) {
             std::string raw;
             const int length = 3 + static_cast<int>(random() % 10);
@@ -110,8 +113,8 @@ TEST(FtpNameCodec, CommandsRefuseLineBreaksAndNul)
 {
     for (const TFtpServerEncoding encoding : {TFtpServerEncoding::Utf8, TFtpServerEncoding::Latin1}) {
         const TFtpNameCodec codec(encoding);
-        for (const std::string& name : {std::string("a\rb"), std::string("a\nDELE x"), std::string("a\0b", 3),
-                                       std::string("end\r\n")}) {
+        for (const std::string& name :
+             {std::string("a\rb"), std::string("a\nDELE x"), std::string("a\0b", 3), std::string("end\r\n")}) {
             std::string raw = "unchanged";
             std::string error;
             EXPECT_FALSE(codec.ToCommand(name, raw, error));
