@@ -17,7 +17,7 @@
 
 #include "app/formmain.h"
 #include "app/tarvikapplication.h"
-#include "ui/prompts.h"
+#include "ui/unattendedprompts.h"
 #include "dialogs/transfer.h"
 #include "dialogs/transferprogress.h"
 #include "ftp/ftpclient.h"
@@ -40,40 +40,6 @@
 #include <string>
 
 namespace {
-
-// Nothing may wait for a person: questions take their default answer,
-// everything else is refused, and notices go to stderr, where the script
-// shows them if the run fails.
-class TUnattendedPrompts final : public TPrompts {
-public:
-    void Notice(const QString& caption, const QString& text, int) override
-    {
-        ++notices;
-        std::fprintf(stderr, "notice: %s: %s\n", qPrintable(caption), qPrintable(text));
-    }
-    QMessageBox::StandardButton Question(QWidget*, const QString& caption, const QString& text,
-                                         QMessageBox::StandardButtons, QMessageBox::StandardButton defaultButton,
-                                         QMessageBox::StandardButton, QMessageBox::Icon) override
-    {
-        std::fprintf(stderr, "question: %s: %s\n", qPrintable(caption), qPrintable(text));
-        return defaultButton;
-    }
-    bool Input(QWidget*, const QString&, const QString&, QString&) override { return false; }
-    QString SelectFolder(QWidget*, const QString&, const QString&) override { return {}; }
-    QString SaveFileName(QWidget*, const QString&, const QString&, const QString&, const QString&) override
-    {
-        return {};
-    }
-    QString OpenFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
-    void Beep() override {}
-
-    int notices = 0;
-};
-
-class TNoShell final : public TShell {
-public:
-    bool Open(const QUrl&) override { return false; }
-};
 
 struct TOptions {
     bool get = true;
@@ -262,7 +228,7 @@ int main(int argc, char** argv)
             const long long moved = form.FTPC1->ByteCount();
             const long long onDisk = options.get ? FileSize(options.local) : moved;
             const bool sizeOk = options.size < 0 || (moved == options.size && onDisk == options.size);
-            if (!errors.isEmpty() || prompts.notices != 0 || !sizeOk || !form.FTPC1->LastResponse().starts_with('2')) {
+            if (!errors.isEmpty() || prompts.Notices() != 0 || !sizeOk || !form.FTPC1->LastResponse().starts_with('2')) {
                 std::fprintf(stderr, "tarvik_bench_gui_transfer: the transfer failed (%lld bytes moved)\n%s\n", moved,
                              qPrintable(form.Memo1->toPlainText()));
             } else {

@@ -21,7 +21,7 @@
 #include "app/listview.h"
 #include "app/queuepane.h"
 #include "app/tarvikapplication.h"
-#include "ui/prompts.h"
+#include "ui/unattendedprompts.h"
 #include "ftp/ftpclient.h"
 #include "support/ftpserver.h"
 #include "transfers/transferqueue.h"
@@ -52,38 +52,6 @@
 namespace fs = std::filesystem;
 
 namespace {
-
-class TUnattendedPrompts final : public TPrompts {
-public:
-    void Notice(const QString& caption, const QString& text, int) override
-    {
-        std::fprintf(stderr, "notice: %s: %s\n", qPrintable(caption), qPrintable(text));
-    }
-    QMessageBox::StandardButton Question(QWidget*, const QString&, const QString&, QMessageBox::StandardButtons,
-                                         QMessageBox::StandardButton defaultButton, QMessageBox::StandardButton,
-                                         QMessageBox::Icon) override
-    {
-        return defaultButton;
-    }
-    bool Input(QWidget*, const QString&, const QString&, QString&) override { return false; }
-    QString SelectFolder(QWidget*, const QString&, const QString&) override { return {}; }
-    QString SaveFileName(QWidget*, const QString&, const QString&, const QString&, const QString&) override
-    {
-        return {};
-    }
-    QString OpenFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
-    void Beep() override {}
-    TSameNameAnswer SameName(QWidget*, const QString&, const QString&, bool, bool& applyToAll) override
-    {
-        applyToAll = true;
-        return TSameNameAnswer::Overwrite;
-    }
-};
-
-class TNoShell final : public TShell {
-public:
-    bool Open(const QUrl&) override { return false; }
-};
 
 struct TOptions {
     int connections = 4;

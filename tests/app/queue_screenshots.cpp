@@ -8,7 +8,7 @@
 #include "app/listview.h"
 #include "app/queuepane.h"
 #include "app/tarvikapplication.h"
-#include "ui/prompts.h"
+#include "ui/unattendedprompts.h"
 #include "support/ftpserver.h"
 #include "transfers/transferqueue.h"
 
@@ -31,28 +31,6 @@
 #include <string>
 
 namespace {
-
-class TYesPrompts final : public TPrompts {
-public:
-    void Notice(const QString& caption, const QString& text, int) override
-    {
-        std::fprintf(stderr, "notice: %s: %s\n", qPrintable(caption), qPrintable(text));
-    }
-    QMessageBox::StandardButton Question(QWidget*, const QString&, const QString&, QMessageBox::StandardButtons,
-                                         QMessageBox::StandardButton defaultButton, QMessageBox::StandardButton,
-                                         QMessageBox::Icon) override
-    {
-        return defaultButton;
-    }
-    bool Input(QWidget*, const QString&, const QString&, QString&) override { return false; }
-    QString SelectFolder(QWidget*, const QString&, const QString&) override { return {}; }
-    QString SaveFileName(QWidget*, const QString&, const QString&, const QString&, const QString&) override
-    {
-        return {};
-    }
-    QString OpenFileName(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
-    void Beep() override {}
-};
 
 void Settle(int ms)
 {
@@ -98,7 +76,7 @@ int main(int argc, char** argv)
     QDir().mkpath(sandbox.path() + QStringLiteral("/home"));
     QDir().mkpath(out);
     TTarvikApplication app(argc, argv);
-    TYesPrompts prompts;
+    TUnattendedPrompts prompts;
     SetPrompts(&prompts);
 
     std::string whyNot;
