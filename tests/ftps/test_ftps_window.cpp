@@ -30,7 +30,7 @@ protected:
         form->SitePassword = QStringLiteral("secret");
         form->SitePort = QString::fromStdString(fake.PortText());
         form->SitePassive = true;
-        form->FTPC1->SetEncryption(TFtpEncryption::ExplicitRequired);
+        form->SiteEncryption = TFtpEncryption::ExplicitRequired;
     }
     void TearDown() override
     {

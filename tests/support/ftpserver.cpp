@@ -266,7 +266,10 @@ bool FtpTestServer::StartVsftpd(std::string* whyNot)
                 << "xferlog_enable=NO\nvsftpd_log_file=" << log_ << "\n"
                 << "delay_failed_login=0\nmax_per_ip=0\nmax_clients=0\n"
                 << "idle_session_timeout=300\ndata_connection_timeout=300\n"
-                << "ftpd_banner=vsftpd test server ready.\n";
+                << "ftpd_banner=vsftpd test server ready.\n"
+                // The tests name files in UTF-8, as a Linux server holds them; the
+                // server says so in FEAT.
+                << "utf8_filesystem=YES\n";
             if (!tls_.cert.empty())
                 out << "ssl_enable=YES\nrsa_cert_file=" << tls_.cert << "\nrsa_private_key_file=" << tls_.key << "\n"
                     << "force_local_logins_ssl=YES\nforce_local_data_ssl=YES\nrequire_ssl_reuse=YES\n"
