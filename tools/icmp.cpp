@@ -292,7 +292,7 @@ std::string TICMP::ErrorText(std::int32_t code)
     case IP_ADDR_DELETED:
         return "Address deleted";
     case IP_SPEC_MTU_CHANGE:
-        return "Spec MTU change";
+        return "Specified MTU change";
     case IP_MTU_CHANGE:
         return "MTU change";
     case IP_GENERAL_FAILURE:
