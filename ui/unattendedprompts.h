@@ -19,8 +19,7 @@ public:
     QString SelectFolder(QWidget* parent, const QString& caption, const QString& start) override;
     QString SaveFileName(QWidget* parent, const QString& caption, const QString& start, const QString& filter,
                          const QString& defaultSuffix) override;
-    QString OpenFileName(QWidget* parent, const QString& caption, const QString& start,
-                         const QString& filter) override;
+    QString OpenFileName(QWidget* parent, const QString& caption, const QString& start, const QString& filter) override;
     void Beep() override;
     TSameNameAnswer SameName(QWidget* parent, const QString& caption, const QString& text, bool canResume,
                              bool& applyToAll) override;

@@ -228,7 +228,8 @@ int main(int argc, char** argv)
             const long long moved = form.FTPC1->ByteCount();
             const long long onDisk = options.get ? FileSize(options.local) : moved;
             const bool sizeOk = options.size < 0 || (moved == options.size && onDisk == options.size);
-            if (!errors.isEmpty() || prompts.Notices() != 0 || !sizeOk || !form.FTPC1->LastResponse().starts_with('2')) {
+            if (!errors.isEmpty() || prompts.Notices() != 0 || !sizeOk ||
+                !form.FTPC1->LastResponse().starts_with('2')) {
                 std::fprintf(stderr, "tarvik_bench_gui_transfer: the transfer failed (%lld bytes moved)\n%s\n", moved,
                              qPrintable(form.Memo1->toPlainText()));
             } else {
