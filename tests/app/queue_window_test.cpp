@@ -284,13 +284,15 @@ TEST_F(QueueWindowTest, TheQueueIsSavedOnExitOfferedAtTheNextStartAndResumed)
 
 TEST_F(QueueWindowTest, BrowsingWorksWhileTwoTransfersRun)
 {
-    StartServer();
+    // The faulty server sends "slow-" files at a fixed pace, so both
+    // transfers still run while the browsing happens on any machine.
+    StartServer(testsupport::FtpTestServer::Kind::FaultyPyftpdlib);
     ASSERT_TRUE(QDir().mkpath(Remote(QStringLiteral("big"))));
     ASSERT_TRUE(QDir().mkpath(Remote(QStringLiteral("elsewhere/inner"))));
     WriteFile(Remote(QStringLiteral("elsewhere/note.txt")), "note");
-    const std::int64_t size = 160ll * 1024 * 1024;
-    MakeLargeFile(server->Root() + "/big/one.bin", size, 1);
-    MakeLargeFile(server->Root() + "/big/two.bin", size, 2);
+    const std::int64_t size = 8ll * 1024 * 1024;
+    MakeLargeFile(server->Root() + "/big/slow-one.bin", size, 1);
+    MakeLargeFile(server->Root() + "/big/slow-two.bin", size, 2);
     QuickConnect(true);
 
     DownloadRemoteFolder(QStringLiteral("big"));

@@ -79,10 +79,10 @@ void SessionTest::TearDown()
     server.reset();
 }
 
-void SessionTest::StartServer()
+void SessionTest::StartServer(testsupport::FtpTestServer::Kind kind)
 {
     std::string whyNot;
-    server = testsupport::FtpTestServer::Start(testsupport::FtpTestServer::Kind::Pyftpdlib, &whyNot);
+    server = testsupport::FtpTestServer::Start(kind, &whyNot);
     ASSERT_TRUE(server) << whyNot;
 }
 

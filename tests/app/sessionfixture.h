@@ -38,7 +38,7 @@ protected:
     void TearDown() override;
 
     // Starts pyftpdlib (once per test).
-    void StartServer();
+    void StartServer(testsupport::FtpTestServer::Kind kind = testsupport::FtpTestServer::Kind::Pyftpdlib);
     QString Remote(const QString& name) const;
     // Connects the way the quick-connect list does, through a stored profile.
     void QuickConnect(bool passive = false);

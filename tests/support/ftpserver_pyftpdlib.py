@@ -18,6 +18,8 @@ below break after LIMIT bytes; every other file is served normally.
           connection is dropped without a reply
   stall-  the server stops sending, keeps both connections open and never
           answers
+  slow-   the file is sent at about SLOW_CHUNK / SLOW_PAUSE bytes a second,
+          every time, so that a test can act while a download runs
 """
 
 import logging
@@ -31,6 +33,8 @@ from pyftpdlib.handlers import DTPHandler, FTPHandler
 from pyftpdlib.servers import FTPServer
 
 LIMIT = 128 * 1024
+SLOW_CHUNK = 64 * 1024
+SLOW_PAUSE = 0.05
 logger = logging.getLogger("faultyftpd")
 
 
@@ -50,6 +54,9 @@ class FaultyDTPHandler(DTPHandler):
             return None
         name = os.path.basename(str(self.file_obj.name))
         key = (name, self.receive)
+        if name.startswith("slow-"):
+            self._mode = "slow"
+            return self._mode
         for prefix in ("reset", "close", "drop", "stall"):
             if name.startswith(prefix + "-") and key not in FaultyDTPHandler._spent:
                 FaultyDTPHandler._spent.add(key)
@@ -78,6 +85,8 @@ class FaultyDTPHandler(DTPHandler):
         mode = self._fault()
         if mode is None or self.receive:
             return DTPHandler.send(self, data)
+        if mode == "slow":
+            return self._send_slowly(data)
         if self._stalled or self._broken:
             return 0
         left = LIMIT - self.tot_bytes_sent
@@ -88,6 +97,18 @@ class FaultyDTPHandler(DTPHandler):
             self.ioloop.call_later(0.2, self._break, mode)
             return 0
         return DTPHandler.send(self, data[:left])
+
+    def _send_slowly(self, data):
+        sent = DTPHandler.send(self, data[:SLOW_CHUNK])
+        # Out of the loop for a moment, as pyftpdlib's own throttling does.
+        if not self._closed and self.socket is not None:
+            self.del_channel()
+            self.ioloop.call_later(SLOW_PAUSE, self._wake, _errback=self.handle_error)
+        return sent
+
+    def _wake(self):
+        if not self._closed:
+            self.add_channel(events=self.ioloop.WRITE)
 
     def writable(self):
         if self._stalled or self._broken:
@@ -168,7 +189,9 @@ def main():
     server = FTPServer((address, 0), Handler)
     server.max_cons = 64
     print(server.socket.getsockname()[1], flush=True)
-    server.serve_forever(timeout=0.5)
+    # No poll time-out: scheduled calls (the faults, the slow pace, idle
+    # time-outs) then run on time rather than at the next half second.
+    server.serve_forever(timeout=None)
 
 
 if __name__ == "__main__":
