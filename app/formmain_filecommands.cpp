@@ -67,7 +67,7 @@ void TFormMain::RemoteFile2Click()
                        0);
         return;
     }
-    const QString old = names.front();
+    const QString& old = names.front();
     QString answer;
     if (!Prompts().Input(this, QStringLiteral("Rename File"),
                          QStringLiteral("New name for the file \"") + old + QStringLiteral("\":"), answer))
@@ -94,7 +94,7 @@ void TFormMain::RemoteDirectory2Click()
                        QStringLiteral("You can only rename one directory at a time!"), 0);
         return;
     }
-    const QString old = names.front();
+    const QString& old = names.front();
     QString answer;
     if (!Prompts().Input(this, QStringLiteral("Rename Directory"),
                          QStringLiteral("New name for directory \"") + old + QStringLiteral("\":"), answer))
@@ -228,7 +228,7 @@ void TFormMain::ViewRemoteFile1Click()
                        QStringLiteral("You can only select one file to view at a time!"), 0);
         return;
     }
-    const QString name = names.front();
+    const QString& name = names.front();
     const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
     const QString extension = dot >= 0 ? name.mid(dot) : QString();
     // The copy goes into a folder of the program's own, never among the

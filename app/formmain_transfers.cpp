@@ -42,7 +42,7 @@ struct DirCloser {
 
 QString TFormMain::FolderPrefix() const
 {
-    const QString folder = SelectedFolder();
+    QString folder = SelectedFolder();
     if (folder.isEmpty() || folder.endsWith(QLatin1Char('/')))
         return folder;
     return folder + QLatin1Char('/');

@@ -123,6 +123,7 @@ void TListView::RestoreLayout(const QByteArray& layout)
     QHeaderView* header = report_->header();
     const std::vector<QHeaderView::ResizeMode> modes = [header] {
         std::vector<QHeaderView::ResizeMode> list;
+        list.reserve(std::size_t(header->count()));
         for (int column = 0; column < header->count(); ++column)
             list.push_back(header->sectionResizeMode(column));
         return list;

@@ -45,7 +45,7 @@ QString RateText(double bytesPerSecond)
 
 QString StatusText(const TTransferItem& item)
 {
-    const QString text = QString::fromStdString(item.ErrorText);
+    QString text = QString::fromStdString(item.ErrorText);
     switch (item.State) {
     case TTransferState::Queued:
         return text.isEmpty() ? QStringLiteral("Queued") : text;

@@ -40,7 +40,7 @@ QGroupBox* TFormMod::MakeGroup(const QString& caption, int first)
         box->setObjectName(QStringLiteral("CheckBox%1").arg(first + i + 1));
         connect(box, &QCheckBox::toggled, this, &TFormMod::ShowMode);
         column->addWidget(box);
-        boxes_[std::size_t(first + i)] = box;
+        boxes_[std::size_t(first) + std::size_t(i)] = box;
     }
     return group;
 }
@@ -116,7 +116,7 @@ int TFormMod::Digit(int group) const
 {
     int digit = 0;
     for (int i = 0; i < 3; ++i)
-        if (boxes_[std::size_t(group * 3 + i)]->isChecked())
+        if (boxes_[std::size_t(group) * 3 + std::size_t(i)]->isChecked())
             digit += Weights[i];
     return digit;
 }

@@ -41,7 +41,7 @@ QString ResolveApplicationFolder(const QString& tarvikHome, const QString& execu
 
 QString ApplicationFolder()
 {
-    const QString folder = ResolveApplicationFolder(qEnvironmentVariable("TARVIK_HOME"), ExecutableFolder(),
+    QString folder = ResolveApplicationFolder(qEnvironmentVariable("TARVIK_HOME"), ExecutableFolder(),
                                                     qEnvironmentVariable("XDG_DATA_HOME"), QDir::homePath());
     QDir().mkpath(folder);
     return folder;

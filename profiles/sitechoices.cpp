@@ -72,7 +72,7 @@ std::string SuggestedPort(TFtpEncryption encryption, const std::string& port)
 
 std::string HostFieldText(const std::string& typed, std::string& port)
 {
-    const std::string text = TrimBlanks(typed);
+    std::string text = TrimBlanks(typed);
     if (WSocketIsIPv6(text))
         return WSocketStripBrackets(text);
     // "[address]:port"

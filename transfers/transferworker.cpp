@@ -357,7 +357,7 @@ void TTransferWorker::FinishList()
     result.Entries = std::move(entries_);
     entries_.clear();
     listing_.clear();
-    Finish(std::move(result));
+    Finish(result);
 }
 
 void TTransferWorker::JobStepDone(std::uint16_t error)
@@ -378,7 +378,7 @@ void TTransferWorker::JobStepDone(std::uint16_t error)
             TWorkerResult result;
             result.Ok = true;
             result.RestRefused = restRefused_;
-            Finish(std::move(result));
+            Finish(result);
             return;
         }
         if (client_->LastVerb() == "REST" && client_->Connected() && !restRefused_) {
@@ -412,7 +412,7 @@ void TTransferWorker::JobStepDone(std::uint16_t error)
             TWorkerResult result;
             result.Ok = true;
             result.Created = true;
-            Finish(std::move(result));
+            Finish(result);
         }
         return;
     case Step::List: {
@@ -466,7 +466,7 @@ void TTransferWorker::JobStepDone(std::uint16_t error)
     }
 }
 
-void TTransferWorker::Finish(TWorkerResult result)
+void TTransferWorker::Finish(const TWorkerResult& result)
 {
     job_ = Job::None;
     step_ = Step::None;

@@ -101,7 +101,7 @@ private:
     void SessionStepDone(std::uint16_t error);
     void JobStepDone(std::uint16_t error);
     bool Issue(Step step, void (TCustomFtpCli::*request)());
-    void Finish(TWorkerResult result);
+    void Finish(const TWorkerResult& result);
     void FailJob(const std::string& text, bool permanent);
     void ConnectFailed(const std::string& text, bool permanent);
     void StartTransfer();
