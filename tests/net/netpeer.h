@@ -60,6 +60,13 @@ int ConnectTo(std::uint16_t port);
 // Process CPU time (user + system) in seconds.
 double ProcessCpuSeconds();
 
+// True when this machine can bind the IPv6 loopback address (::1).
+bool HaveIPv6Loopback();
+
+// Appends what arrives on `s` (a connected stream or datagram socket) to
+// `into`.
+void CollectReceived(TCustomWSocket& s, std::string& into);
+
 // Records the events of a socket as short texts, in order.
 struct EventLog {
     std::vector<std::string> items;

@@ -149,12 +149,7 @@ TEST(NetListen, DatagramsBothWays)
     EventLog clientLog;
     clientLog.Attach(client);
     std::string atClient;
-    client.OnDataAvailable = [&](TCustomWSocket* s, std::uint16_t) {
-        char buf[2048];
-        const int n = s->Receive(buf, sizeof buf);
-        if (n > 0)
-            atClient.append(buf, std::size_t(n));
-    };
+    CollectReceived(client, atClient);
     client.SetProto("udp");
     client.SetAddr("127.0.0.1");
     client.SetPort(server.GetXPort());
