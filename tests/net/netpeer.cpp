@@ -171,6 +171,16 @@ void CollectReceived(TCustomWSocket& s, std::string& into)
     };
 }
 
+std::string RaisedBy(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const ESocketException& e) {
+        return e.Message();
+    }
+    return "(nothing raised)";
+}
+
 std::string StateName(TSocketState s)
 {
     switch (s) {

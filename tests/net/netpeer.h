@@ -6,6 +6,7 @@
 #include "net/wsocket.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -76,5 +77,9 @@ struct EventLog {
 };
 
 std::string StateName(TSocketState s);
+
+// The message of the ESocketException `f` raises; "(nothing raised)" when it
+// raises none.
+std::string RaisedBy(const std::function<void()>& f);
 
 } // namespace nettest
