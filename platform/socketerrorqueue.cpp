@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-bool ReadSocketErrorQueue(int fd, std::uint8_t* payload, std::size_t size, int level, int type,
-                          TQueuedSocketError& out)
+bool ReadSocketErrorQueue(int fd, std::uint8_t* payload, std::size_t size, int level, int type, TQueuedSocketError& out)
 {
     out = TQueuedSocketError{};
     alignas(cmsghdr) char control[512];
@@ -35,8 +34,7 @@ bool ReadSocketErrorQueue(int fd, std::uint8_t* payload, std::size_t size, int l
         const auto* bytes = reinterpret_cast<const char*>(CMSG_DATA(c));
         std::memcpy(&out.error, bytes, sizeof out.error);
         // The kernel places the offender's address right after the error.
-        std::memcpy(&out.offender, bytes + sizeof out.error,
-                    std::min(data - sizeof out.error, sizeof out.offender));
+        std::memcpy(&out.offender, bytes + sizeof out.error, std::min(data - sizeof out.error, sizeof out.offender));
         break;
     }
     return true;

@@ -195,9 +195,9 @@ int TICMP::Ping()
 
     IP_OPTION_INFORMATION options;
     options.Ttl = std::uint8_t(FTTL & 0xFF);
-    const std::uint32_t replies =
-        FIcmpSendEcho(FEchoHandle.handle, FIPAddress, payload.data(), std::uint16_t(payload.size()), &options,
-                      reply.data(), std::uint32_t(reply.size()), TimeoutMs());
+    const std::uint32_t replies = FIcmpSendEcho(FEchoHandle.handle, FIPAddress, payload.data(),
+                                                std::uint16_t(payload.size()), &options, reply.data(),
+                                                std::uint32_t(reply.size()), TimeoutMs());
     FLastError = std::int32_t(IcmpGetLastError());
     std::memcpy(&FReply, reply.data(), sizeof FReply);
 
@@ -235,8 +235,8 @@ int TICMP::PingIPv6()
     TriggerEchoRequest();
     IP_STATUS status = IP_SUCCESS;
     std::string whyNot;
-    const std::uint32_t replies = Icmp6SendEcho(FIPv6Target, payload.data(), std::uint16_t(payload.size()),
-                                                FTTL & 0xFF, TimeoutMs(), FReply, status, whyNot);
+    const std::uint32_t replies = Icmp6SendEcho(FIPv6Target, payload.data(), std::uint16_t(payload.size()), FTTL & 0xFF,
+                                                TimeoutMs(), FReply, status, whyNot);
     FLastError = std::int32_t(status);
     if (!whyNot.empty())
         TriggerDisplay(whyNot);

@@ -247,8 +247,8 @@ int main(int argc, char** argv)
         form.show();
         Settle(100);
         if (!OpenWindowSession(form, QStringLiteral("127.0.0.1"), QString::fromStdString(server->PortText()),
-                               QString::fromStdString(server->User()), QString::fromStdString(server->Password()),
-                               true, "tarvik_bench_queue_gui"))
+                               QString::fromStdString(server->User()), QString::fromStdString(server->Password()), true,
+                               "tarvik_bench_queue_gui"))
             return 1;
         const QString home = form.RemoteDir;
 

@@ -11,7 +11,6 @@
 
 using namespace nettest;
 
-
 TEST(NetAddress, DottedIpAcceptsFourPartsWithBlanksAround)
 {
     EXPECT_TRUE(WSocketIsDottedIP("10.0.0.1"));

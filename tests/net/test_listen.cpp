@@ -12,7 +12,6 @@ using namespace nettest;
 using testsupport::RunFor;
 using testsupport::WaitFor;
 
-
 TEST(NetListen, ListenAcceptDupAndTalk)
 {
     TWSocket server;
@@ -82,7 +81,8 @@ TEST(NetListen, RefusalsUseSocketErrorMessages)
     EXPECT_EQ(RaisedBy([&] { s.Listen(); }),
               "Error 10022 in function listen: protocol not assigned\r\nInvalid argument");
     s.SetProto("tcp");
-    EXPECT_EQ(RaisedBy([&] { s.Listen(); }), "Error 10022 in function listen: address not assigned\r\nInvalid argument");
+    EXPECT_EQ(RaisedBy([&] { s.Listen(); }),
+              "Error 10022 in function listen: address not assigned\r\nInvalid argument");
     EXPECT_EQ(RaisedBy([&] { s.Accept(); }), "Error 10022 in function not a listening socket\r\nInvalid argument");
     EXPECT_EQ(RaisedBy([&] { s.Dup(0); }), "Error 10022 in function Dup\r\nInvalid argument");
     s.SetAddr("nonexistent.invalid");

@@ -198,7 +198,8 @@ TEST(SocksSettings, UnresolvableProxyIsRefusedAndLeavesTheTargetAlone)
     s.SetPort("no-such-service-name");
     s.SetSocksServer("127.0.0.2");
     s.SetSocksPort("1080");
-    EXPECT_EQ(RaisedBy([&] { s.Connect(); }), "connect: WSocketResolvePort: Cannot convert port 'no-such-service-name'");
+    EXPECT_EQ(RaisedBy([&] { s.Connect(); }),
+              "connect: WSocketResolvePort: Cannot convert port 'no-such-service-name'");
     EXPECT_EQ(s.State(), wsClosed);
     // Without the proxy the same socket reaches the target itself, not the
     // proxy's address.
