@@ -116,7 +116,8 @@ TEST(TransferFaults, PermanentRefusalFailsAtOnceWithTheServersText)
     EXPECT_EQ(item->Attempts, 0) << "no retries for a permanent refusal";
     EXPECT_EQ(item->ErrorText.rfind("550 ", 0), 0u) << item->ErrorText;
     EXPECT_EQ(queue.Find(present)->State, TTransferState::Done);
-    EXPECT_EQ(testsupport::ReadFile(local.Path() + "/present.bin"), testsupport::ReadFile(server->Root() + "/present.bin"));
+    EXPECT_EQ(testsupport::ReadFile(local.Path() + "/present.bin"),
+              testsupport::ReadFile(server->Root() + "/present.bin"));
 }
 
 // --- hostile listings -----------------------------------------------------------------
@@ -334,7 +335,8 @@ TEST(TransferFaults, LinksThatAServersMlsdHidesAreStillNotFollowedOut)
     EXPECT_EQ(outcome.Log.find("> RETR /linked/out-file"), std::string::npos);
     EXPECT_EQ(outcome.Log.find("> CWD /linked/out-dir"), std::string::npos);
     EXPECT_EQ(outcome.Log.find("> CWD /linked/in-dir"), std::string::npos) << "a link inside is not entered twice";
-    EXPECT_EQ(testsupport::ReadFile(local.Path() + "/linked/sub/kept.bin"), testsupport::ReadFile(tree + "/sub/kept.bin"));
+    EXPECT_EQ(testsupport::ReadFile(local.Path() + "/linked/sub/kept.bin"),
+              testsupport::ReadFile(tree + "/sub/kept.bin"));
 }
 
 } // namespace
