@@ -83,11 +83,11 @@ int UnusedPort()
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = 0;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
     ::close(fd);
-    return ntohs(addr.sin_port);
+    return bound ? ntohs(addr.sin_port) : 0;
 }
 
 } // namespace httptest
