@@ -1,6 +1,7 @@
 #include "cli/cliargs.h"
 
 #include "cli/ftpurlarg.h"
+#include "cli/optionwords.h"
 
 #include <map>
 
@@ -17,21 +18,10 @@ const std::map<std::string, std::pair<int, int>>& Commands()
     return commands;
 }
 
-bool AllDigits(const std::string& s)
-{
-    if (s.empty())
-        return false;
-    for (const char c : s)
-        if (c < '0' || c > '9')
-            return false;
-    return true;
-}
-
 // The TLS options. Returns 1 when `a` was one of them, 0 when not, -1 on a
 // usage error.
-int ParseTlsOption(const std::vector<std::string>& argv, std::size_t& i, TCliArgs& out, std::string& error)
+int ParseTlsOption(TOptionWords& words, const std::string& a, TCliArgs& out, std::string& error)
 {
-    const std::string& a = argv[i];
     const std::string before = out.tls;
     if (a == "--tls") {
         out.tls = "explicit";
@@ -43,12 +33,7 @@ int ParseTlsOption(const std::vector<std::string>& argv, std::size_t& i, TCliArg
         out.insecure = true;
         return 1;
     } else if (a == "--cacert") {
-        if (i + 1 >= argv.size()) {
-            error = "option --cacert needs a value";
-            return -1;
-        }
-        out.cacert = argv[++i];
-        return 1;
+        return words.Value(out.cacert, error) ? 1 : -1;
     } else {
         return 0;
     }
@@ -91,16 +76,9 @@ bool SplitHost(const std::string& text, TCliArgs& out, std::string& error)
 bool ParseCliArgs(const std::vector<std::string>& argv, TCliArgs& out, std::string& error)
 {
     std::vector<std::string> positional;
-    for (std::size_t i = 0; i < argv.size(); ++i) {
-        const std::string& a = argv[i];
-        auto value = [&](std::string& into) {
-            if (i + 1 >= argv.size()) {
-                error = "option " + a + " needs a value";
-                return false;
-            }
-            into = argv[++i];
-            return true;
-        };
+    TOptionWords words(argv);
+    while (!words.AtEnd()) {
+        const std::string& a = words.Next();
         // With --site there is no HOST: the command comes first.
         if (!positional.empty() && positional.size() >= (out.site.empty() ? 2u : 1u)) {
             // Everything after the command belongs to it ("quote" may hold
@@ -108,7 +86,7 @@ bool ParseCliArgs(const std::vector<std::string>& argv, TCliArgs& out, std::stri
             positional.push_back(a);
             continue;
         }
-        if (const int tls = ParseTlsOption(argv, i, out, error); tls != 0) {
+        if (const int tls = ParseTlsOption(words, a, out, error); tls != 0) {
             if (tls < 0)
                 return false;
         } else if (a == "--help" || a == "-h") {
@@ -124,15 +102,15 @@ bool ParseCliArgs(const std::vector<std::string>& argv, TCliArgs& out, std::stri
         } else if (a == "--no-preserve") {
             out.noPreserve = true;
         } else if (a == "--user") {
-            if (!value(out.user))
+            if (!words.Value(out.user, error))
                 return false;
             out.userGiven = true;
         } else if (a == "--password") {
-            if (!value(out.password))
+            if (!words.Value(out.password, error))
                 return false;
             out.passwordGiven = true;
         } else if (a == "--port") {
-            if (!value(out.port))
+            if (!words.Value(out.port, error))
                 return false;
             out.portGiven = true;
             if (!AllDigits(out.port) || std::stol(out.port.substr(0, 6)) < 1 ||
@@ -141,18 +119,18 @@ bool ParseCliArgs(const std::vector<std::string>& argv, TCliArgs& out, std::stri
                 return false;
             }
         } else if (a == "--site") {
-            if (!value(out.site))
+            if (!words.Value(out.site, error))
                 return false;
             if (out.site.empty()) {
                 error = "--site needs a profile name";
                 return false;
             }
         } else if (a == "--cwd") {
-            if (!value(out.cwd))
+            if (!words.Value(out.cwd, error))
                 return false;
         } else if (a == "--timeout") {
             std::string t;
-            if (!value(t))
+            if (!words.Value(t, error))
                 return false;
             if (!AllDigits(t) || t.size() > 6) {
                 error = "invalid time-out: " + t;

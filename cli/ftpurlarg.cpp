@@ -1,5 +1,7 @@
 #include "cli/ftpurlarg.h"
 
+#include "cli/optionwords.h"
+
 #include <set>
 #include <strings.h>
 
@@ -38,16 +40,6 @@ bool Decode(const std::string& text, std::string& out, std::string& error)
         error = "the URL holds a line break or NUL";
         return false;
     }
-    return true;
-}
-
-bool AllDigits(const std::string& s)
-{
-    if (s.empty())
-        return false;
-    for (const char c : s)
-        if (c < '0' || c > '9')
-            return false;
     return true;
 }
 

@@ -1,19 +1,14 @@
 #include "cli/urlargs.h"
 
+#include "cli/optionwords.h"
+
 #include <cstdlib>
 #include <vector>
 
 namespace {
 
-bool AllDigits(const std::string& s)
-{
-    if (s.empty() || s.size() > 9)
-        return false;
-    for (const char c : s)
-        if (c < '0' || c > '9')
-            return false;
-    return true;
-}
+// Digits that fit an int.
+bool SmallNumber(const std::string& s) { return s.size() <= 9 && AllDigits(s); }
 
 // "host:port" (an IPv6 address in brackets: "[::1]:1080").
 bool SplitHostPort(const std::string& text, std::string& host, std::string& port)
@@ -25,7 +20,7 @@ bool SplitHostPort(const std::string& text, std::string& host, std::string& port
     port = text.substr(colon + 1);
     if (host.size() > 2 && host.front() == '[' && host.back() == ']')
         host = host.substr(1, host.size() - 2);
-    return AllDigits(port) && std::atoi(port.c_str()) > 0 && std::atoi(port.c_str()) < 65536;
+    return SmallNumber(port) && std::atoi(port.c_str()) > 0 && std::atoi(port.c_str()) < 65536;
 }
 
 } // namespace
@@ -33,17 +28,10 @@ bool SplitHostPort(const std::string& text, std::string& host, std::string& port
 bool ParseUrlArgs(int argc, const char* const* argv, TUrlArgs& out, std::string& error)
 {
     const std::vector<std::string> args(argv, argv + argc);
+    TOptionWords words(args);
     bool optionsEnded = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&](std::string& into) {
-            if (i + 1 >= args.size()) {
-                error = "option " + a + " needs a value";
-                return false;
-            }
-            into = args[++i];
-            return true;
-        };
+    while (!words.AtEnd()) {
+        const std::string& a = words.Next();
         if (optionsEnded || a.empty() || a[0] != '-' || a == "-") {
             if (!out.url.empty()) {
                 error = "only one URL may be given";
@@ -64,41 +52,41 @@ bool ParseUrlArgs(int argc, const char* const* argv, TUrlArgs& out, std::string&
         } else if (a == "--verbose" || a == "-v") {
             out.verbose = true;
         } else if (a == "--output" || a == "-o") {
-            if (!value(out.output))
+            if (!words.Value(out.output, error))
                 return false;
             if (out.output.empty()) {
                 error = "option " + a + " needs a file name";
                 return false;
             }
         } else if (a == "--user" || a == "-u") {
-            if (!value(out.user))
+            if (!words.Value(out.user, error))
                 return false;
             out.userGiven = true;
         } else if (a == "--password") {
-            if (!value(out.password))
+            if (!words.Value(out.password, error))
                 return false;
             out.passwordGiven = true;
         } else if (a == "--proxy" || a == "-x") {
-            if (!value(v))
+            if (!words.Value(v, error))
                 return false;
             if (!SplitHostPort(v, out.proxyHost, out.proxyPort)) {
                 error = "option --proxy needs HOST:PORT, not '" + v + "'";
                 return false;
             }
         } else if (a == "--socks") {
-            if (!value(v))
+            if (!words.Value(v, error))
                 return false;
             if (!SplitHostPort(v, out.socksHost, out.socksPort)) {
                 error = "option --socks needs HOST:PORT, not '" + v + "'";
                 return false;
             }
         } else if (a == "--cacert") {
-            if (!value(out.caFile))
+            if (!words.Value(out.caFile, error))
                 return false;
         } else if (a == "--max-redirs") {
-            if (!value(v))
+            if (!words.Value(v, error))
                 return false;
-            if (!AllDigits(v)) {
+            if (!SmallNumber(v)) {
                 error = "option --max-redirs needs a number, not '" + v + "'";
                 return false;
             }

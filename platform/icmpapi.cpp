@@ -1,5 +1,7 @@
 #include "platform/icmpapi.h"
 
+#include "platform/socketerrorqueue.h"
+
 #include <linux/errqueue.h>
 #include <linux/icmp.h>
 
@@ -209,45 +211,21 @@ struct Outcome {
 void ReadErrorQueue(const EchoHandle& h, std::uint16_t id, std::uint16_t sequence, Outcome& out)
 {
     std::uint8_t payload[576];
-    alignas(cmsghdr) char control[512];
-    sockaddr_in from{};
-    iovec iov{payload, sizeof payload};
-    msghdr msg{};
-    msg.msg_name = &from;
-    msg.msg_namelen = sizeof from;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    const ssize_t n = ::recvmsg(h.fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
-    if (n < 0) {
-        // A pending socket error with nothing queued would keep poll()
-        // reporting POLLERR; reading SO_ERROR clears it.
-        int pending = 0;
-        socklen_t len = sizeof pending;
-        ::getsockopt(h.fd, SOL_SOCKET, SO_ERROR, &pending, &len);
+    TQueuedSocketError queued;
+    if (!ReadSocketErrorQueue(h.fd, payload, sizeof payload, IPPROTO_IP, IP_RECVERR, queued))
+        return;
+    if (!QuotesOurRequest(payload, queued.length, id, sequence) || !queued.found)
+        return;
+    out.done = true;
+    if (queued.error.ee_origin != SO_EE_ORIGIN_ICMP) {
+        out.status = StatusFromErrno(int(queued.error.ee_errno));
         return;
     }
-    if (!QuotesOurRequest(payload, std::size_t(n), id, sequence))
-        return;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c; c = CMSG_NXTHDR(&msg, c)) {
-        if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_RECVERR)
-            continue;
-        sock_extended_err ee{};
-        std::memcpy(&ee, CMSG_DATA(c), sizeof ee);
-        out.done = true;
-        if (ee.ee_origin == SO_EE_ORIGIN_ICMP) {
-            out.status = IcmpStatusFromError(ee.ee_type, ee.ee_code);
-            const auto* offender = reinterpret_cast<const sockaddr_in*>(reinterpret_cast<const char*>(CMSG_DATA(c)) +
-                                                                        sizeof(sock_extended_err));
-            sockaddr_in addr{};
-            std::memcpy(&addr, offender, sizeof addr);
-            if (addr.sin_family == AF_INET)
-                out.from = addr.sin_addr.s_addr;
-        } else {
-            out.status = StatusFromErrno(int(ee.ee_errno));
-        }
-        return;
+    out.status = IcmpStatusFromError(queued.error.ee_type, queued.error.ee_code);
+    if (queued.offender.ss_family == AF_INET) {
+        sockaddr_in addr{};
+        std::memcpy(&addr, &queued.offender, sizeof addr);
+        out.from = addr.sin_addr.s_addr;
     }
 }
 

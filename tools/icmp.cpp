@@ -186,31 +186,18 @@ int TICMP::Ping()
         return 0;
     }
 
-    // The echo library counts the payload in 16 bits; a size it cannot
-    // carry is refused rather than silently cut to its low 16 bits.
-    if (FSize < 0 || FSize > ICMP_MAX_REQUEST_SIZE) {
-        FReply = ICMP_ECHO_REPLY{};
-        TriggerEchoRequest();
-        FLastError = IP_BAD_REQ;
-        FReply.Status = IP_BAD_REQ;
-        TriggerEchoReply(0);
+    if (RefuseBadSize())
         return 0;
-    }
-
-    const std::size_t size = std::size_t(FSize);
-    std::vector<char> payload(size, ' ');
-    if (size > 0)
-        std::memcpy(payload.data(), SignOnText, std::min(size, SignOnLength));
-    std::vector<char> reply(size + sizeof(ICMP_ECHO_REPLY), '\0');
+    const std::vector<char> payload = RequestPayload();
+    std::vector<char> reply(payload.size() + sizeof(ICMP_ECHO_REPLY), '\0');
 
     TriggerEchoRequest();
 
     IP_OPTION_INFORMATION options;
     options.Ttl = std::uint8_t(FTTL & 0xFF);
-    // A negative time-out would read as some 49 days of frozen window.
-    const std::uint32_t timeout = FTimeout < 0 ? 0 : std::uint32_t(FTimeout);
-    const std::uint32_t replies = FIcmpSendEcho(FEchoHandle.handle, FIPAddress, payload.data(), std::uint16_t(size),
-                                                &options, reply.data(), std::uint32_t(reply.size()), timeout);
+    const std::uint32_t replies = FIcmpSendEcho(FEchoHandle.handle, FIPAddress, payload.data(),
+                                                std::uint16_t(payload.size()), &options, reply.data(),
+                                                std::uint32_t(reply.size()), TimeoutMs());
     FLastError = std::int32_t(IcmpGetLastError());
     std::memcpy(&FReply, reply.data(), sizeof FReply);
 
@@ -218,27 +205,38 @@ int TICMP::Ping()
     return int(replies);
 }
 
-int TICMP::PingIPv6()
+bool TICMP::RefuseBadSize()
 {
-    if (FSize < 0 || FSize > ICMP_MAX_REQUEST_SIZE) {
-        FReply = ICMP_ECHO_REPLY{};
-        TriggerEchoRequest();
-        FLastError = IP_BAD_REQ;
-        FReply.Status = IP_BAD_REQ;
-        TriggerEchoReply(0);
-        return 0;
-    }
+    if (FSize >= 0 && FSize <= ICMP_MAX_REQUEST_SIZE)
+        return false;
+    FReply = ICMP_ECHO_REPLY{};
+    TriggerEchoRequest();
+    FLastError = IP_BAD_REQ;
+    FReply.Status = IP_BAD_REQ;
+    TriggerEchoReply(0);
+    return true;
+}
+
+std::vector<char> TICMP::RequestPayload() const
+{
     const std::size_t size = std::size_t(FSize);
     std::vector<char> payload(size, ' ');
     if (size > 0)
         std::memcpy(payload.data(), SignOnText, std::min(size, SignOnLength));
+    return payload;
+}
+
+int TICMP::PingIPv6()
+{
+    if (RefuseBadSize())
+        return 0;
+    const std::vector<char> payload = RequestPayload();
 
     TriggerEchoRequest();
-    const std::uint32_t timeout = FTimeout < 0 ? 0 : std::uint32_t(FTimeout);
     IP_STATUS status = IP_SUCCESS;
     std::string whyNot;
-    const std::uint32_t replies = Icmp6SendEcho(FIPv6Target, payload.data(), std::uint16_t(size), FTTL & 0xFF, timeout,
-                                                FReply, status, whyNot);
+    const std::uint32_t replies = Icmp6SendEcho(FIPv6Target, payload.data(), std::uint16_t(payload.size()), FTTL & 0xFF,
+                                                TimeoutMs(), FReply, status, whyNot);
     FLastError = std::int32_t(status);
     if (!whyNot.empty())
         TriggerDisplay(whyNot);

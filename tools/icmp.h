@@ -100,6 +100,15 @@ private:
     };
 
     int PingIPv6();
+    // Refuses a payload size the echo library cannot carry (it counts it in
+    // 16 bits) rather than cut it to its low 16 bits; true when refused,
+    // with IP_BAD_REQ reported as the reply.
+    bool RefuseBadSize();
+    // The request's payload: the sign-on text padded with blanks to FSize.
+    std::vector<char> RequestPayload() const;
+    // FTimeout for the echo calls; a negative one would read as some 49
+    // days of frozen window.
+    std::uint32_t TimeoutMs() const { return FTimeout < 0 ? 0 : std::uint32_t(FTimeout); }
 
     SocketLibrary FSocketLibrary;
     std::unique_ptr<void, LibraryDeleter> FLibrary;

@@ -1,5 +1,7 @@
 #include "tools/icmp6echo.h"
 
+#include "platform/socketerrorqueue.h"
+
 #include <linux/errqueue.h>
 #include <netinet/icmp6.h>
 #include <poll.h>
@@ -110,36 +112,16 @@ struct TOutcome {
 void ReadErrorQueue(int fd, std::uint16_t sequence, TOutcome& out)
 {
     std::uint8_t payload[1280];
-    alignas(cmsghdr) char control[512];
-    sockaddr_in6 from{};
-    iovec iov{payload, sizeof payload};
-    msghdr msg{};
-    msg.msg_name = &from;
-    msg.msg_namelen = sizeof from;
-    msg.msg_iov = &iov;
-    msg.msg_iovlen = 1;
-    msg.msg_control = control;
-    msg.msg_controllen = sizeof control;
-    const ssize_t n = ::recvmsg(fd, &msg, MSG_ERRQUEUE | MSG_DONTWAIT);
-    if (n < 0) {
-        int pending = 0;
-        socklen_t len = sizeof pending;
-        ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &pending, &len);
+    TQueuedSocketError queued;
+    if (!ReadSocketErrorQueue(fd, payload, sizeof payload, IPPROTO_IPV6, IPV6_RECVERR, queued))
         return;
-    }
     // The queue returns our own request as sent.
-    if (std::size_t(n) < kHeader || Read16(payload + 6) != sequence)
+    if (queued.length < kHeader || Read16(payload + 6) != sequence || !queued.found)
         return;
-    for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
-        if (c->cmsg_level != IPPROTO_IPV6 || c->cmsg_type != IPV6_RECVERR)
-            continue;
-        sock_extended_err ee{};
-        std::memcpy(&ee, CMSG_DATA(c), sizeof ee);
-        out.done = true;
-        out.status = ee.ee_origin == SO_EE_ORIGIN_ICMP6 ? Icmp6StatusFromError(ee.ee_type, ee.ee_code)
-                                                        : StatusFromErrno(int(ee.ee_errno));
-        return;
-    }
+    out.done = true;
+    out.status = queued.error.ee_origin == SO_EE_ORIGIN_ICMP6
+                     ? Icmp6StatusFromError(queued.error.ee_type, queued.error.ee_code)
+                     : StatusFromErrno(int(queued.error.ee_errno));
 }
 
 void ReadMessage(const TSocket& s, std::uint16_t id, std::uint16_t sequence, std::size_t sent,

@@ -15,22 +15,18 @@
 // progress_* count the window's progress handler (the dialog's share of the
 // transfer) and label_redraws how often the dialog drew its figures.
 
+#include "benchwindow.h"
+
 #include "app/formmain.h"
 #include "app/tarvikapplication.h"
-#include "ui/unattendedprompts.h"
 #include "dialogs/transfer.h"
 #include "dialogs/transferprogress.h"
 #include "ftp/ftpclient.h"
 
-#include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QPlainTextEdit>
-#include <QTemporaryDir>
-#include <QTimer>
 
-#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <chrono>
@@ -38,6 +34,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+using namespace benchsupport;
 
 namespace {
 
@@ -77,18 +75,11 @@ bool ParseOptions(int argc, char** argv, TOptions& options, const char*& why)
     options.get = command == "get";
     if (const char* env = std::getenv("TARVIK_PASSWORD"))
         options.password = QString::fromLocal8Bit(env);
-    for (int i = 2; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (arg == "--passive") {
+    why = benchsupport::ReadOptions(argc, argv, 2, {"--passive"}, [&](const std::string& arg, const std::string& text) {
+        const QString value = QString::fromLocal8Bit(text.c_str());
+        if (arg == "--passive")
             options.passive = true;
-            continue;
-        }
-        if (i + 1 >= argc) {
-            why = "an option lacks its value";
-            return false;
-        }
-        const QString value = QString::fromLocal8Bit(argv[++i]);
-        if (arg == "--host")
+        else if (arg == "--host")
             options.host = value;
         else if (arg == "--port")
             options.port = value;
@@ -102,33 +93,17 @@ bool ParseOptions(int argc, char** argv, TOptions& options, const char*& why)
             options.local = value;
         else if (arg == "--size")
             options.size = value.toLongLong();
-        else {
-            why = "unknown option";
+        else
             return false;
-        }
-    }
+        return true;
+    });
+    if (why)
+        return false;
     if (options.port.isEmpty() || options.user.isEmpty() || options.remote.isEmpty() || options.local.isEmpty()) {
         why = "--port, --user, --remote and --local are needed";
         return false;
     }
     return true;
-}
-
-double Seconds(std::chrono::steady_clock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-double CpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-void Settle(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
 }
 
 long long FileSize(const QString& path)
@@ -166,20 +141,13 @@ int main(int argc, char** argv)
 
     // The window keeps its settings and its listing file in places of its
     // own; a run must neither read nor change the user's.
-    QTemporaryDir sandbox;
-    if (!sandbox.isValid())
+    const TWindowSandbox sandbox;
+    if (!sandbox.IsValid())
         return Usage("no temporary folder");
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(sandbox.path() + QStringLiteral("/config")));
-    qputenv("TARVIK_HOME", QFile::encodeName(sandbox.path() + QStringLiteral("/home")));
-    QDir().mkpath(sandbox.path() + QStringLiteral("/home"));
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
 
     TTarvikApplication app(argc, argv);
-    TUnattendedPrompts prompts;
-    TNoShell shell;
-    SetPrompts(&prompts);
-    SetShell(&shell);
+    const TUnattendedRun unattended;
+    const TUnattendedPrompts& prompts = unattended.Prompts();
 
     int status = 1;
     {
@@ -189,16 +157,8 @@ int main(int argc, char** argv)
         form.show();
         Settle(100);
 
-        form.SiteHost = options.host;
-        form.SitePort = options.port;
-        form.SiteUser = options.user;
-        form.SitePassword = options.password;
-        form.SitePassive = options.passive;
-        form.OpenSession();
-        if (!form.IsConnected()) {
-            std::fprintf(stderr, "tarvik_bench_gui_transfer: not connected\n%s\n",
-                         qPrintable(form.Memo1->toPlainText()));
-        } else {
+        if (OpenWindowSession(form, options.host, options.port, options.user, options.password, options.passive,
+                              "tarvik_bench_gui_transfer")) {
             // The window's own handler, timed: what the progress dialog costs
             // the transfer.
             auto handler = form.FTPC1->OnProgress;
@@ -247,7 +207,5 @@ int main(int argc, char** argv)
         if (form.IsConnected())
             form.FTPC1->AbortAsync();
     }
-    SetPrompts(nullptr);
-    SetShell(nullptr);
     return status;
 }

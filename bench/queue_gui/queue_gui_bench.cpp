@@ -17,26 +17,21 @@
 //   queue_gui direction=download files=F bytes=B runner_s=R window_s=W ratio=R/W runner_cpu_s=.. window_cpu_s=..
 // ratio is the window's speed relative to the runner's (1.0: the same).
 
+#include "benchwindow.h"
+
 #include "app/formmain.h"
 #include "app/listview.h"
 #include "app/queuepane.h"
 #include "app/tarvikapplication.h"
-#include "ui/unattendedprompts.h"
 #include "ftp/ftpclient.h"
 #include "support/ftpserver.h"
 #include "transfers/transferqueue.h"
 #include "transfers/transferrunner.h"
 
 #include <QAction>
-#include <QDir>
-#include <QEventLoop>
 #include <QFile>
 #include <QPlainTextEdit>
 #include <QSettings>
-#include <QTemporaryDir>
-#include <QTimer>
-
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -50,6 +45,7 @@
 #include <vector>
 
 namespace fs = std::filesystem;
+using namespace benchsupport;
 
 namespace {
 
@@ -62,21 +58,6 @@ struct TOptions {
     int rounds = 2;
     std::string server = "vsftpd";
 };
-
-double CpuSeconds()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-void Settle(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs)
 {
@@ -197,11 +178,7 @@ int Usage(const char* why)
 int main(int argc, char** argv)
 {
     TOptions o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (i + 1 >= argc)
-            return Usage("an option lacks its value");
-        const std::string value = argv[++i];
+    const char* why = ReadOptions(argc, argv, 1, {}, [&](const std::string& arg, const std::string& value) {
         if (arg == "--connections")
             o.connections = std::atoi(value.c_str());
         else if (arg == "--small")
@@ -217,23 +194,18 @@ int main(int argc, char** argv)
         else if (arg == "--server")
             o.server = value;
         else
-            return Usage("unknown option");
-    }
+            return false;
+        return true;
+    });
+    if (why)
+        return Usage(why);
 
-    QTemporaryDir sandbox;
-    if (!sandbox.isValid())
+    const TWindowSandbox sandbox;
+    if (!sandbox.IsValid())
         return Usage("no temporary folder");
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(sandbox.path() + QStringLiteral("/config")));
-    qputenv("TARVIK_HOME", QFile::encodeName(sandbox.path() + QStringLiteral("/home")));
-    QDir().mkpath(sandbox.path() + QStringLiteral("/home"));
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     TTarvikApplication app(argc, argv);
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, sandbox.path() + QStringLiteral("/config"));
-    TUnattendedPrompts prompts;
-    TNoShell shell;
-    SetPrompts(&prompts);
-    SetShell(&shell);
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, sandbox.ConfigPath());
+    const TUnattendedRun unattended;
 
     std::string whyNot;
     auto server = testsupport::FtpTestServer::Start(o.server == "pyftpdlib"
@@ -253,7 +225,7 @@ int main(int argc, char** argv)
     const auto remote = [&](const std::string& path) {
         return realPaths ? path : "/" + fs::relative(path, root).string();
     };
-    const std::string work = sandbox.path().toStdString() + "/work";
+    const std::string work = sandbox.Path().toStdString() + "/work";
     fs::create_directories(work);
 
     TTransferSite site;
@@ -274,16 +246,10 @@ int main(int argc, char** argv)
         form.resize(1000, 700);
         form.show();
         Settle(100);
-        form.SiteHost = QStringLiteral("127.0.0.1");
-        form.SitePort = QString::fromStdString(server->PortText());
-        form.SiteUser = QString::fromStdString(server->User());
-        form.SitePassword = QString::fromStdString(server->Password());
-        form.SitePassive = true;
-        form.OpenSession();
-        if (!form.IsConnected()) {
-            std::fprintf(stderr, "not connected\n%s\n", qPrintable(form.Memo1->toPlainText()));
+        if (!OpenWindowSession(form, QStringLiteral("127.0.0.1"), QString::fromStdString(server->PortText()),
+                               QString::fromStdString(server->User()), QString::fromStdString(server->Password()), true,
+                               "tarvik_bench_queue_gui"))
             return 1;
-        }
         const QString home = form.RemoteDir;
 
         for (int round = 0; round < o.rounds && status == 0; ++round) {
@@ -393,7 +359,5 @@ int main(int argc, char** argv)
         line("download", runnerDown, windowDown);
         line("upload", runnerUp, windowUp);
     }
-    SetPrompts(nullptr);
-    SetShell(nullptr);
     return status;
 }

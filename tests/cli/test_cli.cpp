@@ -1,50 +1,20 @@
 // tarvik-ftp, the program, against a real pyftpdlib server.
 
+#include "clitestutil.h"
 #include "support/ftpserver.h"
 
-#include <QProcess>
 #include <QProcessEnvironment>
 #include <QStringList>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <random>
-#include <sstream>
 
 namespace fs = std::filesystem;
 
+using namespace clitest;
+
 namespace {
-
-struct Result {
-    int exitCode = -1;
-    std::string out;
-    std::string err;
-};
-
-std::string Slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void Spit(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), std::streamsize(bytes.size()));
-}
-
-std::string Random(std::size_t n, unsigned seed)
-{
-    std::mt19937 gen(seed);
-    std::string s(n, '\0');
-    for (auto& c : s)
-        c = char(gen());
-    return s;
-}
 
 class CliTest : public ::testing::Test {
 protected:
@@ -64,13 +34,7 @@ protected:
     {
         if (!server_)
             GTEST_SKIP() << "pyftpdlib not available: " << whyNot_;
-        char pattern[] = "/tmp/tarvik-cli-XXXXXX";
-        local_ = ::mkdtemp(pattern);
-    }
-    void TearDown() override
-    {
-        if (!local_.empty())
-            fs::remove_all(local_);
+        ASSERT_FALSE(local_.Path().empty());
     }
 
     // Runs tarvik-ftp with the server's port and credentials first.
@@ -87,22 +51,15 @@ protected:
 
     Result Exec(const QStringList& args, const QProcessEnvironment& env = {})
     {
-        QProcess p;
-        p.setWorkingDirectory(QString::fromStdString(local_));
-        if (!env.isEmpty())
-            p.setProcessEnvironment(env);
-        p.start(TARVIK_FTP_PROGRAM, args);
-        p.waitForFinished(60000);
-        return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1, p.readAllStandardOutput().toStdString(),
-                p.readAllStandardError().toStdString()};
+        return RunFtp(local_.Path(), args, env);
     }
 
     std::string Remote(const std::string& name) const { return server_->Root() + "/" + name; }
-    std::string Local(const std::string& name) const { return local_ + "/" + name; }
+    std::string Local(const std::string& name) const { return local_.File(name); }
 
     static testsupport::FtpTestServer* server_;
     static std::string whyNot_;
-    std::string local_;
+    TempDir local_;
 };
 
 testsupport::FtpTestServer* CliTest::server_ = nullptr;
@@ -110,41 +67,41 @@ std::string CliTest::whyNot_;
 
 TEST_F(CliTest, PutAndGetRoundTripInBothModes)
 {
-    const std::string bytes = Random(700000, 1);
-    Spit(Local("up.bin"), bytes);
+    const std::string bytes = RandomBytes(700000, 1);
+    WriteFile(Local("up.bin"), bytes);
     for (const bool passive : {false, true}) {
         QStringList mode;
         if (passive)
             mode << "--passive";
         Result r = Run(mode + QStringList{"put", "up.bin", "cli-rt.bin"});
         ASSERT_EQ(r.exitCode, 0) << r.err;
-        EXPECT_EQ(Slurp(Remote("cli-rt.bin")), bytes);
+        EXPECT_EQ(ReadFile(Remote("cli-rt.bin")), bytes);
         r = Run(mode + QStringList{"get", "cli-rt.bin", "down.bin"});
         ASSERT_EQ(r.exitCode, 0) << r.err;
-        EXPECT_EQ(Slurp(Local("down.bin")), bytes);
+        EXPECT_EQ(ReadFile(Local("down.bin")), bytes);
         fs::remove(Local("down.bin"));
     }
     // The local name defaults to the remote base name.
     Result r = Run({"get", "cli-rt.bin"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(Slurp(Local("cli-rt.bin")), bytes);
+    EXPECT_EQ(ReadFile(Local("cli-rt.bin")), bytes);
     fs::remove(Remote("cli-rt.bin"));
 }
 
 TEST_F(CliTest, RegetContinuesAPartialFileAndAppendExtends)
 {
-    const std::string bytes = Random(300000, 2);
-    Spit(Remote("cli-re.bin"), bytes);
-    Spit(Local("cli-re.bin"), bytes.substr(0, 123456));
+    const std::string bytes = RandomBytes(300000, 2);
+    WriteFile(Remote("cli-re.bin"), bytes);
+    WriteFile(Local("cli-re.bin"), bytes.substr(0, 123456));
     Result r = Run({"--verbose", "reget", "cli-re.bin"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(Slurp(Local("cli-re.bin")), bytes);
+    EXPECT_EQ(ReadFile(Local("cli-re.bin")), bytes);
     EXPECT_NE(r.err.find("> REST 123456"), std::string::npos) << r.err;
 
-    Spit(Local("tail.bin"), "tail");
+    WriteFile(Local("tail.bin"), "tail");
     r = Run({"append", "tail.bin", "cli-re.bin"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(Slurp(Remote("cli-re.bin")), bytes + "tail");
+    EXPECT_EQ(ReadFile(Remote("cli-re.bin")), bytes + "tail");
     fs::remove(Remote("cli-re.bin"));
 }
 
@@ -154,7 +111,7 @@ TEST_F(CliTest, FolderAndFileCommands)
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(fs::is_directory(Remote("cli-dir")));
 
-    Spit(Remote("cli-dir/a.txt"), "12345");
+    WriteFile(Remote("cli-dir/a.txt"), "12345");
     r = Run({"--cwd", "cli-dir", "size", "a.txt"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "5\n");
@@ -221,17 +178,17 @@ TEST_F(CliTest, FailuresExitNonZeroWithTheReply)
 TEST_F(CliTest, ATransferThatFailsLocallyExitsOneWithTheReason)
 {
     // A full disk: the server says 226, the file did not arrive.
-    Spit(Remote("cli-full.bin"), Random(200000, 3));
+    WriteFile(Remote("cli-full.bin"), RandomBytes(200000, 3));
     for (const char* mode : {"--passive", "--ascii"}) {
         Result r = Run({mode, "get", "cli-full.bin", "/dev/full"});
         EXPECT_EQ(r.exitCode, 1) << r.err;
         EXPECT_EQ(r.err, "tarvik-ftp: Error writing local file: No space left on device\n");
     }
     // A refused download leaves an existing local file as it was.
-    Spit(Local("keep.txt"), "keep me");
+    WriteFile(Local("keep.txt"), "keep me");
     Result r = Run({"get", "no-such-file", "keep.txt"});
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(Slurp(Local("keep.txt")), "keep me");
+    EXPECT_EQ(ReadFile(Local("keep.txt")), "keep me");
     r = Run({"get", "no-such-file", "new.txt"});
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_FALSE(fs::exists(Local("new.txt")));
@@ -241,7 +198,7 @@ TEST_F(CliTest, ATransferThatFailsLocallyExitsOneWithTheReason)
 TEST_F(CliTest, ControlCharactersFromTheServerAreShownEscaped)
 {
     const std::string evil = std::string("evil\x1b]0;pwned\x07name.txt");
-    Spit(Remote(evil), "x");
+    WriteFile(Remote(evil), "x");
     Result r = Run({"--passive", "nlst"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << "an escape sequence reached the terminal";
@@ -272,11 +229,11 @@ TEST_F(CliTest, PasswordFromTheEnvironmentAndAnonymousLogin)
     EXPECT_EQ(r.err.find(server_->Password()), std::string::npos) << r.err;
 
     // Without a user: anonymous, who may read but not write.
-    Spit(Remote("cli-anon.txt"), "public");
+    WriteFile(Remote("cli-anon.txt"), "public");
     r = Run({"--verbose", "get", "cli-anon.txt"}, false);
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.err.find("> USER anonymous"), std::string::npos);
-    EXPECT_EQ(Slurp(Local("cli-anon.txt")), "public");
+    EXPECT_EQ(ReadFile(Local("cli-anon.txt")), "public");
     r = Run({"put", "cli-anon.txt", "anon-upload.txt"}, false);
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_FALSE(fs::exists(Remote("anon-upload.txt")));

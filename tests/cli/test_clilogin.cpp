@@ -2,7 +2,7 @@
 // ftp:// URL as the host, credentials from ~/.netrc (in a HOME the test
 // makes) and from a site stored in Accounts.dat.
 
-#include "climirrortest.h"
+#include "clitestutil.h"
 #include "ftpservers.h"
 #include "profiles/registryset.h"
 #include "transfertestutil.h"
@@ -47,7 +47,7 @@ protected:
     void WriteNetrc(const std::string& text, mode_t mode) const
     {
         const std::string path = home_.Path() + "/.netrc";
-        Spit(path, text);
+        WriteFile(path, text);
         ASSERT_EQ(::chmod(path.c_str(), mode), 0);
     }
 
@@ -59,18 +59,18 @@ protected:
 
 TEST_F(CliLogin, SeveralFilesInOneGetPutAndRm)
 {
-    Spit(Local("one.txt"), "1");
-    Spit(Local("two.txt"), "22");
-    Spit(Local("three.txt"), "333");
+    WriteFile(Local("one.txt"), "1");
+    WriteFile(Local("two.txt"), "22");
+    WriteFile(Local("three.txt"), "333");
     Result r = Run(WithLogin({"put", "one.txt", "two.txt", "three.txt"}));
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out.rfind("3 files, 6 B (6 bytes) in ", 0), 0u) << r.out;
-    EXPECT_EQ(Slurp(Remote("three.txt")), "333");
+    EXPECT_EQ(ReadFile(Remote("three.txt")), "333");
 
     fs::create_directory(Local("into"));
     r = Run(WithLogin({"get", "one.txt", "two.txt", "into"}));
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(Slurp(Local("into/two.txt")), "22");
+    EXPECT_EQ(ReadFile(Local("into/two.txt")), "22");
     EXPECT_NE(r.out.find("2 files, 3 B"), std::string::npos) << r.out;
     fs::remove_all(Local("into"));
     fs::create_directory(Local("into"));
@@ -84,7 +84,7 @@ TEST_F(CliLogin, SeveralFilesInOneGetPutAndRm)
     EXPECT_NE(r.err.find("missing.txt"), std::string::npos) << r.err;
     EXPECT_NE(r.out.find("2 files, 4 B (4 bytes)"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(", 1 failed"), std::string::npos) << r.out;
-    EXPECT_EQ(Slurp(Local("into/three.txt")), "333");
+    EXPECT_EQ(ReadFile(Local("into/three.txt")), "333");
     r = Run(WithLogin({"put", "one.txt", "no-such-local.txt", "two.txt"}));
     EXPECT_EQ(r.exitCode, 1);
     EXPECT_NE(r.out.find(", 1 failed"), std::string::npos) << r.out;
@@ -103,11 +103,11 @@ TEST_F(CliLogin, SeveralFilesInOneGetPutAndRm)
 TEST_F(CliLogin, FtpUrlGivesHostPortCredentialsAndPath)
 {
     fs::create_directories(Remote("url dir"));
-    Spit(Remote("url dir/file one.txt"), "from the url");
+    WriteFile(Remote("url dir/file one.txt"), "from the url");
     const std::string user = server_->User() + ":" + server_->Password() + "@";
     Result r = Run({QString::fromStdString(Url(user, "url%20dir/file%20one.txt")), "get"});
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(Slurp(Local("file one.txt")), "from the url");
+    EXPECT_EQ(ReadFile(Local("file one.txt")), "from the url");
 
     // A path ending in "/" is the folder to work in; the password from the
     // environment.
@@ -139,7 +139,7 @@ TEST_F(CliLogin, NetrcIsUsedOnlyWhenPrivate)
     ASSERT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(r.out, "/\n");
     // The login came from the file: writing is allowed (anonymous may not).
-    Spit(Local("netrc-up.txt"), "n");
+    WriteFile(Local("netrc-up.txt"), "n");
     r = Run({"--port", QString::fromStdString(server_->PortText()), "127.0.0.1", "put", "netrc-up.txt"});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(fs::exists(Remote("netrc-up.txt")));
@@ -172,14 +172,14 @@ TEST_F(CliLogin, StoredSiteFromAccountsDat)
     QProcessEnvironment env = env_;
     env.insert("TARVIK_HOME", QString::fromStdString(folder));
 
-    Spit(Local("site.txt"), "via the stored site");
+    WriteFile(Local("site.txt"), "via the stored site");
     Result r = RunFtp(work_.Path(), {"--site", "test site", "put", "site.txt"}, env);
     ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(Slurp(Remote("site.txt")), "via the stored site");
+    EXPECT_EQ(ReadFile(Remote("site.txt")), "via the stored site");
 
     r = RunFtp(work_.Path(), {"--site", "test site", "mirror", "/", "whole"}, env);
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(Slurp(Local("whole/site.txt")), "via the stored site");
+    EXPECT_EQ(ReadFile(Local("whole/site.txt")), "via the stored site");
 
     // An anonymous profile reads but may not write.
     r = RunFtp(work_.Path(), {"--site", "guest", "get", "site.txt", "guest.txt"}, env);

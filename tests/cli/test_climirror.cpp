@@ -2,7 +2,7 @@
 // server: round trips compared byte for byte, --delete, --only-newer,
 // broken data connections, and failures that must end with exit status 1.
 
-#include "climirrortest.h"
+#include "clitestutil.h"
 #include "ftpservers.h"
 #include "transfertestutil.h"
 
@@ -98,9 +98,9 @@ TEST(Mirror, OnlyNewerAndDeleteInBothDirections)
     TempFolder work;
     const std::string src = work.Path() + "/src";
     fs::create_directories(src + "/sub");
-    Spit(src + "/a.txt", "alpha");
-    Spit(src + "/b.txt", "bravo");
-    Spit(src + "/sub/c.txt", "charlie");
+    WriteFile(src + "/a.txt", "alpha");
+    WriteFile(src + "/b.txt", "bravo");
+    WriteFile(src + "/sub/c.txt", "charlie");
     for (const char* name : {"/a.txt", "/b.txt", "/sub/c.txt"})
         SetAge(src + name, 7200);
     const std::string remote = server->Root() + "/newer";
@@ -121,12 +121,12 @@ TEST(Mirror, OnlyNewerAndDeleteInBothDirections)
     EXPECT_NE(r.out.find("3 up to date"), std::string::npos) << r.out;
 
     // A changed file, a new one, one gone, and remote leftovers.
-    Spit(src + "/b.txt", "bravo, changed");
-    Spit(src + "/d.txt", "delta");
+    WriteFile(src + "/b.txt", "bravo, changed");
+    WriteFile(src + "/d.txt", "delta");
     fs::remove(src + "/sub/c.txt");
     fs::create_directories(remote + "/stray/deeper");
-    Spit(remote + "/stray/deeper/x.txt", "x");
-    Spit(remote + "/stray.txt", "y");
+    WriteFile(remote + "/stray/deeper/x.txt", "x");
+    WriteFile(remote + "/stray.txt", "y");
     r = RunFtp(work.Path(), Login(*server) << "-R"
                                            << "--only-newer"
                                            << "--delete"
@@ -153,14 +153,14 @@ TEST(Mirror, OnlyNewerAndDeleteInBothDirections)
 
     const std::string outside = work.Path() + "/outside";
     fs::create_directories(outside);
-    Spit(outside + "/keep.txt", "keep");
+    WriteFile(outside + "/keep.txt", "keep");
     fs::create_directory_symlink(outside, work.Path() + "/dst/link-out");
     fs::create_directories(work.Path() + "/dst/sub/old");
-    Spit(work.Path() + "/dst/sub/old/o.txt", "o");
-    Spit(work.Path() + "/dst/old.txt", "o");
+    WriteFile(work.Path() + "/dst/sub/old/o.txt", "o");
+    WriteFile(work.Path() + "/dst/old.txt", "o");
     // A changed remote file is fetched even though the local copy is newer
     // in time: the sizes differ.
-    Spit(remote + "/a.txt", "alpha, changed remotely");
+    WriteFile(remote + "/a.txt", "alpha, changed remotely");
     SetAge(remote + "/a.txt", 3600);
     r = RunFtp(work.Path(), Login(*server) << "--only-newer"
                                            << "--delete"
@@ -170,7 +170,7 @@ TEST(Mirror, OnlyNewerAndDeleteInBothDirections)
     EXPECT_NE(r.out.find("1 file,"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("3 deleted"), std::string::npos) << r.out;
     EXPECT_EQ(CompareTrees(remote, work.Path() + "/dst"), "");
-    EXPECT_EQ(Slurp(outside + "/keep.txt"), "keep") << "--delete followed a link out of the tree";
+    EXPECT_EQ(ReadFile(outside + "/keep.txt"), "keep") << "--delete followed a link out of the tree";
     fs::remove_all(remote);
 }
 
@@ -209,8 +209,8 @@ TEST(Mirror, AFailedItemOrAnUnreachableSiteExitsOne)
         GTEST_SKIP() << whyNot;
     const std::string remote = server->Root() + "/failing";
     fs::create_directories(remote);
-    Spit(remote + "/good.txt", "good");
-    Spit(remote + "/blocked.txt", "blocked");
+    WriteFile(remote + "/good.txt", "good");
+    WriteFile(remote + "/blocked.txt", "blocked");
     TempFolder work;
     // A folder where a file must go: that item fails, the others arrive.
     fs::create_directories(work.Path() + "/dst/blocked.txt");
@@ -220,7 +220,7 @@ TEST(Mirror, AFailedItemOrAnUnreachableSiteExitsOne)
     EXPECT_NE(r.out.find("1 file,"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(", 1 failed"), std::string::npos) << r.out;
     EXPECT_NE(r.err.find("blocked.txt"), std::string::npos) << r.err;
-    EXPECT_EQ(Slurp(work.Path() + "/dst/good.txt"), "good");
+    EXPECT_EQ(ReadFile(work.Path() + "/dst/good.txt"), "good");
 
     // A remote folder that does not exist.
     r = RunFtp(work.Path(), Login(*server) << "no-such-folder"

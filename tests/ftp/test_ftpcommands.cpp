@@ -22,16 +22,9 @@ protected:
             GTEST_SKIP() << "no " << KindName(GetParam()) << " server here: " << why;
         ftp.Target(server->PortText(), server->User(), server->Password());
         // Each test works in a folder of its own on the server.
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        std::string name = std::string(info->name());
-        for (auto& c : name)
-            if (c == '/')
-                c = '_';
-        dirName = "t_" + name;
-        dirPath = server->Root() + "/" + dirName;
-        fs::remove_all(dirPath);
-        fs::create_directory(dirPath);
-        server->Share(dirPath);
+        const TestFolder folder = MakeTestFolder(*server, "t_");
+        dirName = folder.name;
+        dirPath = folder.path;
     }
 
     void TearDown() override
@@ -49,8 +42,7 @@ protected:
 
     void PutServerFile(const std::string& name, const std::string& bytes)
     {
-        WriteFile(dirPath + "/" + name, bytes);
-        server->Share(dirPath + "/" + name);
+        ftptest::PutServerFile(*server, {dirName, dirPath}, name, bytes);
     }
 
     testsupport::FtpTestServer* server = nullptr;

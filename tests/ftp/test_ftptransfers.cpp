@@ -32,15 +32,9 @@ protected:
             GTEST_SKIP() << "no " << KindName(GetParam().kind) << " server here: " << why;
         ftp.Target(server->PortText(), server->User(), server->Password());
         ftp.SetPassive(GetParam().passive);
-        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
-        for (auto& c : name)
-            if (c == '/')
-                c = '_';
-        dirName = "x_" + name;
-        dirPath = server->Root() + "/" + dirName;
-        fs::remove_all(dirPath);
-        fs::create_directory(dirPath);
-        server->Share(dirPath);
+        const TestFolder folder = MakeTestFolder(*server, "x_");
+        dirName = folder.name;
+        dirPath = folder.path;
         ASSERT_TRUE(ftp.Connect()) << ftp.ErrorMessage();
         ftp.SetHostDirName(dirName);
         ASSERT_TRUE(ftp.Cwd()) << ftp.ErrorMessage();
@@ -57,8 +51,7 @@ protected:
 
     void PutServerFile(const std::string& name, const std::string& bytes)
     {
-        WriteFile(dirPath + "/" + name, bytes);
-        server->Share(dirPath + "/" + name);
+        ftptest::PutServerFile(*server, {dirName, dirPath}, name, bytes);
     }
 
     testsupport::FtpTestServer* server = nullptr;

@@ -22,23 +22,13 @@ import os
 import socket
 import ssl
 import sys
-import threading
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+from tlspeer_common import pattern, read_line, report, send_broken_record, server_context, serve_forever  # noqa: E402
 
 FILE_SIZE = 100000
 BREAK_AT = 40000
-
-
-def pattern(n):
-    block = bytes((i * 7 + 3) & 0xFF for i in range(256)) * 64
-    out = bytearray()
-    while len(out) < n:
-        out += block
-    return bytes(out[:n])
-
-
-def report(text):
-    sys.stdout.write(text + "\n")
-    sys.stdout.flush()
+PATTERN_BLOCK = bytes((i * 7 + 3) & 0xFF for i in range(256))
 
 
 class Session:
@@ -53,19 +43,10 @@ class Session:
     def send(self, line):
         self.sock.sendall((line + "\r\n").encode())
 
-    def read_line(self):
-        while b"\n" not in self.buf:
-            chunk = self.sock.recv(4096)
-            if not chunk:
-                return None
-            self.buf += chunk
-        line, _, self.buf = self.buf.partition(b"\n")
-        return line.rstrip(b"\r").decode("latin-1")
-
     def run(self):
         self.send("220 ftps fake ready")
         while True:
-            line = self.read_line()
+            line, self.buf = read_line(self.sock, self.buf)
             if line is None:
                 return
             report("CMD " + line)
@@ -115,7 +96,7 @@ class Session:
             port = self.pasv.getsockname()[1]
             self.send("227 Entering Passive Mode (127,0,0,1,%d,%d)" % (port >> 8, port & 0xFF))
         elif word == "RETR":
-            self.retr(pattern(FILE_SIZE), True)
+            self.retr(pattern(FILE_SIZE, PATTERN_BLOCK), True)
         elif word in ("LIST", "NLST"):
             self.retr(b"-rw-r--r--   1 ftp ftp %d Dec 08 12:00 file.bin\r\n" % FILE_SIZE, False)
         elif word == "QUIT":
@@ -147,7 +128,7 @@ class Session:
                 return
         if self.mode == "alert" and self.prot and is_file:
             conn.sendall(data[:BREAK_AT])
-            os.write(conn.fileno(), b"\x17\x03\x03\x00\x10" + b"\x00" * 16)
+            send_broken_record(conn)
             conn.shutdown(socket.SHUT_RDWR)
             conn.close()
         elif self.mode == "cut" and self.prot and is_file:
@@ -167,18 +148,8 @@ class Session:
 
 def main():
     mode, cert, key = sys.argv[1:4]
-    ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    ctx.load_cert_chain(cert, key)
-    ctx.minimum_version = ssl.TLSVersion.TLSv1_2
-    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(("127.0.0.1", 0))
-    listener.listen(8)
-    report(str(listener.getsockname()[1]))
-    while True:
-        raw, _ = listener.accept()
-        session = Session(raw, mode, ctx)
-        threading.Thread(target=lambda: safe_run(session), daemon=True).start()
+    ctx = server_context(cert, key)
+    serve_forever(lambda raw: safe_run(Session(raw, mode, ctx)), 8)
 
 
 def safe_run(session):

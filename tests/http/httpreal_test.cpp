@@ -3,6 +3,7 @@
 #include "http/httpprot.h"
 #include "httprecorder.h"
 #include "httptestpeer.h"
+#include "support/testfiles.h"
 
 #include <gtest/gtest.h>
 
@@ -28,10 +29,10 @@ class HttpRealServer : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        dir_ = new httptest::TTempDir;
+        dir_ = new testsupport::TempDir;
         for (const std::size_t size : Sizes)
-            dir_->WriteFile("doc" + std::to_string(size) + ".bin", Document(size));
-        dir_->WriteFile("index.html", "<html><body>root</body></html>\n");
+            testsupport::WriteFile(dir_->File("doc" + std::to_string(size) + ".bin"), Document(size));
+        testsupport::WriteFile(dir_->File("index.html"), "<html><body>root</body></html>\n");
         server_ = new httptest::TPeerProcess;
         ASSERT_TRUE(server_->StartStatic(dir_->Path()));
     }
@@ -44,11 +45,11 @@ protected:
     }
 
     static constexpr std::size_t Sizes[] = {0, 1, 8191, 8192, 8193, 300000};
-    static httptest::TTempDir* dir_;
+    static testsupport::TempDir* dir_;
     static httptest::TPeerProcess* server_;
 };
 
-httptest::TTempDir* HttpRealServer::dir_ = nullptr;
+testsupport::TempDir* HttpRealServer::dir_ = nullptr;
 httptest::TPeerProcess* HttpRealServer::server_ = nullptr;
 
 TEST_F(HttpRealServer, GetDeliversDocumentsOfEverySize)

@@ -1,18 +1,14 @@
 #include "httptestpeer.h"
 
+#include "support/peerprocess.h"
+
 #include <QDeadlineTimer>
 #include <QRegularExpression>
 
 #include <arpa/inet.h>
-#include <sys/prctl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <csignal>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
 
 namespace httptest {
 
@@ -48,11 +44,7 @@ bool TPeerProcess::StartStatic(const std::string& directory)
 bool TPeerProcess::Start(const QStringList& args, bool portOnFirstLine)
 {
     process_ = std::make_unique<QProcess>();
-    process_->setProcessChannelMode(QProcess::SeparateChannels);
-    // A test binary that dies (crash, time-out) must not leave its peers running.
-    process_->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    process_->start(QString::fromLatin1(Python), args);
-    if (!process_->waitForStarted(10000))
+    if (!testsupport::StartPeerProcess(*process_, QString::fromLatin1(Python), args))
         return false;
     // http.server announces "Serving HTTP on 127.0.0.1 port N (...)".
     static const QRegularExpression announced(QStringLiteral("port (\\d+)"));
@@ -80,13 +72,7 @@ void TPeerProcess::Stop()
 {
     if (!process_)
         return;
-    if (process_->state() != QProcess::NotRunning) {
-        process_->terminate();
-        if (!process_->waitForFinished(5000)) {
-            process_->kill();
-            process_->waitForFinished(5000);
-        }
-    }
+    testsupport::StopPeerProcess(*process_);
     process_.reset();
 }
 
@@ -97,31 +83,11 @@ int UnusedPort()
     addr.sin_family = AF_INET;
     addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     addr.sin_port = 0;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
     socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    const bool bound = ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+                       ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0;
     ::close(fd);
-    return ntohs(addr.sin_port);
-}
-
-TTempDir::TTempDir()
-{
-    std::string pattern = (std::filesystem::temp_directory_path() / "tarvik-http-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) != nullptr)
-        path_ = pattern;
-}
-
-TTempDir::~TTempDir()
-{
-    std::error_code ec;
-    if (!path_.empty())
-        std::filesystem::remove_all(path_, ec);
-}
-
-void TTempDir::WriteFile(const std::string& name, const std::string& content) const
-{
-    std::ofstream out(path_ + "/" + name, std::ios::binary);
-    out.write(content.data(), static_cast<std::streamsize>(content.size()));
+    return bound ? ntohs(addr.sin_port) : 0;
 }
 
 } // namespace httptest

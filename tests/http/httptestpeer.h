@@ -41,16 +41,4 @@ private:
 // A port on 127.0.0.1 that nothing listens on (bound once, then released).
 int UnusedPort();
 
-// A fresh temporary folder, removed with the object.
-class TTempDir {
-public:
-    TTempDir();
-    ~TTempDir();
-    const std::string& Path() const { return path_; }
-    void WriteFile(const std::string& name, const std::string& content) const;
-
-private:
-    std::string path_;
-};
-
 } // namespace httptest

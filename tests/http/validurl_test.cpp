@@ -3,6 +3,7 @@
 
 #include "dialogs/url/validurl.h"
 #include "httptestpeer.h"
+#include "support/testfiles.h"
 #include "support/eventwait.h"
 #include "support/gui/scriptedprompts.h"
 
@@ -74,12 +75,12 @@ class UrlWindow : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        files_ = new httptest::TTempDir;
-        files_->WriteFile("index.html", "<html>\r\n<body>root page</body>\r\n</html>\r\n");
-        files_->WriteFile("other.txt", "second document\nline two\n");
-        files_->WriteFile("empty.txt", "");
-        files_->WriteFile("oneline.txt", std::string(1536 * 1024, 'a'));
-        files_->WriteFile("big.bin", BinaryDocument(3 * 1024 * 1024 + 17));
+        files_ = new testsupport::TempDir;
+        testsupport::WriteFile(files_->File("index.html"), "<html>\r\n<body>root page</body>\r\n</html>\r\n");
+        testsupport::WriteFile(files_->File("other.txt"), "second document\nline two\n");
+        testsupport::WriteFile(files_->File("empty.txt"), "");
+        testsupport::WriteFile(files_->File("oneline.txt"), std::string(1536 * 1024, 'a'));
+        testsupport::WriteFile(files_->File("big.bin"), BinaryDocument(3 * 1024 * 1024 + 17));
         static_ = new httptest::TPeerProcess;
         ASSERT_TRUE(static_->StartStatic(files_->Path()));
         scripted_ = new httptest::TPeerProcess;
@@ -130,7 +131,7 @@ protected:
         return target;
     }
 
-    static httptest::TTempDir* files_;
+    static testsupport::TempDir* files_;
     static httptest::TPeerProcess* static_;
     static httptest::TPeerProcess* scripted_;
     testsupport::ScriptedPrompts prompts_;
@@ -138,7 +139,7 @@ protected:
     std::unique_ptr<TFormHttp> form_;
 };
 
-httptest::TTempDir* UrlWindow::files_ = nullptr;
+testsupport::TempDir* UrlWindow::files_ = nullptr;
 httptest::TPeerProcess* UrlWindow::static_ = nullptr;
 httptest::TPeerProcess* UrlWindow::scripted_ = nullptr;
 

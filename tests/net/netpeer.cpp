@@ -148,6 +148,39 @@ double ProcessCpuSeconds()
     return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
 }
 
+bool HaveIPv6Loopback()
+{
+    const int fd = ::socket(AF_INET6, SOCK_STREAM, 0);
+    if (fd < 0)
+        return false;
+    sockaddr_in6 a{};
+    a.sin6_family = AF_INET6;
+    a.sin6_addr = in6addr_loopback;
+    const bool ok = ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
+}
+
+void CollectReceived(TCustomWSocket& s, std::string& into)
+{
+    s.OnDataAvailable = [&into](TCustomWSocket* from, std::uint16_t) {
+        char buf[2048];
+        const int n = from->Receive(buf, sizeof buf);
+        if (n > 0)
+            into.append(buf, std::size_t(n));
+    };
+}
+
+std::string RaisedBy(const std::function<void()>& f)
+{
+    try {
+        f();
+    } catch (const ESocketException& e) {
+        return e.Message();
+    }
+    return "(nothing raised)";
+}
+
 std::string StateName(TSocketState s)
 {
     switch (s) {

@@ -6,6 +6,7 @@
 #include "net/wsocket.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,13 @@ int ConnectTo(std::uint16_t port);
 // Process CPU time (user + system) in seconds.
 double ProcessCpuSeconds();
 
+// True when this machine can bind the IPv6 loopback address (::1).
+bool HaveIPv6Loopback();
+
+// Appends what arrives on `s` (a connected stream or datagram socket) to
+// `into`.
+void CollectReceived(TCustomWSocket& s, std::string& into);
+
 // Records the events of a socket as short texts, in order.
 struct EventLog {
     std::vector<std::string> items;
@@ -69,5 +77,9 @@ struct EventLog {
 };
 
 std::string StateName(TSocketState s);
+
+// The message of the ESocketException `f` raises; "(nothing raised)" when it
+// raises none.
+std::string RaisedBy(const std::function<void()>& f);
 
 } // namespace nettest

@@ -11,20 +11,6 @@
 
 using namespace nettest;
 
-namespace {
-
-std::string RaisedBy(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const ESocketException& e) {
-        return e.Message();
-    }
-    return "(nothing raised)";
-}
-
-} // namespace
-
 TEST(NetAddress, DottedIpAcceptsFourPartsWithBlanksAround)
 {
     EXPECT_TRUE(WSocketIsDottedIP("10.0.0.1"));

@@ -21,20 +21,6 @@ using testsupport::WaitFor;
 
 namespace {
 
-// True when this machine can bind the IPv6 loopback address.
-bool HaveIPv6Loopback()
-{
-    const int fd = ::socket(AF_INET6, SOCK_STREAM, 0);
-    if (fd < 0)
-        return false;
-    sockaddr_in6 a{};
-    a.sin6_family = AF_INET6;
-    a.sin6_addr = in6addr_loopback;
-    const bool ok = ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
-
 #define REQUIRE_IPV6_LOOPBACK()                                                                   \
     do {                                                                                          \
         if (!HaveIPv6Loopback())                                                                  \

@@ -12,20 +12,6 @@ using namespace nettest;
 using testsupport::RunFor;
 using testsupport::WaitFor;
 
-namespace {
-
-std::string ErrorOf(const std::function<void()>& f)
-{
-    try {
-        f();
-    } catch (const ESocketException& e) {
-        return e.Message();
-    }
-    return "(nothing)";
-}
-
-} // namespace
-
 TEST(NetListen, ListenAcceptDupAndTalk)
 {
     TWSocket server;
@@ -89,17 +75,18 @@ TEST(NetListen, ListenAcceptDupAndTalk)
 TEST(NetListen, RefusalsUseSocketErrorMessages)
 {
     TWSocket s;
-    EXPECT_EQ(ErrorOf([&] { s.Listen(); }), "Error 10022 in function listen: port not assigned\r\nInvalid argument");
+    EXPECT_EQ(RaisedBy([&] { s.Listen(); }), "Error 10022 in function listen: port not assigned\r\nInvalid argument");
     s.SetPort("0");
     s.SetProto("");
-    EXPECT_EQ(ErrorOf([&] { s.Listen(); }),
+    EXPECT_EQ(RaisedBy([&] { s.Listen(); }),
               "Error 10022 in function listen: protocol not assigned\r\nInvalid argument");
     s.SetProto("tcp");
-    EXPECT_EQ(ErrorOf([&] { s.Listen(); }), "Error 10022 in function listen: address not assigned\r\nInvalid argument");
-    EXPECT_EQ(ErrorOf([&] { s.Accept(); }), "Error 10022 in function not a listening socket\r\nInvalid argument");
-    EXPECT_EQ(ErrorOf([&] { s.Dup(0); }), "Error 10022 in function Dup\r\nInvalid argument");
+    EXPECT_EQ(RaisedBy([&] { s.Listen(); }),
+              "Error 10022 in function listen: address not assigned\r\nInvalid argument");
+    EXPECT_EQ(RaisedBy([&] { s.Accept(); }), "Error 10022 in function not a listening socket\r\nInvalid argument");
+    EXPECT_EQ(RaisedBy([&] { s.Dup(0); }), "Error 10022 in function Dup\r\nInvalid argument");
     s.SetAddr("nonexistent.invalid");
-    EXPECT_EQ(ErrorOf([&] { s.Listen(); }),
+    EXPECT_EQ(RaisedBy([&] { s.Listen(); }),
               "listen: WSocketResolveHost: Cannot convert host address 'nonexistent.invalid'");
 
     // A port in use fails the bind and leaves the object closed.
@@ -110,7 +97,7 @@ TEST(NetListen, RefusalsUseSocketErrorMessages)
     TWSocket clash;
     clash.SetAddr("127.0.0.1");
     clash.SetPort(first.GetXPort());
-    EXPECT_EQ(ErrorOf([&] { clash.Listen(); }), "Error 10048 in function Bind\r\nAddress already in use");
+    EXPECT_EQ(RaisedBy([&] { clash.Listen(); }), "Error 10048 in function Bind\r\nAddress already in use");
     EXPECT_EQ(clash.State(), wsClosed);
     EXPECT_EQ(clash.SocketHandle(), INVALID_SOCKET);
 
@@ -118,7 +105,7 @@ TEST(NetListen, RefusalsUseSocketErrorMessages)
     socks.SetSocksServer("127.0.0.1");
     socks.SetAddr("127.0.0.1");
     socks.SetPort("0");
-    EXPECT_EQ(ErrorOf([&] { socks.Listen(); }), "Listening is not supported thru socks server");
+    EXPECT_EQ(RaisedBy([&] { socks.Listen(); }), "Listening is not supported thru socks server");
     EXPECT_EQ(socks.State(), wsClosed);
 }
 
@@ -149,12 +136,7 @@ TEST(NetListen, DatagramsBothWays)
     EventLog clientLog;
     clientLog.Attach(client);
     std::string atClient;
-    client.OnDataAvailable = [&](TCustomWSocket* s, std::uint16_t) {
-        char buf[2048];
-        const int n = s->Receive(buf, sizeof buf);
-        if (n > 0)
-            atClient.append(buf, std::size_t(n));
-    };
+    CollectReceived(client, atClient);
     client.SetProto("udp");
     client.SetAddr("127.0.0.1");
     client.SetPort(server.GetXPort());

@@ -15,19 +15,6 @@ using testsupport::WaitFor;
 
 namespace {
 
-bool HaveIPv6Loopback()
-{
-    const int fd = ::socket(AF_INET6, SOCK_DGRAM, 0);
-    if (fd < 0)
-        return false;
-    sockaddr_in6 a{};
-    a.sin6_family = AF_INET6;
-    a.sin6_addr = in6addr_loopback;
-    const bool ok = ::bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
-    ::close(fd);
-    return ok;
-}
-
 TEST(NetUdp6, DatagramsBothWaysOnTheIPv6Loopback)
 {
     if (!HaveIPv6Loopback())
@@ -54,12 +41,7 @@ TEST(NetUdp6, DatagramsBothWaysOnTheIPv6Loopback)
         atServer.clear();
         TWSocket client;
         std::string atClient;
-        client.OnDataAvailable = [&](TCustomWSocket* s, std::uint16_t) {
-            char buf[2048];
-            const int n = s->Receive(buf, sizeof buf);
-            if (n > 0)
-                atClient.append(buf, std::size_t(n));
-        };
+        CollectReceived(client, atClient);
         client.SetProto("udp");
         client.SetAddr(address);
         client.SetPort(server.GetXPort());

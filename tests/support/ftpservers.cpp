@@ -1,7 +1,10 @@
 #include "ftpservers.h"
 
+#include "support/testfiles.h"
+
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <map>
 #include <memory>
 
@@ -45,5 +48,26 @@ testsupport::FtpTestServer* SharedServer(Kind kind, std::string* whyNot)
 }
 
 std::string KindName(Kind kind) { return testsupport::FtpTestServer::KindName(kind); }
+
+TestFolder MakeTestFolder(testsupport::FtpTestServer& server, const std::string& prefix)
+{
+    // Parameterised tests are named "Case/N": the slash cannot be in a name.
+    std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    for (auto& c : name)
+        if (c == '/')
+            c = '_';
+    TestFolder folder{prefix + name, server.Root() + "/" + prefix + name};
+    std::filesystem::remove_all(folder.path);
+    std::filesystem::create_directory(folder.path);
+    server.Share(folder.path);
+    return folder;
+}
+
+void PutServerFile(testsupport::FtpTestServer& server, const TestFolder& folder, const std::string& name,
+                   const std::string& bytes)
+{
+    testsupport::WriteFile(folder.path + "/" + name, bytes);
+    server.Share(folder.path + "/" + name);
+}
 
 } // namespace ftptest

@@ -16,4 +16,16 @@ testsupport::FtpTestServer* SharedServer(Kind kind, std::string* whyNot);
 
 std::string KindName(Kind kind);
 
+// A folder of the running test's own on `server`: `prefix` and the test's
+// name, made anew (empty) and shared with the server's user.
+struct TestFolder {
+    std::string name;
+    std::string path;
+};
+TestFolder MakeTestFolder(testsupport::FtpTestServer& server, const std::string& prefix);
+
+// Writes `bytes` as the file `name` in `folder` on the server.
+void PutServerFile(testsupport::FtpTestServer& server, const TestFolder& folder, const std::string& name,
+                   const std::string& bytes);
+
 } // namespace ftptest

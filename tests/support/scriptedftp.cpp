@@ -144,35 +144,7 @@ void ScriptedFtp::Retrieve(FakeSession& s, FakeFtpServer& server, bool passive, 
     s.SendData(body.substr(0, cutAfter_));
     // Let the client read what was sent before the connection breaks.
     Pause(200);
-    switch (cut) {
-    case Cut::ResetThen426:
-        s.ResetData();
-        s.Reply("426 Connection reset; transfer aborted.");
-        break;
-    case Cut::CloseThen426:
-        s.CloseData();
-        s.Reply("426 Transfer aborted");
-        break;
-    case Cut::CloseThenDrop:
-        s.CloseData();
-        s.Close();
-        dropped_ = true;
-        break;
-    case Cut::Stall:
-        StallUntilClientLeaves(s);
-        break;
-    case Cut::ResetControl: {
-        s.Reset();
-        // The data connection stays open: the client must close it.
-        const bool closed = s.WaitDataClosed(10000);
-        const std::lock_guard<std::mutex> hold(lock_);
-        dataClosedAfterStall_ = closed;
-        dropped_ = true;
-        break;
-    }
-    case Cut::None:
-        break;
-    }
+    BreakTransfer(s, cut, true);
 }
 
 void ScriptedFtp::Store(FakeSession& s, FakeFtpServer& server, bool passive, int activePort)
@@ -205,6 +177,11 @@ void ScriptedFtp::Store(FakeSession& s, FakeFtpServer& server, bool passive, int
     // Stop reading for a while so that the client is stuck in the middle
     // of sending when the connection breaks.
     Pause(200);
+    BreakTransfer(s, cut, false);
+}
+
+void ScriptedFtp::BreakTransfer(FakeSession& s, Cut cut, bool download)
+{
     switch (cut) {
     case Cut::ResetThen426:
         s.ResetData();
@@ -222,10 +199,16 @@ void ScriptedFtp::Store(FakeSession& s, FakeFtpServer& server, bool passive, int
     case Cut::Stall:
         StallUntilClientLeaves(s);
         break;
-    case Cut::ResetControl:
+    case Cut::ResetControl: {
         s.Reset();
+        // A download's data connection stays open: the client must close it.
+        const bool closed = download && s.WaitDataClosed(10000);
+        const std::lock_guard<std::mutex> hold(lock_);
+        if (download)
+            dataClosedAfterStall_ = closed;
         dropped_ = true;
         break;
+    }
     case Cut::None:
         break;
     }

@@ -42,6 +42,10 @@ private:
     void Retrieve(FakeSession& s, FakeFtpServer& server, bool passive, int activePort, std::size_t rest);
     void Store(FakeSession& s, FakeFtpServer& server, bool passive, int activePort);
     bool StallUntilClientLeaves(FakeSession& s);
+    // Breaks the transfer under way as `cut` says; after a reset of the
+    // control connection in a download, records whether the client closed
+    // the data connection.
+    void BreakTransfer(FakeSession& s, Cut cut, bool download);
 
     const std::string remote_;
     Cut retrCut_;

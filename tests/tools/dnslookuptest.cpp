@@ -14,18 +14,8 @@
 
 namespace {
 
-class ToolsDnsWindow : public toolwintest::WindowTest {
+class ToolsDnsWindow : public toolwintest::EchoWindowTest {
 protected:
-    void SetUp() override
-    {
-        WindowTest::SetUp();
-        try {
-            TPing probe;
-        } catch (const std::exception& e) {
-            GTEST_SKIP() << "the lookup window needs its ping component: " << e.what();
-        }
-    }
-
     static void ExpectIdle(const TFormDns& form)
     {
         EXPECT_FALSE(form.LookingUp());

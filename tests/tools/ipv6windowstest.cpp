@@ -30,18 +30,7 @@ bool CanPingIPv6Loopback()
     return bound;
 }
 
-class ToolsIPv6Windows : public toolwintest::WindowTest {
-protected:
-    void SetUp() override
-    {
-        WindowTest::SetUp();
-        try {
-            TPing probe;
-        } catch (const std::exception& e) {
-            GTEST_SKIP() << "the windows need their echo engine: " << e.what();
-        }
-    }
-};
+using ToolsIPv6Windows = toolwintest::EchoWindowTest;
 
 TEST_F(ToolsIPv6Windows, PingingTheIPv6LoopbackReportsThreeRepliesAndTheAverage)
 {

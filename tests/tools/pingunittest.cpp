@@ -20,18 +20,8 @@ namespace {
 
 const QString kStars = QString(59, QLatin1Char('*'));
 
-class ToolsPingWindow : public toolwintest::WindowTest {
+class ToolsPingWindow : public toolwintest::EchoWindowTest {
 protected:
-    void SetUp() override
-    {
-        WindowTest::SetUp();
-        try {
-            TPing probe;
-        } catch (const std::exception& e) {
-            GTEST_SKIP() << "the ping window needs its echo engine: " << e.what();
-        }
-    }
-
     template <typename Form>
     static bool RunToEnd(Form& form)
     {

@@ -6,6 +6,7 @@
 
 #include "platform/application.h"
 #include "support/gui/scriptedprompts.h"
+#include "tools/icmp.h"
 
 #include <QDir>
 #include <QPlainTextEdit>
@@ -28,6 +29,21 @@ protected:
 
     testsupport::ScriptedPrompts prompts;
     QStringList errors;
+};
+
+// The windows built on the echo engine: skipped where the engine cannot
+// start (no ICMP socket for this user).
+class EchoWindowTest : public WindowTest {
+protected:
+    void SetUp() override
+    {
+        WindowTest::SetUp();
+        try {
+            TPing probe;
+        } catch (const std::exception& e) {
+            GTEST_SKIP() << "the window needs its echo engine: " << e.what();
+        }
+    }
 };
 
 inline QStringList Lines(const QPlainTextEdit& memo) { return memo.toPlainText().split(QLatin1Char('\n')); }

@@ -13,20 +13,11 @@
 #include <fstream>
 #include <map>
 #include <mutex>
-#include <sstream>
 
 namespace fs = std::filesystem;
 using namespace transfertest;
 
 namespace {
-
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 const TTransferItem* ItemFor(const TTransferQueue& queue, const std::string& remoteSuffix)
 {
@@ -125,7 +116,8 @@ TEST(TransferFaults, PermanentRefusalFailsAtOnceWithTheServersText)
     EXPECT_EQ(item->Attempts, 0) << "no retries for a permanent refusal";
     EXPECT_EQ(item->ErrorText.rfind("550 ", 0), 0u) << item->ErrorText;
     EXPECT_EQ(queue.Find(present)->State, TTransferState::Done);
-    EXPECT_EQ(ReadAll(local.Path() + "/present.bin"), ReadAll(server->Root() + "/present.bin"));
+    EXPECT_EQ(testsupport::ReadFile(local.Path() + "/present.bin"),
+              testsupport::ReadFile(server->Root() + "/present.bin"));
 }
 
 // --- hostile listings -----------------------------------------------------------------
@@ -249,8 +241,8 @@ TEST(TransferFaults, HostileNamesAndLinksNeverLeadOutsideTheChosenFolder)
     EXPECT_EQ(server.Failures(), "");
 
     // What lies inside arrived; links inside the tree are links.
-    EXPECT_EQ(ReadAll(local + "/top/good.txt"), "hello");
-    EXPECT_EQ(ReadAll(local + "/top/sub/deep.txt"), "deep");
+    EXPECT_EQ(testsupport::ReadFile(local + "/top/good.txt"), "hello");
+    EXPECT_EQ(testsupport::ReadFile(local + "/top/sub/deep.txt"), "deep");
     ASSERT_TRUE(fs::is_symlink(local + "/top/in"));
     EXPECT_EQ(fs::read_symlink(local + "/top/in").string(), "good.txt");
     ASSERT_TRUE(fs::is_symlink(local + "/top/sub/back"));
@@ -263,7 +255,7 @@ TEST(TransferFaults, HostileNamesAndLinksNeverLeadOutsideTheChosenFolder)
     EXPECT_FALSE(fs::exists(fs::symlink_status(local + "/top/sub/esc")));
     EXPECT_FALSE(fs::exists(local + "/x"));
     EXPECT_FALSE(fs::exists(base.Path() + "/x"));
-    EXPECT_EQ(ReadAll(outside + "/evil-target"), "keep");
+    EXPECT_EQ(testsupport::ReadFile(outside + "/evil-target"), "keep");
     EXPECT_FALSE(fs::exists(outside + "/payload"));
     EXPECT_EQ(questions, 0);
     EXPECT_FALSE(hostile.Sent("RETR /top/../x"));
@@ -307,7 +299,7 @@ TEST(TransferFaults, ServerWithoutRestGetsTheWholeFileAgain)
     EXPECT_TRUE(outcome.Ok) << Unfinished(queue);
     EXPECT_EQ(queue.Find(id)->State, TTransferState::Done);
     EXPECT_TRUE(site.Sent("REST 5"));
-    EXPECT_EQ(ReadAll(local.Path() + "/data.bin"), "0123456789");
+    EXPECT_EQ(testsupport::ReadFile(local.Path() + "/data.bin"), "0123456789");
 }
 
 TEST(TransferFaults, LinksThatAServersMlsdHidesAreStillNotFollowedOut)
@@ -343,7 +335,8 @@ TEST(TransferFaults, LinksThatAServersMlsdHidesAreStillNotFollowedOut)
     EXPECT_EQ(outcome.Log.find("> RETR /linked/out-file"), std::string::npos);
     EXPECT_EQ(outcome.Log.find("> CWD /linked/out-dir"), std::string::npos);
     EXPECT_EQ(outcome.Log.find("> CWD /linked/in-dir"), std::string::npos) << "a link inside is not entered twice";
-    EXPECT_EQ(ReadAll(local.Path() + "/linked/sub/kept.bin"), ReadAll(tree + "/sub/kept.bin"));
+    EXPECT_EQ(testsupport::ReadFile(local.Path() + "/linked/sub/kept.bin"),
+              testsupport::ReadFile(tree + "/sub/kept.bin"));
 }
 
 } // namespace

@@ -11,20 +11,11 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 namespace fs = std::filesystem;
 using namespace transfertest;
 
 namespace {
-
-std::string ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 testsupport::FtpTestServer* Server()
 {
@@ -179,7 +170,7 @@ TEST(TransferSessions, SameNameQuestionResumesRenamesSkipsAndOverwrites)
     MakeFile(remote + "/batch/d.bin", 2000, 14);
 
     TempFolder local;
-    const std::string a = ReadAll(remote + "/a.bin");
+    const std::string a = testsupport::ReadFile(remote + "/a.bin");
     std::ofstream(local.Path() + "/a.bin", std::ios::binary) << a.substr(0, 40 * 1024);
     std::ofstream(local.Path() + "/b.bin") << "old b";
     fs::create_directory(local.Path() + "/batch");
@@ -206,12 +197,12 @@ TEST(TransferSessions, SameNameQuestionResumesRenamesSkipsAndOverwrites)
     const RunOutcome outcome = RunToEnd(queue, SiteOf(*server), TTransferSettings{}, answer);
     ASSERT_TRUE(outcome.Finished) << Unfinished(queue);
     EXPECT_EQ(asked.size(), 3u) << "one question for the folder's batch, answered for all";
-    EXPECT_EQ(ReadAll(local.Path() + "/a.bin"), a);
+    EXPECT_EQ(testsupport::ReadFile(local.Path() + "/a.bin"), a);
     EXPECT_NE(outcome.Log.find("> REST 40960"), std::string::npos);
-    EXPECT_EQ(ReadAll(local.Path() + "/b.bin"), "old b");
-    EXPECT_EQ(ReadAll(local.Path() + "/b new.bin"), ReadAll(remote + "/b.bin"));
-    EXPECT_EQ(ReadAll(local.Path() + "/batch/c.bin"), "old c");
-    EXPECT_EQ(ReadAll(local.Path() + "/batch/d.bin"), "old d");
+    EXPECT_EQ(testsupport::ReadFile(local.Path() + "/b.bin"), "old b");
+    EXPECT_EQ(testsupport::ReadFile(local.Path() + "/b new.bin"), testsupport::ReadFile(remote + "/b.bin"));
+    EXPECT_EQ(testsupport::ReadFile(local.Path() + "/batch/c.bin"), "old c");
+    EXPECT_EQ(testsupport::ReadFile(local.Path() + "/batch/d.bin"), "old d");
     EXPECT_EQ(queue.Totals().Skipped, 2);
 
     // Uploads learn what exists from the listing of the target folder.
@@ -264,7 +255,7 @@ TEST(TransferSessions, RemovingTheRunningItemLetsTheRestFinish)
     ASSERT_TRUE(testsupport::WaitFor([&] { return finished; }, 30000)) << Unfinished(queue);
     EXPECT_TRUE(ok);
     EXPECT_EQ(queue.Find(second)->State, TTransferState::Done);
-    EXPECT_EQ(ReadAll(local.Path() + "/second.bin"), ReadAll(remote + "/second.bin"));
+    EXPECT_EQ(testsupport::ReadFile(local.Path() + "/second.bin"), testsupport::ReadFile(remote + "/second.bin"));
 
     // More work for the same runner after it finished: it logs in again.
     MakeFile(remote + "/third.bin", 5000, 23);
@@ -274,7 +265,7 @@ TEST(TransferSessions, RemovingTheRunningItemLetsTheRestFinish)
     ASSERT_TRUE(testsupport::WaitFor([&] { return finished; }, 30000)) << Unfinished(queue);
     EXPECT_TRUE(ok);
     EXPECT_EQ(queue.Find(third)->State, TTransferState::Done);
-    EXPECT_EQ(ReadAll(local.Path() + "/third.bin"), ReadAll(remote + "/third.bin"));
+    EXPECT_EQ(testsupport::ReadFile(local.Path() + "/third.bin"), testsupport::ReadFile(remote + "/third.bin"));
 }
 
 TEST(TransferSessions, RefusedLoginStopsTheQueueAsAFailure)

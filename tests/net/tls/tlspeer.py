@@ -23,30 +23,11 @@ import os
 import socket
 import ssl
 import sys
-import threading
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "support"))
+from tlspeer_common import pattern, read_line, report, send_broken_record, server_context, serve_forever  # noqa: E402
 
-def pattern(n):
-    block = bytes(range(256)) * 256
-    out = bytearray()
-    while len(out) < n:
-        out += block
-    return bytes(out[:n])
-
-
-def report(text):
-    sys.stdout.write(text + "\n")
-    sys.stdout.flush()
-
-
-def read_line(conn, buf):
-    while b"\n" not in buf:
-        chunk = conn.recv(65536)
-        if not chunk:
-            return None, buf
-        buf += chunk
-    line, _, rest = buf.partition(b"\n")
-    return line.rstrip(b"\r").decode("latin-1"), rest
+PATTERN_BLOCK = bytes(range(256))
 
 
 def serve(raw, ctx, explicit):
@@ -75,7 +56,7 @@ def serve(raw, ctx, explicit):
             if line.startswith("ECHO "):
                 conn.sendall((line + "\r\n").encode())
             elif line.startswith("BIG "):
-                conn.sendall(pattern(int(line[4:])) + b"END\r\n")
+                conn.sendall(pattern(int(line[4:]), PATTERN_BLOCK) + b"END\r\n")
             elif line.startswith("SUM "):
                 want = int(line[4:])
                 data = buf
@@ -97,7 +78,7 @@ def serve(raw, ctx, explicit):
                 conn.close()
                 return
             elif line == "ALERT":
-                os.write(conn.fileno(), b"\x17\x03\x03\x00\x10" + b"\x00" * 16)
+                send_broken_record(conn)
             else:
                 conn.sendall(b"ERR\r\n")
     except (ssl.SSLEOFError, ConnectionResetError):
@@ -122,24 +103,9 @@ def main():
     parser.add_argument("--explicit", action="store_true")
     args = parser.parse_args()
 
-    ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    ctx.load_cert_chain(args.cert, args.key)
     # Tell a connection cut without close_notify from a proper end.
-    ctx.options &= ~ssl.OP_IGNORE_UNEXPECTED_EOF
-    ctx.minimum_version = ssl.TLSVersion.TLSv1_2
-    if args.tls12:
-        ctx.maximum_version = ssl.TLSVersion.TLSv1_2
-    if args.tls13:
-        ctx.minimum_version = ssl.TLSVersion.TLSv1_3
-
-    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(("127.0.0.1", 0))
-    listener.listen(16)
-    report(str(listener.getsockname()[1]))
-    while True:
-        raw, _ = listener.accept()
-        threading.Thread(target=serve, args=(raw, ctx, args.explicit), daemon=True).start()
+    ctx = server_context(args.cert, args.key, tls12_only=args.tls12, tls13_only=args.tls13, strict_eof=True)
+    serve_forever(lambda raw: serve(raw, ctx, args.explicit), 16)
 
 
 if __name__ == "__main__":

@@ -1,13 +1,11 @@
 #include "tls/tlstestpeer.h"
 
 #include "support/eventwait.h"
+#include "support/peerprocess.h"
 
 #include <QDeadlineTimer>
 #include <QTemporaryDir>
 
-#include <sys/prctl.h>
-
-#include <csignal>
 #include <cstdlib>
 
 namespace tlstest {
@@ -47,13 +45,9 @@ std::string KeyFile(const std::string& name) { return CertDir() + "/" + name + "
 
 bool StartPythonPeer(QProcess& process, const std::string& script, const QStringList& args, int& port)
 {
-    process.setProcessChannelMode(QProcess::SeparateChannels);
-    // A test binary that dies must not leave its peers running.
-    process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     QStringList all{QStringLiteral("-u"), QString::fromStdString(script)};
     all << args;
-    process.start(QStringLiteral("/usr/bin/python3"), all);
-    if (!process.waitForStarted(10000))
+    if (!testsupport::StartPeerProcess(process, QStringLiteral("/usr/bin/python3"), all))
         return false;
     QByteArray seen;
     QDeadlineTimer deadline(15000);
@@ -107,13 +101,7 @@ void TTlsPeer::Stop()
 {
     if (!process_)
         return;
-    if (process_->state() != QProcess::NotRunning) {
-        process_->terminate();
-        if (!process_->waitForFinished(5000)) {
-            process_->kill();
-            process_->waitForFinished(5000);
-        }
-    }
+    testsupport::StopPeerProcess(*process_);
     process_.reset();
 }
 

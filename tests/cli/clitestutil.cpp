@@ -1,9 +1,6 @@
-#include "climirrortest.h"
+#include "clitestutil.h"
 
 #include <QProcess>
-
-#include <fstream>
-#include <sstream>
 
 namespace clitest {
 
@@ -27,20 +24,6 @@ QProcessEnvironment CleanEnvironment(const std::string& home)
     env.insert("HOME", QString::fromStdString(home));
     env.insert("TARVIK_NO_KEYRING", "1");
     return env;
-}
-
-std::string Slurp(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-void Spit(const std::string& path, const std::string& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), std::streamsize(bytes.size()));
 }
 
 } // namespace clitest
