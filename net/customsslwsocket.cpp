@@ -3,6 +3,7 @@
 
 #include "net/customsslwsocket.h"
 
+#include "net/sslcastore.h"
 #include "net/wsocketerror.h"
 
 #include <openssl/err.h>
@@ -168,12 +169,13 @@ bool TCustomSslWSocket::SslBegin()
     // The handshake always completes; its verification result is judged
     // afterwards (SslCheckPeer), so a program can ask its user about it.
     SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
-    SSL_CTX_set_default_verify_paths(ctx);
-    if (!FSslCAFile.empty() && SSL_CTX_load_verify_locations(ctx, FSslCAFile.c_str(), nullptr) != 1) {
+    const TX509StorePtr authorities = TSslCaStore::Shared(FSslCAFile);
+    if (!authorities) {
         ERR_clear_error();
         SslFail(WSocketErrSsl, "cannot read the CA file " + FSslCAFile);
         return false;
     }
+    SSL_CTX_set1_cert_store(ctx, authorities.get());
     SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
     SSL_CTX_sess_set_new_cb(ctx, &TSslBioAccess::NewSession);
 
