@@ -103,6 +103,10 @@ void TCustomFtpCli::Next1PutAsync()
     }
     FNext = nullptr;
     FResumeAt = 0;
+    if (const std::string tls = DataTlsReplyFailureText(); !tls.empty()) {
+        EndWithFailure(ErrorValue(FStatusCode), tls, TFailText::Local);
+        return;
+    }
     EndWithFailure(ErrorValue(FStatusCode), FLastResponse, TFailText::Reply);
 }
 
@@ -232,6 +236,10 @@ void TCustomFtpCli::Next2PutAsync()
         return;
     }
     TriggerDisplay("! STOR Failed");
+    if (const std::string tls = DataTlsReplyFailureText(); !tls.empty()) {
+        EndWithFailure(ErrorValue(FStatusCode), tls, TFailText::Local);
+        return;
+    }
     if (FData->Failed()) {
         EndWithFailure(FData->FailCode(), FData->FailMessage(), TFailText::Local);
         return;

@@ -54,8 +54,7 @@ bool HasHashedCerts(const std::string& Dir)
     bool found = false;
     while (const dirent* entry = readdir(dir)) {
         const std::string_view name(entry->d_name);
-        if (name.size() == 10 && name.substr(8) == ".0" &&
-            name.find_first_not_of("0123456789abcdef") == 8) {
+        if (name.size() == 10 && name.substr(8) == ".0" && name.find_first_not_of("0123456789abcdef") == 8) {
             found = true;
             break;
         }
