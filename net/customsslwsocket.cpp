@@ -558,37 +558,18 @@ void TCustomSslWSocket::WndProc(TMessage& MsgRec)
     }
     // While TLS runs, reading and closing go through this layer; the other
     // notifications go down one by one, in the core's order.
-    const TAliveToken alive = AliveToken();
-    const SOCKET handle = FSocketHandle;
-    const std::uint16_t error = HiWord(MsgRec.LParam);
-    static constexpr std::uint16_t order[] = {FD_CONNECT, FD_READ, FD_WRITE, FD_ACCEPT, FD_CLOSE};
-    for (const std::uint16_t bit : order) {
-        if ((events & bit) == 0)
-            continue;
-        if (!*alive || MsgRec.WParam != WPARAM(handle) || FSocketHandle != handle || handle == INVALID_SOCKET ||
-            FPaused)
-            return;
-        if (bit != FD_READ && bit != FD_CLOSE) {
-            PassDown(MsgRec, bit);
-            continue;
-        }
-        try {
+    SplitNotification(
+        MsgRec, [](std::uint16_t bit) { return bit == FD_READ || bit == FD_CLOSE; },
+        [this](std::uint16_t bit, std::uint16_t error) {
             if (bit == FD_READ)
                 SslReadNotification(error);
             else
                 SslCloseNotification(error);
-        } catch (const std::exception& E) {
-            if (*alive)
-                HandleBackGroundException(E);
-        }
-    }
-}
-
-void TCustomSslWSocket::PassDown(const TMessage& MsgRec, std::uint16_t Bit)
-{
-    TMessage one = MsgRec;
-    one.LParam = MakeLong(Bit, HiWord(MsgRec.LParam));
-    TCustomSocksWSocket::WndProc(one);
+        },
+        [this](const TMessage& one) {
+            TMessage copy = one;
+            TCustomSocksWSocket::WndProc(copy);
+        });
 }
 
 void TCustomSslWSocket::SslReadNotification(std::uint16_t)

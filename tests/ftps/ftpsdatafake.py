@@ -25,6 +25,7 @@ import socket
 import ssl
 import sys
 import threading
+import time
 
 import ftpsfake
 from ftpsfake import BREAK_AT, report
@@ -74,7 +75,7 @@ class DataSession(ftpsfake.Session):
             raw.recv(16384)  # the client's hello
             raw.sendall(HANDSHAKE_ALERT)
             raw.close()
-            self.send("425 TLS negotiation failed")
+            self.reply_after_data("425 TLS negotiation failed")
             return
         ctx = self.data_ctx if self.mode in ("othercert", "noreuse") else self.ctx
         try:
@@ -89,7 +90,7 @@ class DataSession(ftpsfake.Session):
             # Dropped as it is: the client gets no close_notify.
             conn.shutdown(socket.SHUT_RDWR)
             conn.close()
-            self.send("425 TLS session of data connection not resumed")
+            self.reply_after_data("425 TLS session of data connection not resumed")
             return
         try:
             if sending:
@@ -103,6 +104,12 @@ class DataSession(ftpsfake.Session):
             except OSError:
                 pass
         self.send("226 Transfer complete")
+
+    def reply_after_data(self, line):
+        # The client has the data connection's end before the reply, as
+        # from a server that replies once it has dealt with the connection.
+        time.sleep(0.3)
+        self.send(line)
 
     def send_file(self, conn, data):
         if self.mode == "break":
