@@ -11,9 +11,21 @@
 
 #include "ftp/customftpcli.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace {
 
 bool IsTlsError(std::uint16_t error) { return error == WSocketErrSsl || error == WSocketErrSslCertificate; }
+
+bool RefusesDataConnection(int code, const std::string& reply)
+{
+    if (code == 425 || code == 450 || code == 522 || code == 534)
+        return true;
+    std::string lower = reply;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return lower.find("reuse") != std::string::npos || lower.find("resum") != std::string::npos;
+}
 
 } // namespace
 
@@ -335,9 +347,10 @@ std::string TCustomFtpCli::DataTlsFailureText(std::uint16_t error) const
 std::string TCustomFtpCli::DataTlsReplyFailureText() const
 {
     using S = TFtpDataChannel::TTlsStage;
-    // A refusal right after a handshake that made a session of its own:
-    // the server wants the control connection's session resumed.
-    if (FData->TlsStage == S::NewSession && FData->Moved() == 0)
+    // A refusal of a data connection that made a session of its own: the
+    // server wants the control connection's session resumed. Servers say
+    // so with 425 or 522 (vsftpd), 450 or 534, or in the text.
+    if (FData->TlsStage == S::NewSession && (FData->Moved() == 0 || RefusesDataConnection(FStatusCode, FLastResponse)))
         return "TLS session of the data connection not resumed; the server answered: " + FLastResponse;
     // The data connection's own failure made the server give up.
     if (FData->TlsStage == S::Failed && FData->Failed())
