@@ -360,6 +360,11 @@ protected:
     void AddTlsSteps(TFtpFctSet& fcts) const;
     void StartDataTls();
     void CheckDataTlsClose(std::uint16_t error);
+    // What failed on the TLS data connection (error: its TLS error code).
+    std::string DataTlsFailureText(std::uint16_t error) const;
+    // A failing reply to a transfer told in terms of its TLS data
+    // connection ("" when TLS has nothing to do with it).
+    std::string DataTlsReplyFailureText() const;
     // Tick for StartTick/StopTick, never 0.
     static std::int64_t TransferTick();
     static std::string LocalFailureReason(const Exception& e);

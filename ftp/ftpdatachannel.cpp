@@ -51,6 +51,7 @@ void TFtpDataChannel::Begin(TDirection direction)
     CloseError = 0;
     ServerFailCode = 0;
     ServerFailLine.clear();
+    TlsStage = TTlsStage::None;
     if (direction == TDirection::Send)
         FSampler.start();
     else

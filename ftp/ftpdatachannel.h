@@ -93,6 +93,17 @@ public:
     // Size of the local file an upload sends, from its start offset.
     std::int64_t ToSend = 0;
 
+    // How far TLS on the data connection got; failures and refusals are
+    // worded after it.
+    enum class TTlsStage : std::uint8_t {
+        None, // no TLS on this transfer's data connection
+        Handshaking,
+        Resumed,    // established, the control connection's session resumed
+        NewSession, // established with a session of its own
+        Failed,     // a TLS failure was recorded
+    };
+    TTlsStage TlsStage = TTlsStage::None;
+
     // --- completion -----------------------------------------------------------
     bool ServerDone = false;
     bool DataClosed = false;

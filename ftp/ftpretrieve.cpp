@@ -103,6 +103,10 @@ void TCustomFtpCli::Next1GetAsync()
     }
     FNext = nullptr;
     FResumeAt = 0;
+    if (const std::string tls = DataTlsReplyFailureText(); !tls.empty()) {
+        EndWithFailure(ErrorValue(FStatusCode), tls, TFailText::Local);
+        return;
+    }
     EndWithFailure(ErrorValue(FStatusCode), FLastResponse, TFailText::Reply);
 }
 
@@ -119,6 +123,10 @@ void TCustomFtpCli::Next2GetAsync()
         return;
     }
     TriggerDisplay("! RETR/LIST/NLST Failed");
+    if (const std::string tls = DataTlsReplyFailureText(); !tls.empty()) {
+        EndWithFailure(ErrorValue(FStatusCode), tls, TFailText::Local);
+        return;
+    }
     // A local failure that made the server give up is the reason to report.
     if (FData->Failed()) {
         EndWithFailure(FData->FailCode(), FData->FailMessage(), TFailText::Local);
@@ -179,7 +187,13 @@ void TCustomFtpCli::DataSocketGetDataAvailable(std::uint16_t)
         if (data->State() == wsConnected && data->LastError() != WSAEWOULDBLOCK) {
             const int error = data->LastError();
             TriggerDisplay("! Data: Receive error " + std::to_string(error));
-            FData->Fail(426, "Error receiving data: " + WSocketErrorDesc(error));
+            if (FDataTls) {
+                // TLS refused the records (or the connection under them).
+                FData->Fail(426, DataTlsFailureText(WSocketErrSsl));
+                FData->TlsStage = TFtpDataChannel::TTlsStage::Failed;
+            } else {
+                FData->Fail(426, "Error receiving data: " + WSocketErrorDesc(error));
+            }
             CloseDataSocket();
         }
         return;

@@ -11,9 +11,21 @@
 
 #include "ftp/customftpcli.h"
 
+#include <algorithm>
+#include <cctype>
+
 namespace {
 
 bool IsTlsError(std::uint16_t error) { return error == WSocketErrSsl || error == WSocketErrSslCertificate; }
+
+bool RefusesDataConnection(int code, const std::string& reply)
+{
+    if (code == 425 || code == 450 || code == 522 || code == 534)
+        return true;
+    std::string lower = reply;
+    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return lower.find("reuse") != std::string::npos || lower.find("resum") != std::string::npos;
+}
 
 } // namespace
 
@@ -292,19 +304,58 @@ void TCustomFtpCli::StartDataTls()
     data->OnSslHandshakeDone = [this](TCustomWSocket*, std::uint16_t error) {
         TWSocket* const s = DataSocket();
         if (error != 0) {
-            TriggerDisplay("! " + TlsFailureText(s, error) + " (data connection)");
+            // The close that follows records the failure.
+            TriggerDisplay("! " + DataTlsFailureText(error));
             return;
         }
+        FData->TlsStage = s->SslSessionReused() ? TFtpDataChannel::TTlsStage::Resumed
+                                                : TFtpDataChannel::TTlsStage::NewSession;
         TriggerDisplay("! Data connection: " + s->SslVersion() + ", " +
                        (s->SslSessionReused() ? "TLS session resumed" : "new TLS session"));
     };
     try {
+        FData->TlsStage = TFtpDataChannel::TTlsStage::Handshaking;
         data->StartTLS();
         FDataTls = true;
     } catch (const Exception& e) {
-        FData->Fail(426, "TLS error on the data connection: " + e.Message());
+        FData->TlsStage = TFtpDataChannel::TTlsStage::Failed;
+        FData->Fail(426, "TLS handshake of the data connection failed: " + e.Message());
         CloseDataSocket();
     }
+}
+
+std::string TCustomFtpCli::DataTlsFailureText(std::uint16_t error) const
+{
+    TWSocket* const data = DataSocket();
+    const std::string& why = data->SslErrorText();
+    if (error == WSocketErrSslCertificate) {
+        // The certificate was checked against the control connection's,
+        // not against the authorities: say whose it is.
+        const TSslCertInfo& cert = data->SslPeerCert();
+        return "Certificate of the data connection does not match the control connection's: " + cert.Subject +
+               ", SHA-256 " + cert.Fingerprint;
+    }
+    using S = TFtpDataChannel::TTlsStage;
+    if (FData->TlsStage == S::Handshaking || (FData->TlsStage == S::Failed && data->SslVersion().empty()))
+        return "TLS handshake of the data connection failed: " +
+               (why.empty() ? std::string("negotiation failed") : why);
+    const bool upload = FData->Direction() == TFtpDataChannel::TDirection::Send;
+    return std::string("TLS error on the data connection while ") + (upload ? "sending" : "receiving") + ": " +
+           (why.empty() ? std::string("connection failed") : why);
+}
+
+std::string TCustomFtpCli::DataTlsReplyFailureText() const
+{
+    using S = TFtpDataChannel::TTlsStage;
+    // A refusal of a data connection that made a session of its own: the
+    // server wants the control connection's session resumed. Servers say
+    // so with 425 or 522 (vsftpd), 450 or 534, or in the text.
+    if (FData->TlsStage == S::NewSession && (FData->Moved() == 0 || RefusesDataConnection(FStatusCode, FLastResponse)))
+        return "TLS session of the data connection not resumed; the server answered: " + FLastResponse;
+    // The data connection's own failure made the server give up.
+    if (FData->TlsStage == S::Failed && FData->Failed())
+        return FData->FailMessage() + "; the server answered: " + FLastResponse;
+    return {};
 }
 
 void TCustomFtpCli::CheckDataTlsClose(std::uint16_t error)
@@ -318,7 +369,9 @@ void TCustomFtpCli::CheckDataTlsClose(std::uint16_t error)
     if (FData->Failed() || FData->AbortRequested)
         return;
     if (IsTlsError(error)) {
-        FData->Fail(426, TlsFailureText(data, error) + " (data connection)");
+        const std::string text = DataTlsFailureText(error);
+        FData->TlsStage = TFtpDataChannel::TTlsStage::Failed;
+        FData->Fail(426, text);
         return;
     }
     // Without close_notify an attacker's cut looks like the end of the file.

@@ -3,6 +3,21 @@
 
 #include "ftp/customftpcli.h"
 
+namespace {
+
+// A TLS connection encrypts each block in the socket: the file read, the
+// encryption and the copy into the kernel each pass over the block. A
+// block of this size stays in the processor's cache between the three,
+// which saves more than the extra trips through the event loop cost.
+constexpr int TlsUploadBlockSize = 64 * 1024;
+
+int UploadBlockSizeFor(TWSocket* data)
+{
+    return data->SslState() == sslNone ? TCustomFtpCli::UploadBlockSize : TlsUploadBlockSize;
+}
+
+} // namespace
+
 // --- upload ------------------------------------------------------------------------
 
 void TCustomFtpCli::ExecPutAsync()
@@ -88,6 +103,10 @@ void TCustomFtpCli::Next1PutAsync()
     }
     FNext = nullptr;
     FResumeAt = 0;
+    if (const std::string tls = DataTlsReplyFailureText(); !tls.empty()) {
+        EndWithFailure(ErrorValue(FStatusCode), tls, TFailText::Local);
+        return;
+    }
     EndWithFailure(ErrorValue(FStatusCode), FLastResponse, TFailText::Reply);
 }
 
@@ -115,10 +134,11 @@ void TCustomFtpCli::DataSocketPutDataSent(std::uint16_t error)
     }
     if (FData->EndOfFile || !FData->ReplySeen || !FData->DataOpen)
         return;
-    std::vector<char>& block = FData->Block(std::size_t(UploadBlockSize));
+    const int blockSize = UploadBlockSizeFor(DataSocket());
+    std::vector<char>& block = FData->Block(std::size_t(blockSize));
     std::int64_t len = 0;
     try {
-        len = FData->LocalFile()->Read(block.data(), UploadBlockSize);
+        len = FData->LocalFile()->Read(block.data(), blockSize);
     } catch (const Exception& e) {
         TriggerDisplay("! Error reading file");
         FData->Fail(426, "Error reading local file: " + LocalFailureReason(e));
@@ -180,7 +200,7 @@ void TCustomFtpCli::SendUploadBlock(std::int64_t len)
     // queued, and the queue keeps only what the network did not take. Flow
     // control is unchanged: the next block is read once this one is gone.
     TWSocket* const data = DataSocket();
-    const char* const bytes = FData->Block(std::size_t(UploadBlockSize)).data();
+    const char* const bytes = FData->Block(std::size_t(UploadBlockSizeFor(data))).data();
     int sent = 0;
     // A TLS connection encrypts in the socket: no bypass there.
     if (data->State() == wsConnected && data->AllSent() && data->SslState() == sslNone) {
@@ -216,6 +236,10 @@ void TCustomFtpCli::Next2PutAsync()
         return;
     }
     TriggerDisplay("! STOR Failed");
+    if (const std::string tls = DataTlsReplyFailureText(); !tls.empty()) {
+        EndWithFailure(ErrorValue(FStatusCode), tls, TFailText::Local);
+        return;
+    }
     if (FData->Failed()) {
         EndWithFailure(FData->FailCode(), FData->FailMessage(), TFailText::Local);
         return;

@@ -175,6 +175,25 @@ void TCustomSocksWSocket::WndProc(TMessage& MsgRec)
     // they must not reach the layers above (line mode would take them as a
     // line), and its closing the connection ends the negotiation. The other
     // notifications go to the core one by one, in the core's own order.
+    SplitNotification(
+        MsgRec, [this](std::uint16_t bit) { return FSocksState != socksData && (bit == FD_READ || bit == FD_CLOSE); },
+        [this](std::uint16_t bit, std::uint16_t error) {
+            if (bit == FD_READ)
+                SocksReadNotification(error);
+            else
+                SocksCloseNotification(error);
+        },
+        [this](const TMessage& one) {
+            TMessage copy = one;
+            TCustomWSocket::WndProc(copy);
+        });
+}
+
+void TCustomSocksWSocket::SplitNotification(const TMessage& MsgRec, const std::function<bool(std::uint16_t)>& Owns,
+                                            const std::function<void(std::uint16_t, std::uint16_t)>& Own,
+                                            const std::function<void(const TMessage&)>& Down)
+{
+    const std::uint16_t events = LoWord(MsgRec.LParam);
     const TAliveToken alive = AliveToken();
     const SOCKET handle = FSocketHandle;
     const std::uint16_t error = HiWord(MsgRec.LParam);
@@ -185,21 +204,18 @@ void TCustomSocksWSocket::WndProc(TMessage& MsgRec)
         if (!*alive || MsgRec.WParam != WPARAM(handle) || FSocketHandle != handle || handle == INVALID_SOCKET ||
             FPaused)
             return;
-        if (FSocksState != socksData && (bit == FD_READ || bit == FD_CLOSE)) {
-            try {
-                if (bit == FD_READ)
-                    SocksReadNotification(error);
-                else
-                    SocksCloseNotification(error);
-            } catch (const std::exception& E) {
-                if (*alive)
-                    HandleBackGroundException(E);
-            }
+        if (!Owns(bit)) {
+            TMessage one = MsgRec;
+            one.LParam = MakeLong(bit, error);
+            Down(one);
             continue;
         }
-        TMessage one = MsgRec;
-        one.LParam = MakeLong(bit, error);
-        TCustomWSocket::WndProc(one);
+        try {
+            Own(bit, error);
+        } catch (const std::exception& E) {
+            if (*alive)
+                HandleBackGroundException(E);
+        }
     }
 }
 

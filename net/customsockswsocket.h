@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 class TCustomSocksWSocket : public TCustomWSocket {
@@ -50,6 +51,14 @@ public:
 
 protected:
     void WndProc(TMessage& MsgRec) override;
+    // A layer that owns some of a socket notification's events (their bytes
+    // are its own while it negotiates) splits the notification: each event,
+    // in the core's order, goes to Own when Owns says so (an exception it
+    // raises is reported as a background one) and to Down, alone, when not.
+    // Stops once a handler closed or freed the socket, or paused it.
+    void SplitNotification(const TMessage& MsgRec, const std::function<bool(std::uint16_t Event)>& Owns,
+                           const std::function<void(std::uint16_t Event, std::uint16_t Error)>& Own,
+                           const std::function<void(const TMessage& One)>& Down);
     void AssignDefaultValue() override;
     void TriggerSessionConnected(std::uint16_t Error) override;
     void TriggerSessionClosed(std::uint16_t Error) override;

@@ -3,6 +3,7 @@
 
 #include "net/customsslwsocket.h"
 
+#include "net/sslcastore.h"
 #include "net/wsocketerror.h"
 
 #include <openssl/err.h>
@@ -168,12 +169,13 @@ bool TCustomSslWSocket::SslBegin()
     // The handshake always completes; its verification result is judged
     // afterwards (SslCheckPeer), so a program can ask its user about it.
     SSL_CTX_set_verify(ctx, SSL_VERIFY_NONE, nullptr);
-    SSL_CTX_set_default_verify_paths(ctx);
-    if (!FSslCAFile.empty() && SSL_CTX_load_verify_locations(ctx, FSslCAFile.c_str(), nullptr) != 1) {
+    const TX509StorePtr authorities = TSslCaStore::Shared(FSslCAFile);
+    if (!authorities) {
         ERR_clear_error();
         SslFail(WSocketErrSsl, "cannot read the CA file " + FSslCAFile);
         return false;
     }
+    SSL_CTX_set1_cert_store(ctx, authorities.get());
     SSL_CTX_set_session_cache_mode(ctx, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
     SSL_CTX_sess_set_new_cb(ctx, &TSslBioAccess::NewSession);
 
@@ -556,37 +558,18 @@ void TCustomSslWSocket::WndProc(TMessage& MsgRec)
     }
     // While TLS runs, reading and closing go through this layer; the other
     // notifications go down one by one, in the core's order.
-    const TAliveToken alive = AliveToken();
-    const SOCKET handle = FSocketHandle;
-    const std::uint16_t error = HiWord(MsgRec.LParam);
-    static constexpr std::uint16_t order[] = {FD_CONNECT, FD_READ, FD_WRITE, FD_ACCEPT, FD_CLOSE};
-    for (const std::uint16_t bit : order) {
-        if ((events & bit) == 0)
-            continue;
-        if (!*alive || MsgRec.WParam != WPARAM(handle) || FSocketHandle != handle || handle == INVALID_SOCKET ||
-            FPaused)
-            return;
-        if (bit != FD_READ && bit != FD_CLOSE) {
-            PassDown(MsgRec, bit);
-            continue;
-        }
-        try {
+    SplitNotification(
+        MsgRec, [](std::uint16_t bit) { return bit == FD_READ || bit == FD_CLOSE; },
+        [this](std::uint16_t bit, std::uint16_t error) {
             if (bit == FD_READ)
                 SslReadNotification(error);
             else
                 SslCloseNotification(error);
-        } catch (const std::exception& E) {
-            if (*alive)
-                HandleBackGroundException(E);
-        }
-    }
-}
-
-void TCustomSslWSocket::PassDown(const TMessage& MsgRec, std::uint16_t Bit)
-{
-    TMessage one = MsgRec;
-    one.LParam = MakeLong(Bit, HiWord(MsgRec.LParam));
-    TCustomSocksWSocket::WndProc(one);
+        },
+        [this](const TMessage& one) {
+            TMessage copy = one;
+            TCustomSocksWSocket::WndProc(copy);
+        });
 }
 
 void TCustomSslWSocket::SslReadNotification(std::uint16_t)

@@ -134,7 +134,6 @@ private:
     void SslCloseNotification(std::uint16_t Error);
     void SslPeerClosed();
     void SslPostRead();
-    void PassDown(const TMessage& MsgRec, std::uint16_t Bit);
     std::string SslTakeErrors(const char* Fallback);
 
     // BIO callbacks: the encrypted bytes travel through the layer below.

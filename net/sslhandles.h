@@ -22,6 +22,9 @@ struct TSslSessionFree {
 struct TX509Free {
     void operator()(X509* p) const { X509_free(p); }
 };
+struct TX509StoreFree {
+    void operator()(X509_STORE* p) const { X509_STORE_free(p); }
+};
 struct TBioFree {
     void operator()(BIO* p) const { BIO_free(p); }
 };
@@ -32,6 +35,7 @@ struct TBioMethodFree {
 using TSslCtxPtr = std::unique_ptr<SSL_CTX, TSslCtxFree>;
 using TSslPtr = std::unique_ptr<SSL, TSslFree>;
 using TX509Ptr = std::unique_ptr<X509, TX509Free>;
+using TX509StorePtr = std::unique_ptr<X509_STORE, TX509StoreFree>;
 using TBioPtr = std::unique_ptr<BIO, TBioFree>;
 using TBioMethodPtr = std::unique_ptr<BIO_METHOD, TBioMethodFree>;
 

@@ -7,7 +7,9 @@
 #include "support/eventwait.h"
 #include "tls/tlstestpeer.h"
 
+#include <QFile>
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 #include <openssl/sha.h>
@@ -442,6 +444,34 @@ TEST_F(TlsSocket, AnAddressIsVerifiedAsAnAddress)
     ASSERT_TRUE(c.Implicit());
     EXPECT_EQ(c.connected, 0);
     EXPECT_TRUE(c.socket.SslPeerCert().Verified());
+}
+
+TEST_F(TlsSocket, TheAuthoritiesFileIsReadAgainWhenItChanges)
+{
+    // The authorities are read once and shared between connections; a file
+    // that changed on disk is read anew, and one that is gone fails the
+    // connection instead of being served from memory.
+    TTlsPeer peer;
+    ASSERT_TRUE(peer.Start("good"));
+    QTemporaryDir dir;
+    const std::string caFile = dir.filePath(QStringLiteral("authorities.pem")).toStdString();
+    const auto copyTo = [&](const std::string& from) {
+        QFile::remove(QString::fromStdString(caFile));
+        return QFile::copy(QString::fromStdString(from), QString::fromStdString(caFile));
+    };
+    const auto connectWith = [&] {
+        Client c(peer.PortText());
+        c.socket.SetSslCAFile(caFile);
+        EXPECT_TRUE(c.Implicit());
+        return c.connected;
+    };
+    ASSERT_TRUE(copyTo(tlstest::CertFile("self2")));
+    EXPECT_EQ(connectWith(), WSocketErrSslCertificate);
+    ASSERT_TRUE(copyTo(tlstest::CertFile("ca")));
+    EXPECT_EQ(connectWith(), 0);
+    EXPECT_EQ(connectWith(), 0);
+    QFile::remove(QString::fromStdString(caFile));
+    EXPECT_EQ(connectWith(), WSocketErrSsl);
 }
 
 // --- StartTLS and line mode ---------------------------------------------------------
