@@ -228,8 +228,7 @@ const std::vector<std::string> kModeFeatures{"EPSV", "MDTM", "MLST type*;size*;m
 
 TEST_F(PanesTest, ThePermissionDialogStartsFromTheModeMlsdGave)
 {
-    ftptest::FakeFtpServer fake(
-        [&](ftptest::FakeSession& s) { PlayServer(s, kModeFeatures, "MLSD", kModeListing); });
+    ftptest::FakeFtpServer fake([&](ftptest::FakeSession& s) { PlayServer(s, kModeFeatures, "MLSD", kModeListing); });
     ConnectFake(fake);
     ASSERT_TRUE(form->IsConnected()) << LogText(*form).toStdString();
     EXPECT_EQ(form->RemoteFiles->Items()->Item(RowOf(form->RemoteFiles, QStringLiteral("run.sh"))).Mode, 0750);
@@ -284,8 +283,7 @@ TEST_F(PanesTest, ADownloadFromAnMlsdListingKeepsItsTimeWithoutMdtm)
 
     // A listing without the time: MDTM stays the way to it.
     const std::string noTime = "type=file;size=3;perm=r;unix.mode=0644; plain.txt\r\n";
-    ftptest::FakeFtpServer bare(
-        [&](ftptest::FakeSession& s) { PlayServer(s, kModeFeatures, "MLSD", noTime, files); });
+    ftptest::FakeFtpServer bare([&](ftptest::FakeSession& s) { PlayServer(s, kModeFeatures, "MLSD", noTime, files); });
     Disconnect();
     ConnectFake(bare);
     ASSERT_TRUE(form->IsConnected()) << LogText(*form).toStdString();
