@@ -174,8 +174,9 @@ void TFormMain::ParseRemoteListing()
             qint64 listed = 0;
             // MLSD times are UTC to the second: a download can keep them
             // without asking MDTM. Other listings' times are the server's
-            // local time, often to the minute or day only.
-            item.TimeExact = mlsd && seconds > 0;
+            // local time, often to the minute or day only, and a link's
+            // time is the link's, not that of the file a download fetches.
+            item.TimeExact = mlsd && seconds > 0 && !entry.IsLink;
             if (seconds > 0)
                 item.Time = seconds;
             else if (ListingTime(QString::fromUtf8(entry.Date.data(), qsizetype(entry.Date.size())), now, listed))
