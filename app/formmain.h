@@ -304,6 +304,9 @@ public:
     // unknown.
     qint64 RemoteFileSize(const QString& name) const;
     bool RemoteFileListed(const QString& name) const;
+    // The listed file's modification time when the listing gave it exactly
+    // (MLSD), as Unix seconds; 0 otherwise.
+    std::int64_t RemoteFileExactTime(const QString& name) const;
     void SendDragFiles();
     void SendDragDir();
     void List1StartDrag();
@@ -424,7 +427,7 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    bool AskChmodMode(QString& mode);
+    bool AskChmodMode(const TListView* list, QString& mode);
     void CreatePanes();
     void CreateFolderTree();
     void CreateFolderTreeModel();

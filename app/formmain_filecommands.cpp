@@ -160,10 +160,23 @@ void TFormMain::Remote1Click()
     RunRequest(&TFtpClient::Mkd);
 }
 
-// Shows the permission dialog; false when it was cancelled or left no mode.
-bool TFormMain::AskChmodMode(QString& mode)
+// Shows the permission dialog, starting from the mode every selected item
+// of `list` has in the listing (the dialog's default when the listing gave
+// none or the items differ); false when it was cancelled or left no mode.
+bool TFormMain::AskChmodMode(const TListView* list, QString& mode)
 {
     TFormMod form(this);
+    int common = -1;
+    for (const int row : list->SelectedRows()) {
+        const int itemMode = list->Items()->Item(row).Mode;
+        if (itemMode < 0 || (common >= 0 && itemMode != common)) {
+            common = -1;
+            break;
+        }
+        common = itemMode;
+    }
+    if (common >= 0)
+        form.SetMode(common);
     form.exec();
     mode = form.ModeText;
     return !form.Cancelled && !mode.isEmpty();
@@ -176,7 +189,7 @@ void TFormMain::CHMODFile1Click()
         return;
     }
     QString mode;
-    if (!AskChmodMode(mode))
+    if (!AskChmodMode(RemoteFiles, mode))
         return;
     // The names first: the listing that follows replaces the items.
     for (const QString& name : Names(RemoteFiles)) {
@@ -194,7 +207,7 @@ void TFormMain::CHMODDirectory1Click()
         return;
     }
     QString mode;
-    if (!AskChmodMode(mode))
+    if (!AskChmodMode(RemoteDirs, mode))
         return;
     for (const QString& name : Names(RemoteDirs)) {
         const TBusyCursor busy;

@@ -163,6 +163,7 @@ void TFormMain::ParseRemoteListing()
             item.ImageIndex = kRemoteLinkImage;
         }
         item.IsFolder = inDirs;
+        item.Mode = entry.Mode;
         if (!inDirs) {
             item.SubItems = QStringList{Shown(entry.Size), Shown(entry.Date), Shown(entry.Perm)};
             bool sizeOk = false;
@@ -171,6 +172,11 @@ void TFormMain::ParseRemoteListing()
             if (sizeOk && size >= 0)
                 item.Size = size;
             qint64 listed = 0;
+            // MLSD times are UTC to the second: a download can keep them
+            // without asking MDTM. Other listings' times are the server's
+            // local time, often to the minute or day only, and a link's
+            // time is the link's, not that of the file a download fetches.
+            item.TimeExact = mlsd && seconds > 0 && !entry.IsLink;
             if (seconds > 0)
                 item.Time = seconds;
             else if (ListingTime(QString::fromUtf8(entry.Date.data(), qsizetype(entry.Date.size())), now, listed))

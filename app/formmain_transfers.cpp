@@ -131,7 +131,10 @@ bool TFormMain::ReceiveOrResume(const QString& remoteName, const QString& localP
                                        localPath, TransferSize, start);
     ProgressActive = true;
     FTPC1->SetLocalFileName(LocalName(localPath));
+    // The MLSD listing's time saves the MDTM the kept time would cost.
+    FTPC1->SetHostFileTime(RemoteFileExactTime(remoteName));
     const bool received = RunRequest(resume ? &TFtpClient::RestGet : &TFtpClient::Get);
+    FTPC1->SetHostFileTime(0);
     dialog.Close();
     if (resume)
         ResumeOffset = 0;
@@ -155,6 +158,16 @@ qint64 TFormMain::RemoteFileSize(const QString& name) const
             return RemoteFiles->Items()->Item(row).Size;
     }
     return -1;
+}
+
+std::int64_t TFormMain::RemoteFileExactTime(const QString& name) const
+{
+    for (int row = 0; row < RemoteFiles->Items()->Count(); ++row) {
+        const TListItem& item = RemoteFiles->Items()->Item(row);
+        if (ItemName(RemoteFiles, row) == name)
+            return item.TimeExact && item.Time > 0 ? item.Time : 0;
+    }
+    return 0;
 }
 
 bool TFormMain::RemoteFileListed(const QString& name) const

@@ -39,6 +39,23 @@ int RemoteFileImageIndex(std::string_view name)
     return 0;
 }
 
+int ModeFromPermissions(std::string_view text)
+{
+    if (text.size() < 10)
+        return -1;
+    static constexpr std::string_view letters = "rwxrwxrwx";
+    int mode = 0;
+    for (std::size_t i = 0; i < letters.size(); ++i) {
+        const char c = text[i + 1];
+        const int bit = 0400 >> i;
+        if (c == letters[i] || (letters[i] == 'x' && (c == 's' || c == 't')))
+            mode |= bit;
+        else if (c != '-' && !(letters[i] == 'x' && (c == 'S' || c == 'T')))
+            return -1;
+    }
+    return mode;
+}
+
 bool ParseListingLine(std::string_view line, TListingEntry& entry)
 {
     const std::string_view perm = Take(line);
@@ -64,6 +81,7 @@ bool ParseListingLine(std::string_view line, TListingEntry& entry)
     entry.Name.assign(name);
     entry.IsDirectory = perm.find_first_of("dl") != std::string_view::npos;
     entry.IsLink = !perm.empty() && perm[0] == 'l';
+    entry.Mode = entry.IsLink ? -1 : ModeFromPermissions(perm);
     if (entry.IsDirectory && !entry.IsLink) {
         entry.ImageIndex = 2;
         entry.Size.clear();
@@ -90,6 +108,8 @@ bool ListingEntryFromFtp(const TFtpListEntry& from, TListingEntry& entry, std::i
     entry.IsLink = from.Type == TFtpEntryType::Link;
     entry.IsDirectory = from.Type == TFtpEntryType::Directory || entry.IsLink;
     seconds = from.Modified.HasDate ? FtpTimeToUnix(from.Modified) : 0;
+    // A link's mode is the link's own (always 0777), not its target's.
+    entry.Mode = from.Mode >= 0 && !entry.IsLink ? from.Mode & 0777 : -1;
     if (entry.IsDirectory && !entry.IsLink) {
         entry.ImageIndex = 2;
         entry.Size.clear();

@@ -20,7 +20,13 @@ struct TListingEntry {
     bool IsLink = false;      // a symbolic link ("name -> target"); its size, date and
                               // permissions are read as a file's
     int ImageIndex = 0;       // 0 plain file, 1 web or text file, 2 folder
+    int Mode = -1;            // permission bits 0777 when the listing gave them (folders too)
 };
+
+// The permission bits 0777 of an `ls -l` mode text ("-rwxr-x---", a type
+// letter and nine permission letters; set-id and sticky letters count for
+// their execute bit); -1 when the text is not one.
+int ModeFromPermissions(std::string_view text);
 
 // The picture of a remote file: 1 when the name contains one of the web or
 // text extensions anywhere (case-sensitive), else 0.

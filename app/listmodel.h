@@ -23,9 +23,11 @@ struct TListItem {
     // Sort keys and the values the list shows in the user's formats; a
     // size of -1 or a time of kNoTime shows the sub-item's text as it is.
     qint64 Size = -1;
-    qint64 Time = kNoTime; // seconds since the epoch
-    bool IsFolder = false; // listed before the files
-    QString Name = {};     // the name the item stands for, when its caption only shows it
+    qint64 Time = kNoTime;  // seconds since the epoch
+    bool IsFolder = false;  // listed before the files
+    QString Name = {};      // the name the item stands for, when its caption only shows it
+    int Mode = -1;          // Unix permission bits 0777 when the listing gave them
+    bool TimeExact = false; // Time is the server's own UTC time to the second (MLSD "modify")
 
     static constexpr qint64 kNoTime = std::numeric_limits<qint64>::min();
 };

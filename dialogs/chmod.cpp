@@ -132,6 +132,12 @@ QString TFormMod::FormatMode(int owner, int group, int other)
     return {};
 }
 
+void TFormMod::SetMode(int mode)
+{
+    for (std::size_t index = 0; index < boxes_.size(); ++index)
+        boxes_[index]->setChecked((mode & (0400 >> index)) != 0);
+}
+
 QString TFormMod::CurrentMode() const { return FormatMode(Digit(0), Digit(1), Digit(2)); }
 
 QString TFormMod::ShownMode() const { return Label3->text(); }

@@ -6,6 +6,7 @@
 // Open it modally and destroy it afterwards:
 //
 //     TFormMod form(this);
+//     form.SetMode(0755); // the item's mode when the listing gave it
 //     form.exec();
 //     if (!form.Cancelled && !form.ModeText.isEmpty())
 //         ... "SITE chmod " + form.ModeText + " " + name for each item
@@ -31,6 +32,10 @@ public:
     // Results, read after the modal call returns.
     QString ModeText;
     bool Cancelled = true;
+
+    // Checks the boxes of the permission bits in `mode` (0777 are used);
+    // without a call the dialog starts at 644.
+    void SetMode(int mode);
 
     // The mode of the current boxes: owner, group and other digits with the
     // leading zero digits left out ("644", "44", "4"), empty with no box

@@ -105,8 +105,8 @@ public:
     void SetPreserveTimes(bool v) { FPreserveTimes = v; }
     // What the server's FEAT reply offered on this connection.
     const TFtpFeatures& Features() const { return FFeatures; }
-    // The encoding names travel in on this connection: ServerEncoding with
-    // Auto decided by FEAT (UTF-8 until FEAT has been answered).
+    // The encoding names travel in on this connection: ServerEncoding, with
+    // Auto read as UTF-8 (bytes that are not UTF-8 kept as escapes).
     TFtpServerEncoding WireEncoding() const;
     // The modification time (Unix seconds, UTC) of the file a download
     // fetches, when the caller already knows it (from an MLSD listing): the

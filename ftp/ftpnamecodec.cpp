@@ -110,11 +110,12 @@ bool ServerEncodingFromName(std::string_view name, TFtpServerEncoding& encoding)
     return false;
 }
 
-TFtpServerEncoding ResolveServerEncoding(TFtpServerEncoding chosen, bool serverOffersUtf8)
+TFtpServerEncoding ResolveServerEncoding(TFtpServerEncoding chosen, bool /*serverOffersUtf8*/)
 {
-    if (chosen != TFtpServerEncoding::Auto)
-        return chosen;
-    return serverOffersUtf8 ? TFtpServerEncoding::Utf8 : TFtpServerEncoding::Latin1;
+    // A server that does not offer UTF8 still sends UTF-8 names more often
+    // than Latin-1 ones; reading them as UTF-8 with every other byte escaped
+    // shows the first right and keeps the second intact.
+    return chosen == TFtpServerEncoding::Latin1 ? TFtpServerEncoding::Latin1 : TFtpServerEncoding::Utf8;
 }
 
 bool IsValidUtf8(std::string_view text)

@@ -26,7 +26,12 @@
 
 // The "Server encoding" of a profile. The numeric values are stored.
 enum class TFtpServerEncoding : std::uint8_t {
-    Auto = 0, // UTF-8 when the server offers UTF8 in FEAT, else Latin-1
+    // UTF-8, whether or not the server offers UTF8 in FEAT: servers that
+    // do not say so mostly hold UTF-8 names anyway (a Linux file system),
+    // and a byte that is not UTF-8 keeps its escape, so an old Latin-1 name
+    // still goes back unchanged. Only the choice of "Latin-1" reads them as
+    // Latin-1 characters.
+    Auto = 0,
     Utf8 = 1,
     Latin1 = 2,
 };
@@ -36,7 +41,8 @@ std::string_view ServerEncodingName(TFtpServerEncoding encoding);
 // The reverse of ServerEncodingName (no regard to case; also "utf8",
 // "latin1", "iso-8859-1"); false for any other text.
 bool ServerEncodingFromName(std::string_view name, TFtpServerEncoding& encoding);
-// The encoding to use on a connection: Auto decided by FEAT.
+// The encoding to use on a connection. Auto is UTF-8 with or without
+// UTF8 in FEAT (FEAT only decides whether OPTS UTF8 ON is sent).
 TFtpServerEncoding ResolveServerEncoding(TFtpServerEncoding chosen, bool serverOffersUtf8);
 
 // True when `text` is valid UTF-8 (shortest forms, no surrogates, at most

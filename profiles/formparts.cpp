@@ -102,7 +102,8 @@ QComboBox* MakeEncodingChoice(QWidget* parent)
     combo->addItem(QStringLiteral("Auto"), int(TFtpServerEncoding::Auto));
     combo->addItem(QStringLiteral("UTF-8"), int(TFtpServerEncoding::Utf8));
     combo->addItem(QStringLiteral("Latin-1"), int(TFtpServerEncoding::Latin1));
-    combo->setToolTip(QStringLiteral("How the server encodes file names (Auto: UTF-8 when the server offers it)"));
+    combo->setToolTip(QStringLiteral(
+        "How the server encodes file names (Auto: UTF-8; bytes that are not UTF-8 are kept as they are)"));
     return combo;
 }
 

@@ -37,6 +37,22 @@ TEST(ListingParser, NamesWithSpacesLinksAndDots)
     EXPECT_TRUE(Parse("-rw-r-lr-- 1 u g 5 Jan 1 00:00 locked").IsDirectory);
 }
 
+TEST(ListingParser, ModeLettersGiveThePermissionBits)
+{
+    EXPECT_EQ(Parse("-rw-r--r-- 1 u g 5 Jan 1 00:00 f").Mode, 0644);
+    EXPECT_EQ(Parse("drwx--x--x 2 u g 4096 Jan 1 00:00 d").Mode, 0711);
+    // Set-id and sticky letters: lower case has the execute bit, upper not.
+    EXPECT_EQ(ModeFromPermissions("-rwsr-Sr-t"), 0755 & ~0010);
+    EXPECT_EQ(ModeFromPermissions("drwxrwxrwT"), 0776);
+    EXPECT_EQ(ModeFromPermissions("----------"), 0);
+    // A link's letters are the link's, not its target's; odd letters and
+    // short texts give no mode.
+    EXPECT_EQ(Parse("lrwxrwxrwx 1 u g 11 Jan 1 00:00 www -> public_html").Mode, -1);
+    EXPECT_EQ(Parse("-rw-r-lr-- 1 u g 5 Jan 1 00:00 locked").Mode, -1);
+    EXPECT_EQ(ModeFromPermissions("-rw-r--r"), -1);
+    EXPECT_EQ(ModeFromPermissions("[RWCEAFMS]"), -1);
+}
+
 TEST(ListingParser, ImageRulesAreCaseSensitiveSubstrings)
 {
     EXPECT_EQ(Parse("-rw-r--r-- 1 u g 5 Jan 1 00:00 index.HTML").ImageIndex, 0);

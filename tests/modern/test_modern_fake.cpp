@@ -102,8 +102,12 @@ TEST_F(ModernFake, ARefusedEpsvFallsBackToPasvForTheRestOfTheSession)
     EXPECT_TRUE(server.Failures().empty()) << server.Failures();
 }
 
-TEST_F(ModernFake, ARefusedFeatIsNoErrorAndMeansLatin1Names)
+TEST_F(ModernFake, ARefusedFeatIsNoErrorAndNamesReadAsUtf8WithLatin1BytesKept)
 {
+    // No FEAT at all: Auto still reads UTF-8, a Latin-1 byte keeps its
+    // escape and both names go back exactly as listed.
+    const std::string latin1 = "M\xFCller.txt";
+    const std::string utf8 = "M\xC3\xBCller \xE6\x97\xA5.txt";
     std::vector<std::string> seen;
     FakeFtpServer server([&](FakeSession& s) {
         if (!Login(s, server, {}))
@@ -115,7 +119,7 @@ TEST_F(ModernFake, ARefusedFeatIsNoErrorAndMeansLatin1Names)
             } else if (line == "PASV") {
                 s.Reply(PasvReply(s.ListenData()));
             } else if (line == "NLST") {
-                ServeData(s, "M\xFCller.txt\r\n");
+                ServeData(s, latin1 + "\r\n" + utf8 + "\r\n");
             } else if (line.rfind("DELE ", 0) == 0) {
                 s.Reply("250 deleted");
             } else {
@@ -127,18 +131,25 @@ TEST_F(ModernFake, ARefusedFeatIsNoErrorAndMeansLatin1Names)
     ASSERT_TRUE(ftp.Connect()) << ftp.Dialogue();
     EXPECT_FALSE(ftp.Features().Received);
     EXPECT_EQ(ftp.StatusCode(), 230);
-    EXPECT_EQ(ftp.WireEncoding(), TFtpServerEncoding::Latin1);
+    EXPECT_EQ(ftp.WireEncoding(), TFtpServerEncoding::Utf8);
+    EXPECT_FALSE(ftp.Displayed("> OPTS UTF8 ON")) << "the server did not offer UTF8";
     ftp.SetDisplayFileFlag(true);
     ASSERT_TRUE(ftp.Ls()) << ftp.Dialogue();
-    ASSERT_EQ(ftp.displayFile.size(), 1u);
-    const std::string shown = TFtpNameCodec(ftp.WireEncoding()).ToDisplay(ftp.displayFile[0]);
-    EXPECT_EQ(shown, "M\xC3\xBCller.txt");
-    ftp.SetHostFileName(shown);
-    ASSERT_TRUE(ftp.Dele()) << ftp.Dialogue();
+    ASSERT_EQ(ftp.displayFile.size(), 2u);
+    const TFtpNameCodec codec(ftp.WireEncoding());
+    const std::string shownLatin1 = codec.ToDisplay(ftp.displayFile[0]);
+    const std::string shownUtf8 = codec.ToDisplay(ftp.displayFile[1]);
+    EXPECT_EQ(shownLatin1, "M\xEE\xBF\xBCller.txt") << "0xFC shows as its escape U+EFFC";
+    EXPECT_EQ(shownUtf8, utf8);
+    for (const std::string& shown : {shownLatin1, shownUtf8}) {
+        ftp.SetHostFileName(shown);
+        ASSERT_TRUE(ftp.Dele()) << ftp.Dialogue();
+    }
     ftp.AbortAsync();
     testsupport::WaitFor([&] { return server.Finished(); });
-    ASSERT_FALSE(seen.empty());
-    EXPECT_EQ(seen.back(), "DELE M\xFCller.txt") << "the name went back in Latin-1";
+    ASSERT_GE(seen.size(), 2u);
+    EXPECT_EQ(seen[seen.size() - 2], "DELE " + latin1) << "the byte went back unchanged";
+    EXPECT_EQ(seen.back(), "DELE " + utf8);
 }
 
 TEST_F(ModernFake, AFolderWithASpaceIsListedFromInsideOnAServerThatSplitsArguments)

@@ -5,12 +5,20 @@
 
 #include "sessionfixture.h"
 
+#include "dialogs/chmod.h"
 #include "ftp/ftpclient.h"
 #include "support/eventwait.h"
 
+#include <QApplication>
+#include <QCheckBox>
 #include <QDir>
+#include <QFileInfo>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
+
+#include <map>
 
 using namespace sessiontest;
 
@@ -37,11 +45,46 @@ void DoubleClickRow(TListView* list, const QString& caption)
     QTest::mouseDClick(view->viewport(), Qt::LeftButton, {}, at);
 }
 
+void ClickRow(TListView* list, const QString& caption, Qt::KeyboardModifiers modifiers = {})
+{
+    const int row = RowOf(list, caption);
+    ASSERT_GE(row, 0) << caption.toStdString() << " in " << Captions(list).join('|').toStdString();
+    const QModelIndex index = list->Items()->index(row, 0);
+    QTreeView* view = list->ReportView();
+    view->scrollTo(index);
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, modifiers, view->visualRect(index).center());
+}
+
+// What the permission dialog showed when it opened.
+struct ChmodSeen {
+    bool opened = false;
+    QString mode;
+};
+
+// Answers the next permission dialog with the mouse: records the mode it
+// opened with, clicks the boxes named by index (toggling them) and OK.
+void AnswerChmod(ChmodSeen& seen, std::vector<int> toggles)
+{
+    QTimer::singleShot(0, [&seen, toggles] {
+        auto* dialog = qobject_cast<TFormMod*>(QApplication::activeModalWidget());
+        ASSERT_TRUE(dialog);
+        seen.opened = true;
+        seen.mode = dialog->ShownMode();
+        for (const int box : toggles)
+            QTest::mouseClick(dialog->Box(box), Qt::LeftButton);
+        auto* ok = dialog->findChild<QPushButton*>(QStringLiteral("Button1"));
+        ASSERT_TRUE(ok);
+        QTest::mouseClick(ok, Qt::LeftButton);
+    });
+}
+
 // Plays login, SYST, TYPE, PWD and passive data; `listing` answers the
 // listing command `verb` ("MLSD" or "LIST"). FEAT lists `features` (none:
-// refused).
+// refused). SIZE, MDTM and RETR serve `files` (MDTM always answers
+// 2020-01-01 00:00:00, so a time taken from it is told from the listing's);
+// SITE is accepted.
 void PlayServer(ftptest::FakeSession& s, const std::vector<std::string>& features, const std::string& verb,
-                const std::string& listing)
+                const std::string& listing, const std::map<std::string, std::string>& files = {})
 {
     s.SetRfc959Only(false);
     s.Reply("220 scripted");
@@ -77,6 +120,19 @@ void PlayServer(ftptest::FakeSession& s, const std::vector<std::string>& feature
                 s.CloseData();
             }
             s.Reply("226 done");
+        } else if (line.rfind("SIZE ", 0) == 0 && files.count(line.substr(5)) != 0) {
+            s.Reply("213 " + std::to_string(files.at(line.substr(5)).size()));
+        } else if (line.rfind("MDTM ", 0) == 0 && files.count(line.substr(5)) != 0) {
+            s.Reply("213 20200101000000");
+        } else if (line.rfind("RETR ", 0) == 0 && files.count(line.substr(5)) != 0) {
+            s.Reply("150 sending");
+            if (s.AcceptData()) {
+                s.SendData(files.at(line.substr(5)));
+                s.CloseData();
+            }
+            s.Reply("226 done");
+        } else if (line.rfind("SITE ", 0) == 0) {
+            s.Reply("200 SITE command successful.");
         } else if (line == "QUIT") {
             s.Reply("221 bye");
             return;
@@ -161,6 +217,83 @@ TEST_F(PanesTest, MlsdCdirAndPdirAreNotFoldersAndUnixModesFillThePermissions)
     ASSERT_EQ(item.SubItems.size(), 3);
     EXPECT_EQ(item.SubItems[2], QStringLiteral("-rw-r--r--"));
     EXPECT_FALSE(Captions(form->RemoteFiles).contains(QStringLiteral("..")));
+}
+
+const char* const kModeListing = "type=cdir;modify=20250101120000;perm=el;unix.mode=0755; /home/x\r\n"
+                                 "type=dir;modify=20250101120000;perm=el;unix.mode=0711; sub dir\r\n"
+                                 "type=file;size=10;modify=20250102030405;perm=r;UNIX.mode=0750; run.sh\r\n"
+                                 "type=file;size=3;modify=20250102030405;perm=r;unix.mode=0600; secret.txt\r\n"
+                                 "type=file;size=3;modify=20250102030405;perm=r; plain.txt\r\n";
+const std::vector<std::string> kModeFeatures{"EPSV", "MDTM", "MLST type*;size*;modify*;perm*;unix.mode*;", "UTF8"};
+
+TEST_F(PanesTest, ThePermissionDialogStartsFromTheModeMlsdGave)
+{
+    ftptest::FakeFtpServer fake([&](ftptest::FakeSession& s) { PlayServer(s, kModeFeatures, "MLSD", kModeListing); });
+    ConnectFake(fake);
+    ASSERT_TRUE(form->IsConnected()) << LogText(*form).toStdString();
+    EXPECT_EQ(form->RemoteFiles->Items()->Item(RowOf(form->RemoteFiles, QStringLiteral("run.sh"))).Mode, 0750);
+
+    // One file: its own mode; the other-read box clicked makes 754.
+    ChmodSeen seen;
+    ClickRow(form->RemoteFiles, QStringLiteral("run.sh"));
+    AnswerChmod(seen, {6});
+    form->CHMODFile1->trigger();
+    ASSERT_TRUE(seen.opened);
+    EXPECT_EQ(seen.mode, QStringLiteral("750"));
+    EXPECT_EQ(LogCount(*form, QStringLiteral("> SITE chmod 754 run.sh")), 1) << LogText(*form).toStdString();
+
+    // A folder: its mode, sent unchanged.
+    seen = {};
+    ClickRow(form->RemoteDirs, QStringLiteral("sub dir"));
+    AnswerChmod(seen, {});
+    form->CHMODDirectory1->trigger();
+    EXPECT_EQ(seen.mode, QStringLiteral("711"));
+    EXPECT_EQ(LogCount(*form, QStringLiteral("> SITE chmod 711 sub dir")), 1) << LogText(*form).toStdString();
+
+    // Files of different modes, or one without a mode: the default 644.
+    for (const QString& other : {QStringLiteral("secret.txt"), QStringLiteral("plain.txt")}) {
+        seen = {};
+        ASSERT_TRUE(testsupport::WaitFor([&] { return RowOf(form->RemoteFiles, other) >= 0; }, 10000));
+        ClickRow(form->RemoteFiles, QStringLiteral("run.sh"));
+        ClickRow(form->RemoteFiles, other, Qt::ControlModifier);
+        ASSERT_EQ(form->RemoteFiles->SelCount(), 2);
+        AnswerChmod(seen, {});
+        form->CHMODFile1->trigger();
+        EXPECT_EQ(seen.mode, QStringLiteral("644")) << other.toStdString();
+    }
+    EXPECT_EQ(LogCount(*form, QStringLiteral("> SITE chmod 644 secret.txt")), 1) << LogText(*form).toStdString();
+}
+
+TEST_F(PanesTest, ADownloadFromAnMlsdListingKeepsItsTimeWithoutMdtm)
+{
+    const std::map<std::string, std::string> files{{"run.sh", "0123456789"}, {"plain.txt", "abc"}};
+    ftptest::FakeFtpServer fake(
+        [&](ftptest::FakeSession& s) { PlayServer(s, kModeFeatures, "MLSD", kModeListing, files); });
+    ConnectFake(fake);
+    ASSERT_TRUE(form->IsConnected()) << LogText(*form).toStdString();
+    ASSERT_TRUE(form->FTPC1->PreserveTimes());
+
+    ClickRow(form->RemoteFiles, QStringLiteral("run.sh"));
+    prompts.AnswerQuestion(QMessageBox::Yes);
+    form->DownloadFile1->trigger();
+    const QString copy = local.filePath(QStringLiteral("run.sh"));
+    EXPECT_EQ(ReadAll(copy), QByteArray("0123456789")) << LogText(*form).toStdString();
+    EXPECT_EQ(QFileInfo(copy).lastModified().toSecsSinceEpoch(), 1735787045) << "2025-01-02 03:04:05 UTC";
+    EXPECT_EQ(LogCount(*form, QStringLiteral("> MDTM run.sh")), 0) << LogText(*form).toStdString();
+
+    // A listing without the time: MDTM stays the way to it.
+    const std::string noTime = "type=file;size=3;perm=r;unix.mode=0644; plain.txt\r\n";
+    ftptest::FakeFtpServer bare([&](ftptest::FakeSession& s) { PlayServer(s, kModeFeatures, "MLSD", noTime, files); });
+    Disconnect();
+    ConnectFake(bare);
+    ASSERT_TRUE(form->IsConnected()) << LogText(*form).toStdString();
+    ClickRow(form->RemoteFiles, QStringLiteral("plain.txt"));
+    prompts.AnswerQuestion(QMessageBox::Yes);
+    form->DownloadFile1->trigger();
+    const QString plain = local.filePath(QStringLiteral("plain.txt"));
+    EXPECT_EQ(ReadAll(plain), QByteArray("abc"));
+    EXPECT_EQ(LogCount(*form, QStringLiteral("> MDTM plain.txt")), 1) << LogText(*form).toStdString();
+    EXPECT_EQ(QFileInfo(plain).lastModified().toSecsSinceEpoch(), 1577836800) << "2020-01-01 00:00:00 UTC";
 }
 
 TEST_F(PanesTest, AnIisStyleListingFillsThePanes)

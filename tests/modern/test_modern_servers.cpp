@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+#include <map>
 
 #include <sys/stat.h>
 #include <utime.h>
@@ -105,6 +107,76 @@ INSTANTIATE_TEST_SUITE_P(Modes, Ipv6Transfers, ::testing::Values(true, false),
                          [](const ::testing::TestParamInfo<bool>& info) {
                              return std::string(info.param ? "passive" : "active");
                          });
+
+// --- vsftpd without utf8_filesystem: names as the file system holds them ---------------
+
+// A default vsftpd offers no UTF8 in FEAT and passes the file system's
+// bytes: UTF-8 names on a Linux server, now and then an old Latin-1 one.
+// Auto shows the first as text and the second with its byte escaped, and
+// every one of them goes back byte for byte.
+TEST(VsftpdWithoutUtf8, AutoShowsUtf8NamesAndKeepsLatin1BytesThroughGetRenameAndDelete)
+{
+    std::string why;
+    const auto server = testsupport::FtpTestServer::StartVsftpdWithoutUtf8(&why);
+    if (!server)
+        GTEST_SKIP() << "no vsftpd here: " << why;
+    RecordingClient ftp;
+    TempDir local;
+    ftp.Target(server->PortText(), server->User(), server->Password());
+    ftp.SetPassive(true);
+
+    const std::string mueller = "M\xC3\xBCller.txt";
+    const std::string japanese = "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E.txt";
+    const std::string latin1 = "alt-\xFC.txt"; // not valid UTF-8
+    const std::map<std::string, std::string> contents{
+        {mueller, "mueller"}, {japanese, "nihongo"}, {latin1, "latin one"}};
+    for (const auto& [name, bytes] : contents) {
+        WriteFile(server->Root() + "/" + name, bytes);
+        server->Share(server->Root() + "/" + name);
+    }
+
+    ASSERT_TRUE(ftp.Connect()) << ftp.ErrorMessage() << "\n" << ftp.Dialogue();
+    EXPECT_TRUE(ftp.Features().Received);
+    EXPECT_FALSE(ftp.Features().Utf8) << ftp.Dialogue();
+    EXPECT_FALSE(ftp.Displayed("> OPTS UTF8 ON")) << "UTF8 was not offered";
+    EXPECT_EQ(ftp.WireEncoding(), TFtpServerEncoding::Utf8);
+
+    ftp.SetDisplayFileFlag(true);
+    ASSERT_TRUE(ftp.Ls()) << ftp.Dialogue();
+    const TFtpNameCodec codec(ftp.WireEncoding());
+    std::vector<std::string> shown;
+    for (const std::string& raw : ftp.displayFile)
+        shown.push_back(codec.ToDisplay(raw));
+    std::sort(shown.begin(), shown.end());
+    const std::string latin1Shown = "alt-\xEE\xBF\xBC.txt"; // 0xFC as U+EFFC
+    std::vector<std::string> expected{mueller, japanese, latin1Shown};
+    std::sort(expected.begin(), expected.end());
+    ASSERT_EQ(shown, expected) << Joined(ftp.displayFile);
+
+    ftp.SetDisplayFileFlag(false);
+    const std::map<std::string, std::string> rawOf{{mueller, mueller}, {japanese, japanese}, {latin1Shown, latin1}};
+    int index = 0;
+    for (const auto& [display, raw] : rawOf) {
+        const std::string copy = local.File("copy" + std::to_string(index));
+        ftp.SetHostFileName(display);
+        ftp.SetLocalFileName(copy);
+        ASSERT_TRUE(ftp.Get()) << display << "\n" << ftp.Dialogue();
+        EXPECT_EQ(ReadFile(copy), contents.at(raw)) << display;
+
+        const std::string renamedDisplay = "renamed-" + display;
+        ftp.SetHostFileName(display);
+        ftp.SetLocalFileName(renamedDisplay);
+        ASSERT_TRUE(ftp.Ren()) << display << "\n" << ftp.Dialogue();
+        EXPECT_FALSE(fs::exists(server->Root() + "/" + raw)) << display;
+        ASSERT_TRUE(fs::exists(server->Root() + "/renamed-" + raw)) << display << "\n" << ftp.Dialogue();
+
+        ftp.SetHostFileName(renamedDisplay);
+        ASSERT_TRUE(ftp.Dele()) << display << "\n" << ftp.Dialogue();
+        EXPECT_FALSE(fs::exists(server->Root() + "/renamed-" + raw)) << display;
+        ++index;
+    }
+    EXPECT_TRUE(fs::is_empty(server->Root()));
+}
 
 // --- pyftpdlib: MLSD, UTF-8, MDTM, MFMT -----------------------------------------------
 

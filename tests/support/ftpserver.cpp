@@ -165,6 +165,16 @@ std::unique_ptr<FtpTestServer> FtpTestServer::Start(Kind kind, const TlsOptions&
     return server;
 }
 
+std::unique_ptr<FtpTestServer> FtpTestServer::StartVsftpdWithoutUtf8(std::string* whyNot)
+{
+    std::unique_ptr<FtpTestServer> server(new FtpTestServer);
+    server->kind_ = Kind::Vsftpd;
+    server->utf8Filesystem_ = false;
+    if (!server->StartVsftpd(whyNot))
+        return nullptr;
+    return server;
+}
+
 std::string FtpTestServer::KindName(Kind kind)
 {
     switch (kind) {
@@ -268,8 +278,8 @@ bool FtpTestServer::StartVsftpd(std::string* whyNot)
                 << "idle_session_timeout=300\ndata_connection_timeout=300\n"
                 << "ftpd_banner=vsftpd test server ready.\n"
                 // The tests name files in UTF-8, as a Linux server holds them; the
-                // server says so in FEAT.
-                << "utf8_filesystem=YES\n";
+                // server says so in FEAT (unless asked to run as installed).
+                << (utf8Filesystem_ ? "utf8_filesystem=YES\n" : "");
             if (!tls_.cert.empty())
                 out << "ssl_enable=YES\nrsa_cert_file=" << tls_.cert << "\nrsa_private_key_file=" << tls_.key << "\n"
                     << "force_local_logins_ssl=YES\nforce_local_data_ssl=YES\nrequire_ssl_reuse=YES\n"

@@ -40,6 +40,9 @@ public:
                                                 const std::string& address = "127.0.0.1");
     static std::unique_ptr<FtpTestServer> Start(Kind kind, const TlsOptions& tls, std::string* whyNot = nullptr,
                                                 const std::string& address = "127.0.0.1");
+    // vsftpd as a default installation runs it: without utf8_filesystem,
+    // so FEAT lists no UTF8 and names pass as the file system's bytes.
+    static std::unique_ptr<FtpTestServer> StartVsftpdWithoutUtf8(std::string* whyNot = nullptr);
     ~FtpTestServer();
 
     FtpTestServer(const FtpTestServer&) = delete;
@@ -67,6 +70,7 @@ private:
 
     Kind kind_ = Kind::Pyftpdlib;
     TlsOptions tls_;
+    bool utf8Filesystem_ = true; // vsftpd only
     int port_ = 0;
     std::string address_ = "127.0.0.1";
     std::string user_;

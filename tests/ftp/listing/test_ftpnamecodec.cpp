@@ -144,8 +144,11 @@ TEST(FtpNameCodec, EncodingNamesAndAuto)
     EXPECT_FALSE(ServerEncodingFromName("EBCDIC", parsed));
 
     EXPECT_EQ(ResolveServerEncoding(TFtpServerEncoding::Auto, true), TFtpServerEncoding::Utf8);
-    EXPECT_EQ(ResolveServerEncoding(TFtpServerEncoding::Auto, false), TFtpServerEncoding::Latin1);
+    // Without UTF8 in FEAT, Auto still reads UTF-8 (odd bytes escaped);
+    // only a chosen Latin-1 reads Latin-1.
+    EXPECT_EQ(ResolveServerEncoding(TFtpServerEncoding::Auto, false), TFtpServerEncoding::Utf8);
     EXPECT_EQ(ResolveServerEncoding(TFtpServerEncoding::Latin1, true), TFtpServerEncoding::Latin1);
+    EXPECT_EQ(ResolveServerEncoding(TFtpServerEncoding::Latin1, false), TFtpServerEncoding::Latin1);
     EXPECT_EQ(ResolveServerEncoding(TFtpServerEncoding::Utf8, false), TFtpServerEncoding::Utf8);
     EXPECT_EQ(TFtpNameCodec(TFtpServerEncoding::Auto).Encoding(), TFtpServerEncoding::Utf8);
 }
