@@ -10,21 +10,18 @@
 // relative to each reference (above 1.0: the window is faster):
 //   window_listing server=S entries=N window_s=W curl_s=C lftp_s=L vs_curl=C/W vs_lftp=L/W
 
+#include "benchwindow.h"
+
 #include "app/formmain.h"
 #include "app/listview.h"
 #include "app/tarvikapplication.h"
 #include "ftp/ftpclient.h"
 #include "support/ftpserver.h"
-#include "ui/unattendedprompts.h"
 
 #include <QDir>
-#include <QEventLoop>
-#include <QFile>
 #include <QPlainTextEdit>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 #include <QTreeView>
 
 #include <algorithm>
@@ -39,6 +36,8 @@
 
 namespace {
 
+using benchsupport::Seconds;
+using benchsupport::Settle;
 using Clock = std::chrono::steady_clock;
 
 struct TOptions {
@@ -46,13 +45,6 @@ struct TOptions {
     int rounds = 3;
     std::string server = "both";
 };
-
-void Settle(int ms)
-{
-    QEventLoop loop;
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    loop.exec();
-}
 
 bool WaitUntil(const std::function<bool()>& done, int timeoutMs)
 {
@@ -97,7 +89,7 @@ double TimeClient(const QString& program, const QStringList& args, int entries)
     process.start(program, args);
     if (!process.waitForStarted(10000) || !process.waitForFinished(300000))
         return -1;
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    const double seconds = Seconds(Clock::now() - start);
     const int lines = int(process.readAllStandardOutput().count('\n'));
     if (process.exitCode() != 0 || lines < entries)
         return -1;
@@ -139,7 +131,7 @@ double TimeWindow(TFormMain& form, const QString& home, int entries)
     DoubleClick(form.RemoteDirs, row);
     if (!WaitUntil([&] { return form.RemoteFiles->Items()->Count() >= entries; }, 600000))
         return -1;
-    return std::chrono::duration<double>(Clock::now() - start).count();
+    return Seconds(Clock::now() - start);
 }
 
 int RunServer(testsupport::FtpTestServer::Kind kind, const TOptions& o)
@@ -165,28 +157,21 @@ int RunServer(testsupport::FtpTestServer::Kind kind, const TOptions& o)
     form.resize(1000, 700);
     form.show();
     Settle(100);
-    form.SiteHost = QStringLiteral("127.0.0.1");
-    form.SitePort = QString::fromStdString(server->PortText());
-    form.SiteUser = QString::fromStdString(server->User());
-    form.SitePassword = QString::fromStdString(server->Password());
-    form.SitePassive = true;
-    form.OpenSession();
-    if (!form.IsConnected()) {
-        std::fprintf(stderr, "not connected\n%s\n", qPrintable(form.Memo1->toPlainText()));
+    if (!benchsupport::OpenWindowSession(form, QStringLiteral("127.0.0.1"), QString::fromStdString(server->PortText()),
+                                         QString::fromStdString(server->User()),
+                                         QString::fromStdString(server->Password()), true,
+                                         "tarvik_bench_window_listing"))
         return 1;
-    }
     const QString home = form.RemoteDir;
 
     std::vector<double> window, curl, lftp;
     for (int round = 0; round < o.rounds; ++round) {
         const double w = TimeWindow(form, home, o.entries);
-        const double c = TimeClient(QStringLiteral("curl"),
-                                    {QStringLiteral("-s"), url + QStringLiteral("/big/")}, o.entries);
-        const double l = TimeClient(QStringLiteral("lftp"),
-                                    {QStringLiteral("-e"),
-                                     QStringLiteral("set ftp:passive-mode on; cls -1 big; quit"),
-                                     url},
+        const double c = TimeClient(QStringLiteral("curl"), {QStringLiteral("-s"), url + QStringLiteral("/big/")},
                                     o.entries);
+        const double l = TimeClient(
+            QStringLiteral("lftp"),
+            {QStringLiteral("-e"), QStringLiteral("set ftp:passive-mode on; cls -1 big; quit"), url}, o.entries);
         if (w < 0 || c < 0 || l < 0) {
             std::fprintf(stderr, "round %d failed: window %.3f curl %.3f lftp %.3f\n%s\n", round, w, c, l,
                          qPrintable(form.Memo1->toPlainText().right(2000)));
@@ -222,43 +207,33 @@ int Usage(const char* why)
 int main(int argc, char** argv)
 {
     TOptions o;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        if (i + 1 >= argc)
-            return Usage("an option lacks its value");
-        const std::string value = argv[++i];
-        if (arg == "--entries")
-            o.entries = std::max(1, std::atoi(value.c_str()));
-        else if (arg == "--rounds")
-            o.rounds = std::max(1, std::atoi(value.c_str()));
-        else if (arg == "--server")
-            o.server = value;
-        else
-            return Usage("unknown option");
-    }
+    const char* why = benchsupport::ReadOptions(argc, argv, 1, {},
+                                                [&](const std::string& arg, const std::string& value) {
+                                                    if (arg == "--entries")
+                                                        o.entries = std::max(1, std::atoi(value.c_str()));
+                                                    else if (arg == "--rounds")
+                                                        o.rounds = std::max(1, std::atoi(value.c_str()));
+                                                    else if (arg == "--server")
+                                                        o.server = value;
+                                                    else
+                                                        return false;
+                                                    return true;
+                                                });
+    if (why)
+        return Usage(why);
     if (o.server != "vsftpd" && o.server != "pyftpdlib" && o.server != "both")
         return Usage("unknown server");
 
-    QTemporaryDir sandbox;
-    if (!sandbox.isValid())
+    const benchsupport::TWindowSandbox sandbox;
+    if (!sandbox.IsValid())
         return Usage("no temporary folder");
-    qputenv("XDG_CONFIG_HOME", QFile::encodeName(sandbox.path() + QStringLiteral("/config")));
-    qputenv("TARVIK_HOME", QFile::encodeName(sandbox.path() + QStringLiteral("/home")));
-    QDir().mkpath(sandbox.path() + QStringLiteral("/home"));
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     TTarvikApplication app(argc, argv);
-    TUnattendedPrompts prompts;
-    TNoShell shell;
-    SetPrompts(&prompts);
-    SetShell(&shell);
+    const benchsupport::TUnattendedRun unattended;
 
     int status = 0;
     if (o.server != "pyftpdlib")
         status |= RunServer(testsupport::FtpTestServer::Kind::Vsftpd, o);
     if (o.server != "vsftpd")
         status |= RunServer(testsupport::FtpTestServer::Kind::Pyftpdlib, o);
-    SetPrompts(nullptr);
-    SetShell(nullptr);
     return status;
 }
