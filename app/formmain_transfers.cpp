@@ -98,7 +98,7 @@ bool TFormMain::SendAFile(const QString& localPath, const QString& remoteName, q
 
     const TBusyCursor busy;
     const QString fileNamePart = remoteName.mid(remoteName.lastIndexOf(QLatin1Char('/')) + 1);
-    auto dialog = ProgressDialog->Open(TTransferDirection::Sending, fileNamePart, RemotePath(RemoteDir, remoteName),
+    auto dialog = ProgressDialog->Open(TProgressDirection::Sending, fileNamePart, RemotePath(RemoteDir, remoteName),
                                        localPath, TransferSize, resumeAt);
     FTPC1->SetLocalFileName(LocalName(localPath));
     FTPC1->SetHostDirName(RemoteDir.toStdString());
@@ -127,7 +127,7 @@ bool TFormMain::ReceiveOrResume(const QString& remoteName, const QString& localP
     SetTransferType();
     TransferSize = 0;
     RunRequest(&TFtpClient::Size);
-    auto dialog = ProgressDialog->Open(TTransferDirection::Receiving, remoteName, RemotePath(RemoteDir, remoteName),
+    auto dialog = ProgressDialog->Open(TProgressDirection::Receiving, remoteName, RemotePath(RemoteDir, remoteName),
                                        localPath, TransferSize, start);
     ProgressActive = true;
     FTPC1->SetLocalFileName(LocalName(localPath));
