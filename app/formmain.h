@@ -165,7 +165,7 @@ public:
     QAction* ViewLocalFile1 = nullptr;
     QAction* RefreshRemoteListing1 = nullptr;
     QAction* RefreshLocalListing1 = nullptr;
-    QAction* KeepTimes1 = nullptr; // "Keep modification times"
+    QAction* KeepTimes1 = nullptr;     // "Keep modification times"
     QAction* QueueSettings1 = nullptr; // "Transfer &Queue Settings..."
     QMenu* Utilities1 = nullptr;
     QAction* DirectoryInformation1 = nullptr;

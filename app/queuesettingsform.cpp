@@ -79,8 +79,7 @@ TFormQueueSettings::TFormQueueSettings(QWidget* parent) : QDialog(parent)
                            current.Connections);
     Connections1->setToolTip(QStringLiteral("Sessions the queue opens to the site at once, besides the browsing "
                                             "session"));
-    Retries1 =
-        MakeBox("Retries1", TTransferSettings::MinRetries, TTransferSettings::MostRetries, current.MaxRetries);
+    Retries1 = MakeBox("Retries1", TTransferSettings::MinRetries, TTransferSettings::MostRetries, current.MaxRetries);
     Retries1->setToolTip(QStringLiteral("How often a transfer that broke off is tried again, resuming where it "
                                         "stopped; a refusal by the server is not retried"));
 

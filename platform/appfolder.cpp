@@ -42,7 +42,7 @@ QString ResolveApplicationFolder(const QString& tarvikHome, const QString& execu
 QString ApplicationFolder()
 {
     QString folder = ResolveApplicationFolder(qEnvironmentVariable("TARVIK_HOME"), ExecutableFolder(),
-                                                    qEnvironmentVariable("XDG_DATA_HOME"), QDir::homePath());
+                                              qEnvironmentVariable("XDG_DATA_HOME"), QDir::homePath());
     QDir().mkpath(folder);
     return folder;
 }

@@ -471,7 +471,8 @@ TEST_F(QueueWindowTest, TheSettingsDialogSetsTheSessionsAndRetriesOfTheNextRun)
         EXPECT_EQ(dialog->Retries1->value(), 3);
         Retype(dialog->Connections1, QStringLiteral("15"));
         EXPECT_FALSE(dialog->Problem1->isHidden());
-        EXPECT_TRUE(dialog->Problem1->text().contains(QStringLiteral("from 1 to 10"))) << dialog->Problem1->text().toStdString();
+        EXPECT_TRUE(dialog->Problem1->text().contains(QStringLiteral("from 1 to 10")))
+            << dialog->Problem1->text().toStdString();
         EXPECT_FALSE(dialog->OKBtn->isEnabled());
         QTest::mouseClick(dialog->OKBtn, Qt::LeftButton);
         EXPECT_TRUE(dialog->isVisible());
@@ -480,7 +481,8 @@ TEST_F(QueueWindowTest, TheSettingsDialogSetsTheSessionsAndRetriesOfTheNextRun)
         Retype(dialog->Connections1, QStringLiteral("3"));
         EXPECT_TRUE(dialog->Problem1->isHidden());
         Retype(dialog->Retries1, QStringLiteral("11"));
-        EXPECT_TRUE(dialog->Problem1->text().contains(QStringLiteral("from 0 to 10"))) << dialog->Problem1->text().toStdString();
+        EXPECT_TRUE(dialog->Problem1->text().contains(QStringLiteral("from 0 to 10")))
+            << dialog->Problem1->text().toStdString();
         Retype(dialog->Retries1, QStringLiteral("0"));
         ASSERT_TRUE(dialog->OKBtn->isEnabled());
         QTest::mouseClick(dialog->OKBtn, Qt::LeftButton);
