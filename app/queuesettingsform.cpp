@@ -3,6 +3,7 @@
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
 #include <QSpinBox>
@@ -104,8 +105,11 @@ TFormQueueSettings::TFormQueueSettings(QWidget* parent) : QDialog(parent)
     red.setColor(QPalette::WindowText, Qt::darkRed);
     Problem1->setPalette(red);
     Problem1->hide();
-    for (QSpinBox* box : {Connections1, Retries1})
-        connect(box, &QSpinBox::textChanged, this, &TFormQueueSettings::ShowProblem);
+    // The spin box signals values only; its edit field tells of every key.
+    for (QSpinBox* box : {Connections1, Retries1}) {
+        if (auto* edit = box->findChild<QLineEdit*>())
+            connect(edit, &QLineEdit::textChanged, this, &TFormQueueSettings::ShowProblem);
+    }
 
     OKBtn = new QPushButton(QStringLiteral("&OK"));
     OKBtn->setObjectName(QStringLiteral("OKBtn"));
