@@ -104,7 +104,9 @@ TFormQueueSettings::TFormQueueSettings(QWidget* parent) : QDialog(parent)
     QPalette red = Problem1->palette();
     red.setColor(QPalette::WindowText, Qt::darkRed);
     Problem1->setPalette(red);
-    Problem1->hide();
+    // Room for the note from the start: the boxes keep their size when it
+    // appears.
+    Problem1->setMinimumHeight(2 * Problem1->fontMetrics().lineSpacing());
     // The spin box signals values only; its edit field tells of every key.
     for (QSpinBox* box : {Connections1, Retries1}) {
         if (auto* edit = box->findChild<QLineEdit*>())
@@ -143,11 +145,10 @@ QSpinBox* TFormQueueSettings::ShowProblem()
                               .arg(box->minimum())
                               .arg(box->maximum())
                               .arg(what));
-        Problem1->show();
         OKBtn->setEnabled(false);
         return box;
     }
-    Problem1->hide();
+    Problem1->clear();
     OKBtn->setEnabled(true);
     return nullptr;
 }

@@ -32,14 +32,14 @@ public:
 
     QSpinBox* Connections1 = nullptr;
     QSpinBox* Retries1 = nullptr;
-    QLabel* Problem1 = nullptr; // what is wrong with the values, hidden when nothing is
+    QLabel* Problem1 = nullptr; // what is wrong with the values, empty when nothing is
     QPushButton* OKBtn = nullptr;
     QPushButton* CancelBtn = nullptr;
 
     void accept() override;
 
 private:
-    // Shows what is wrong (and disables OK) or hides the note; the first
+    // Says what is wrong (and disables OK) or clears the note; the first
     // box with a value out of range, or null.
     QSpinBox* ShowProblem();
 };

@@ -470,7 +470,7 @@ TEST_F(QueueWindowTest, TheSettingsDialogSetsTheSessionsAndRetriesOfTheNextRun)
         EXPECT_EQ(dialog->Connections1->value(), 2);
         EXPECT_EQ(dialog->Retries1->value(), 3);
         Retype(dialog->Connections1, QStringLiteral("15"));
-        EXPECT_FALSE(dialog->Problem1->isHidden());
+        EXPECT_FALSE(dialog->Problem1->text().isEmpty());
         EXPECT_TRUE(dialog->Problem1->text().contains(QStringLiteral("from 1 to 10")))
             << dialog->Problem1->text().toStdString();
         EXPECT_FALSE(dialog->OKBtn->isEnabled());
@@ -479,7 +479,7 @@ TEST_F(QueueWindowTest, TheSettingsDialogSetsTheSessionsAndRetriesOfTheNextRun)
         Retype(dialog->Connections1, QStringLiteral("0"));
         EXPECT_FALSE(dialog->OKBtn->isEnabled());
         Retype(dialog->Connections1, QStringLiteral("3"));
-        EXPECT_TRUE(dialog->Problem1->isHidden());
+        EXPECT_TRUE(dialog->Problem1->text().isEmpty());
         Retype(dialog->Retries1, QStringLiteral("11"));
         EXPECT_TRUE(dialog->Problem1->text().contains(QStringLiteral("from 0 to 10")))
             << dialog->Problem1->text().toStdString();
