@@ -165,7 +165,8 @@ public:
     QAction* ViewLocalFile1 = nullptr;
     QAction* RefreshRemoteListing1 = nullptr;
     QAction* RefreshLocalListing1 = nullptr;
-    QAction* KeepTimes1 = nullptr; // "Keep modification times"
+    QAction* KeepTimes1 = nullptr;     // "Keep modification times"
+    QAction* QueueSettings1 = nullptr; // "Transfer &Queue Settings..."
     QMenu* Utilities1 = nullptr;
     QAction* DirectoryInformation1 = nullptr;
     QAction* Ping1 = nullptr;
@@ -332,6 +333,9 @@ public:
     // Queues the local folder for upload into the current remote directory.
     void QueueUploadFolder(const QString& folder);
     void StartQueue();
+    // Options > "Transfer Queue Settings...": connections per site and
+    // retries, taken by the next start of the queue.
+    void QueueSettings1Click();
     // A session was opened: a queue loaded from the last session runs again
     // when it belongs to this site.
     void QueueSessionOpened();

@@ -10,6 +10,7 @@
 #include "app/listview.h"
 #include "app/queuecontrol.h"
 #include "app/queuepane.h"
+#include "app/queuesettingsform.h"
 #include "ui/prompts.h"
 #include "ftp/ftpclient.h"
 
@@ -26,16 +27,6 @@
 namespace {
 
 QString QueueFile() { return appfolder::ApplicationFile(QStringLiteral("TransferQueue.json")); }
-
-TTransferSettings QueueSettings()
-{
-    TTransferSettings settings;
-    QSettings store(QStringLiteral("Veltrane"), QStringLiteral("Tarvik"));
-    store.beginGroup(QStringLiteral("Settings"));
-    settings.Connections = store.value(QStringLiteral("QueueConnections"), settings.Connections).toInt();
-    settings.Connections = settings.ClampedConnections();
-    return settings;
-}
 
 QString Text(const std::string& bytes) { return QString::fromUtf8(bytes.data(), qsizetype(bytes.size())); }
 
@@ -60,7 +51,7 @@ QWidget* TFormMain::CreateQueuePane()
     StatusQueue->setTextFormat(Qt::PlainText);
     statusBar()->addPermanentWidget(StatusQueue);
 
-    queue_.reset(new TQueueControl(QueuePane, QueueSettings()));
+    queue_.reset(new TQueueControl(QueuePane, StoredQueueSettings()));
     queue_->OnConflict = [this](const TConflictQuestion& question) { return QueueConflict(question); };
     queue_->OnLog = [this](const std::string& text) {
         // The runner's own lines; the sessions' dialogue ("[n] ...") would
@@ -85,6 +76,18 @@ QWidget* TFormMain::CreateQueuePane()
     // Once the window runs: the question belongs after the window appeared.
     QTimer::singleShot(0, this, [this] { OfferSavedQueue(); });
     return Splitter4;
+}
+
+void TFormMain::QueueSettings1Click()
+{
+    TFormQueueSettings form(this);
+    if (form.exec() != QDialog::Accepted)
+        return;
+    const TTransferSettings settings = StoredQueueSettings();
+    queue_->SetSettings(settings);
+    Log(QStringLiteral(".. Transfer queue: ") + QString::number(settings.Connections) +
+        QStringLiteral(" connection(s) per site, ") + QString::number(settings.MaxRetries) +
+        QStringLiteral(" retries") + (queue_->Running() ? QStringLiteral(" from the next start") : QString()));
 }
 
 void TFormMain::TQueueControlDeleter::operator()(TQueueControl* control) const { delete control; }

@@ -43,6 +43,11 @@ void TFormMain::CreateOptionSettings()
     KeepTimes1->setChecked(settings.value(kGroup + QLatin1Char('/') + kPreserveTimes, true).toBool());
     Options1->addSeparator();
     Options1->addAction(KeepTimes1);
+    QueueSettings1 = new QAction(QStringLiteral("Transfer &Queue Settings..."), this);
+    QueueSettings1->setObjectName(QStringLiteral("QueueSettings1"));
+    QueueSettings1->setToolTip(QStringLiteral("Connections per site and retries of the transfer queue"));
+    Options1->addAction(QueueSettings1);
+    connect(QueueSettings1, &QAction::triggered, this, &TFormMain::QueueSettings1Click);
     // Stored at once, like a choice in a settings dialog: a later crash
     // does not forget it.
     connect(KeepTimes1, &QAction::toggled, this, [this](bool on) {

@@ -12,6 +12,7 @@
 #include "dialogs/transferprogress.h"
 #include "ftp/ftpclient.h"
 #include "platform/application.h"
+#include "transfers/transferpaths.h"
 
 #include <QDir>
 #include <QFile>
@@ -51,30 +52,27 @@ QString TFormMain::FolderPrefix() const
 bool TFormMain::SafeLocalPath(const QString& folder, const QString& remoteName, QString& localPath)
 {
     // The name comes from the server's listing: it must name a file right
-    // inside the folder the user chose, and nothing else.
-    const bool plain = !remoteName.isEmpty() && remoteName != QLatin1String(".") && remoteName != QLatin1String("..") &&
-                       !remoteName.contains(QLatin1Char('/')) && !remoteName.contains(QChar(0)) &&
-                       !remoteName.contains(QLatin1Char('\r')) && !remoteName.contains(QLatin1Char('\n'));
-    bool inside = plain && !folder.isEmpty();
-    QString path;
-    if (inside) {
-        const QString base = QDir::cleanPath(folder);
-        path = QDir::cleanPath(base + QLatin1Char('/') + remoteName);
-        inside = QFileInfo(path).absolutePath() == QFileInfo(base + QLatin1Char('/') + QLatin1Char('x')).absolutePath();
-        // A link already there would carry the data wherever it points.
-        const QFileInfo existing(path);
-        if (inside && existing.isSymLink()) {
-            const QString target = existing.canonicalFilePath();
-            const QString canonicalBase = QFileInfo(base).canonicalFilePath();
-            inside = !target.isEmpty() && QFileInfo(target).absolutePath() == canonicalBase;
-        }
+    // inside the folder the user chose, and nothing else (the queue's checks,
+    // so both ways of downloading refuse the same names).
+    const std::string dir = QFile::encodeName(QDir::cleanPath(folder)).toStdString();
+    const std::string name = QFile::encodeName(remoteName).toStdString();
+    std::string path;
+    std::string why;
+    bool inside = !folder.isEmpty();
+    if (inside && QFileInfo(folder).isDir()) {
+        inside = SafeLocalChild(dir, dir, name, path, why);
+    } else if (inside) {
+        // A folder not there yet holds no link to follow; the transfer
+        // reports the missing folder itself.
+        inside = IsSafeEntryName(name, why);
+        path = JoinLocalPath(dir, name);
     }
     if (!inside) {
         Log(QStringLiteral("Error: Refused to write the remote file \"") + remoteName +
             QStringLiteral("\": its name leads outside the folder \"") + folder + QStringLiteral("\""));
         return false;
     }
-    localPath = path;
+    localPath = QFile::decodeName(QByteArray::fromStdString(path));
     return true;
 }
 
@@ -98,7 +96,7 @@ bool TFormMain::SendAFile(const QString& localPath, const QString& remoteName, q
 
     const TBusyCursor busy;
     const QString fileNamePart = remoteName.mid(remoteName.lastIndexOf(QLatin1Char('/')) + 1);
-    auto dialog = ProgressDialog->Open(TTransferDirection::Sending, fileNamePart, RemotePath(RemoteDir, remoteName),
+    auto dialog = ProgressDialog->Open(TProgressDirection::Sending, fileNamePart, RemotePath(RemoteDir, remoteName),
                                        localPath, TransferSize, resumeAt);
     FTPC1->SetLocalFileName(LocalName(localPath));
     FTPC1->SetHostDirName(RemoteDir.toStdString());
@@ -127,7 +125,7 @@ bool TFormMain::ReceiveOrResume(const QString& remoteName, const QString& localP
     SetTransferType();
     TransferSize = 0;
     RunRequest(&TFtpClient::Size);
-    auto dialog = ProgressDialog->Open(TTransferDirection::Receiving, remoteName, RemotePath(RemoteDir, remoteName),
+    auto dialog = ProgressDialog->Open(TProgressDirection::Receiving, remoteName, RemotePath(RemoteDir, remoteName),
                                        localPath, TransferSize, start);
     ProgressActive = true;
     FTPC1->SetLocalFileName(LocalName(localPath));

@@ -49,8 +49,20 @@ void TQueueControl::SetSite(const TTransferSite& site)
         runner_.reset();
 }
 
+void TQueueControl::SetSettings(const TTransferSettings& settings)
+{
+    settings_ = settings;
+    staleRunner_ = runner_ != nullptr;
+}
+
 void TQueueControl::MakeRunner()
 {
+    // The runner's sessions are made from its settings: new settings need
+    // a new runner, once the old one has stopped.
+    if (runner_ && staleRunner_ && !runner_->Running()) {
+        runner_.reset();
+        staleRunner_ = false;
+    }
     if (runner_)
         return;
     runner_ = std::make_unique<TTransferRunner>(queue_, site_, settings_);

@@ -39,6 +39,9 @@ public:
     const TTransferQueue& Queue() const { return queue_; }
     bool Running() const { return runner_ && runner_->Running(); }
     const TTransferSettings& Settings() const { return settings_; }
+    // New settings for the runs that start from now on; a run in progress
+    // keeps the ones it started with.
+    void SetSettings(const TTransferSettings& settings);
     // The site of the items in the queue; empty host when there is none.
     const TQueueSiteKey& SiteKey() const { return siteKey_; }
     bool HasSite() const { return !siteKey_.Host.empty(); }
@@ -93,5 +96,7 @@ private:
     TTransferSite site_;
     TQueueSiteKey siteKey_;
     bool havePassword_ = false;
+    // The runner was made with settings that have changed since.
+    bool staleRunner_ = false;
     std::unique_ptr<TTransferRunner> runner_;
 };

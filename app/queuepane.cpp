@@ -220,8 +220,7 @@ void TQueuePane::Rebuild()
         QList<QTreeWidgetItem*> fresh[TabCount];
         for (const TTransferItem& item : queue_->Items()) {
             Row& row = rows_[item.Id];
-            row.Item = new QTreeWidgetItem;
-            row.Item->setData(NameColumn, IdRole, QVariant::fromValue<qulonglong>(item.Id));
+            row.Item = NewRowItem(item.Id);
             row.ListedOn = TabOf(item.State);
             Show(item, row, now);
             fresh[row.ListedOn].append(row.Item);
@@ -254,54 +253,117 @@ void TQueuePane::Flush()
     dirty_.clear();
     // In queue order, so rows that arrive together keep the queue's order.
     std::sort(ids.begin(), ids.end());
-    // Hundreds of rows may change tabs in one tick: the lists draw once.
-    for (QTreeWidget* list : Lists)
-        list->setUpdatesEnabled(false);
+
+    // Rows that change tabs are taken out first and rows that arrive are
+    // drawn before they join a list, all in one insertion per list: a
+    // list that changes while rows in it are redrawn lays itself out again
+    // for every row, which costs a queue of thousands of files dearly.
+    std::vector<std::pair<TTransferId, const TTransferItem*>> staying;
+    QList<QTreeWidgetItem*> arriving[TabCount];
+    std::vector<QTreeWidgetItem*> leaving[TabCount];
     bool active = false;
     for (const TTransferId id : ids) {
         const TTransferItem* item = queue_->Find(id);
         if (!item)
             continue;
-        auto found = rows_.find(id);
+        active = active || item->State == TTransferState::Active;
         const Tab tab = TabOf(item->State);
+        auto found = rows_.find(id);
         if (found == rows_.end()) {
             Row row;
-            row.Item = new QTreeWidgetItem;
-            row.Item->setData(NameColumn, IdRole, QVariant::fromValue<qulonglong>(id));
+            row.Item = NewRowItem(id);
             row.ListedOn = tab;
-            Lists[tab]->addTopLevelItem(row.Item);
             found = rows_.emplace(id, row).first;
         } else if (found->second.ListedOn != tab) {
-            QTreeWidget* from = Lists[found->second.ListedOn];
-            from->takeTopLevelItem(from->indexOfTopLevelItem(found->second.Item));
-            Lists[tab]->addTopLevelItem(found->second.Item);
+            leaving[found->second.ListedOn].push_back(found->second.Item);
             found->second.ListedOn = tab;
+        } else {
+            staying.emplace_back(id, item);
+            continue;
         }
         Show(*item, found->second, now);
-        active = active || item->State == TTransferState::Active;
+        arriving[tab].append(found->second.Item);
     }
-    for (QTreeWidget* list : Lists)
-        list->setUpdatesEnabled(true);
+    for (int tab = 0; tab < TabCount; ++tab)
+        TakeRows(Lists[tab], leaving[tab]);
+    for (int tab = 0; tab < TabCount; ++tab) {
+        if (!arriving[tab].isEmpty())
+            Lists[tab]->addTopLevelItems(arriving[tab]);
+    }
+    for (const auto& [id, item] : staying)
+        Show(*item, rows_[id], now);
     if (!active && dirty_.empty())
         tick_.stop();
     SetControls();
     emit Refreshed();
 }
 
+QTreeWidgetItem* TQueuePane::NewRowItem(TTransferId id)
+{
+    auto* w = new QTreeWidgetItem;
+    w->setData(NameColumn, IdRole, QVariant::fromValue<qulonglong>(id));
+    for (const Column column : {SizeColumn, ProgressColumn, RateColumn})
+        w->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);
+    return w;
+}
+
+void TQueuePane::TakeRows(QTreeWidget* list, std::vector<QTreeWidgetItem*>& rows)
+{
+    if (rows.empty())
+        return;
+    // Rows finish roughly in the order they are listed: each is looked for
+    // from where the last one was, not from the top.
+    int from = 0;
+    for (QTreeWidgetItem* row : rows) {
+        const int count = list->topLevelItemCount();
+        int at = -1;
+        for (int step = 0; step < count && at < 0; ++step) {
+            const int i = (from + step) % count;
+            if (list->topLevelItem(i) == row)
+                at = i;
+        }
+        if (at < 0)
+            continue;
+        list->takeTopLevelItem(at);
+        from = at;
+    }
+    rows.clear();
+}
+
+namespace {
+
+// Sets a text only when it differs: every change makes the list redraw.
+void Put(QTreeWidgetItem* w, int column, const QString& text)
+{
+    if (w->text(column) != text)
+        w->setText(column, text);
+}
+
+void PutTip(QTreeWidgetItem* w, int column, const QString& text)
+{
+    if (w->toolTip(column) != text)
+        w->setToolTip(column, text);
+}
+
+} // namespace
+
 void TQueuePane::Show(const TTransferItem& item, Row& row, std::int64_t nowMs)
 {
     QTreeWidgetItem* const w = row.Item;
     const bool upload = item.Direction == TTransferDirection::Upload;
-    const std::string& source = upload ? item.LocalPath : item.RemotePath;
-    const std::string& target = upload ? item.RemotePath : item.LocalPath;
-    QString name = Shown(source);
-    if (item.Kind == TTransferKind::Folder)
-        name += QLatin1Char('/');
-    w->setText(NameColumn, name);
-    w->setToolTip(NameColumn, Shown(source) + QStringLiteral(" -> ") + Shown(target));
-    w->setText(DirectionColumn, upload ? QStringLiteral("Upload") : QStringLiteral("Download"));
-    w->setText(SizeColumn, item.Size >= 0 ? SizeText(item.Size) : QString());
-    w->setTextAlignment(SizeColumn, Qt::AlignRight | Qt::AlignVCenter);
+    if (!row.Named) {
+        // Names, direction and size stay as they were queued.
+        const std::string& source = upload ? item.LocalPath : item.RemotePath;
+        const std::string& target = upload ? item.RemotePath : item.LocalPath;
+        QString name = Shown(source);
+        if (item.Kind == TTransferKind::Folder)
+            name += QLatin1Char('/');
+        w->setText(NameColumn, name);
+        w->setToolTip(NameColumn, Shown(source) + QStringLiteral(" -> ") + Shown(target));
+        w->setText(DirectionColumn, upload ? QStringLiteral("Upload") : QStringLiteral("Download"));
+        row.Named = true;
+    }
+    Put(w, SizeColumn, item.Size >= 0 ? SizeText(item.Size) : QString());
 
     QString progress;
     if (item.State == TTransferState::Done) {
@@ -312,8 +374,7 @@ void TQueuePane::Show(const TTransferItem& item, Row& row, std::int64_t nowMs)
     } else if (item.Kind == TTransferKind::File && item.Size == 0 && item.State == TTransferState::Active) {
         progress = QStringLiteral("0%");
     }
-    w->setText(ProgressColumn, progress);
-    w->setTextAlignment(ProgressColumn, Qt::AlignRight | Qt::AlignVCenter);
+    Put(w, ProgressColumn, progress);
 
     if (item.State == TTransferState::Active) {
         if (row.LastMs < 0) {
@@ -326,15 +387,15 @@ void TQueuePane::Show(const TTransferItem& item, Row& row, std::int64_t nowMs)
             row.LastMs = nowMs;
             row.LastBytes = item.BytesDone;
         }
-        w->setText(RateColumn, RateText(row.Rate));
+        Put(w, RateColumn, RateText(row.Rate));
     } else {
         row.LastMs = -1;
         row.Rate = 0.0;
-        w->setText(RateColumn, QString());
+        Put(w, RateColumn, QString());
     }
-    w->setTextAlignment(RateColumn, Qt::AlignRight | Qt::AlignVCenter);
-    w->setText(StatusColumn, StatusText(item));
-    w->setToolTip(StatusColumn, StatusText(item));
+    const QString status = StatusText(item);
+    Put(w, StatusColumn, status);
+    PutTip(w, StatusColumn, status);
 }
 
 std::vector<TTransferId> TQueuePane::SelectedIds() const

@@ -94,12 +94,18 @@ private:
         std::int64_t LastBytes = 0;
         std::int64_t LastMs = -1;
         double Rate = 0.0;
+        // The name, its tool tip and the direction are drawn (they do not
+        // change).
+        bool Named = false;
     };
 
     void Changed(TTransferId id);
     void Removed(TTransferId id);
     void Rebuild();
     void Show(const TTransferItem& item, Row& row, std::int64_t nowMs);
+    static QTreeWidgetItem* NewRowItem(TTransferId id);
+    // Takes `rows` out of `list` (they stay alive) and empties `rows`.
+    static void TakeRows(QTreeWidget* list, std::vector<QTreeWidgetItem*>& rows);
     void SetControls();
     void PopupAt(QTreeWidget* list, const QPoint& pos);
 

@@ -148,10 +148,10 @@ void TSendForm::SetPathLabel(QLabel* label, const QString& path)
     label->setText(label->fontMetrics().elidedText(path, Qt::ElideMiddle, label->width()));
 }
 
-void TSendForm::Prepare(TTransferDirection direction, const QString& name, const QString& remotePath,
+void TSendForm::Prepare(TProgressDirection direction, const QString& name, const QString& remotePath,
                         const QString& localPath, qint64 total, qint64 start)
 {
-    setWindowTitle((direction == TTransferDirection::Sending ? QStringLiteral("Sending File: ")
+    setWindowTitle((direction == TProgressDirection::Sending ? QStringLiteral("Sending File: ")
                                                              : QStringLiteral("Receiving File: ")) +
                    name);
     SetPathLabel(RemLabel, remotePath);

@@ -24,7 +24,8 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 
-enum class TTransferDirection {
+// Which way the file of the progress dialog moves (the caption says so).
+enum class TProgressDirection {
     Sending,
     Receiving
 };
@@ -44,7 +45,7 @@ public:
     // "Sending File: " or "Receiving File: " followed by `name`. `total` is
     // the transfer size (0 when unknown), `start` the position the transfer
     // starts from (the partial size of a resumed download, else 0).
-    void Prepare(TTransferDirection direction, const QString& name, const QString& remotePath, const QString& localPath,
+    void Prepare(TProgressDirection direction, const QString& name, const QString& remotePath, const QString& localPath,
                  qint64 total, qint64 start = 0);
     void SetTotal(qint64 total, qint64 start = 0);
 

@@ -42,7 +42,7 @@ TTransferProgress::TTransferProgress(bool& cancelTransfer, QWidget* parent)
 
 TTransferProgress::~TTransferProgress() { Close(); }
 
-TTransferProgress::TScope TTransferProgress::Open(TTransferDirection direction, const QString& name,
+TTransferProgress::TScope TTransferProgress::Open(TProgressDirection direction, const QString& name,
                                                   const QString& remotePath, const QString& localPath, qint64 total,
                                                   qint64 start)
 {

@@ -13,10 +13,10 @@
 //     TTransferProgress ProgressDialog{CancelTransfer, this};   // a member
 //
 // One file (SendAFile; ReceiveAFile and ResumeAFile alike with
-// TTransferDirection::Receiving, the remote name and, for a resume, the
+// TProgressDirection::Receiving, the remote name and, for a resume, the
 // partial size as the start):
 //
-//     auto dialog = ProgressDialog.Open(TTransferDirection::Sending, fileNamePart,
+//     auto dialog = ProgressDialog.Open(TProgressDirection::Sending, fileNamePart,
 //                                       RemoteDir + "/" + remoteName, localPath,
 //                                       TransferSize, 0);
 //     ...
@@ -72,7 +72,7 @@ public:
 
     // Creates, fills and shows (modeless, on top) the dialog for one file.
     // A dialog still open from an earlier file is closed first.
-    [[nodiscard]] TScope Open(TTransferDirection direction, const QString& name, const QString& remotePath,
+    [[nodiscard]] TScope Open(TProgressDirection direction, const QString& name, const QString& remotePath,
                               const QString& localPath, qint64 total, qint64 start = 0);
 
     // A progress event's byte count (the position in the whole file).

@@ -148,54 +148,48 @@ TTransferId TTransferQueue::AddUpload(const std::string& localPath, const std::s
     return first;
 }
 
-TTransferId TTransferQueue::AddDownloadInto(const std::string& remoteFolder, const std::string& localFolder,
-                                            std::string* why)
+bool TTransferQueue::MirrorFolder(TTransferDirection direction, const std::string& remoteFolder,
+                                  const std::string& localFolder, TTransferItem& item, std::string* why)
 {
     std::string normal;
     if (remoteFolder.empty() || remoteFolder[0] != '/' || !NormalizeRemotePath(remoteFolder, normal)) {
         SetWhy(why, "the remote folder " + remoteFolder + " is not an absolute path");
-        return 0;
+        return false;
     }
     struct stat info {};
     if (::stat(localFolder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
         SetWhy(why, "the local folder " + localFolder + " does not exist");
-        return 0;
+        return false;
     }
-    TTransferItem item;
+    item = {};
     item.Batch = nextBatch_++;
     item.Kind = TTransferKind::Folder;
-    item.Direction = TTransferDirection::Download;
+    item.Direction = direction;
     item.RemotePath = normal;
     item.LocalPath = localFolder;
     item.LocalRoot = localFolder;
     item.RemoteRoot = normal;
+    return true;
+}
+
+TTransferId TTransferQueue::AddDownloadInto(const std::string& remoteFolder, const std::string& localFolder,
+                                            std::string* why)
+{
+    TTransferItem item;
+    if (!MirrorFolder(TTransferDirection::Download, remoteFolder, localFolder, item, why))
+        return 0;
     return AddItem(std::move(item));
 }
 
 TTransferId TTransferQueue::AddUploadInto(const std::string& localFolder, const std::string& remoteFolder, int maxDepth,
                                           std::string* why)
 {
-    std::string normal;
-    if (remoteFolder.empty() || remoteFolder[0] != '/' || !NormalizeRemotePath(remoteFolder, normal)) {
-        SetWhy(why, "the remote folder " + remoteFolder + " is not an absolute path");
-        return 0;
-    }
-    struct stat info {};
-    if (::stat(localFolder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        SetWhy(why, "the local folder " + localFolder + " does not exist");
-        return 0;
-    }
     TTransferItem item;
-    item.Batch = nextBatch_++;
-    item.Kind = TTransferKind::Folder;
-    item.Direction = TTransferDirection::Upload;
-    item.LocalPath = localFolder;
-    item.RemotePath = normal;
-    item.LocalRoot = localFolder;
-    item.RemoteRoot = normal;
+    if (!MirrorFolder(TTransferDirection::Upload, remoteFolder, localFolder, item, why))
+        return 0;
     const TTransferItem proto = item;
     const TTransferId first = AddItem(std::move(item));
-    AddLocalTree(localFolder, normal, proto, first, 1, maxDepth, why);
+    AddLocalTree(localFolder, proto.RemotePath, proto, first, 1, maxDepth, why);
     return first;
 }
 

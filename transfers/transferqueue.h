@@ -100,6 +100,10 @@ public:
 private:
     TTransferItem* FindMutable(TTransferId id);
     void Notify(const TTransferItem& item);
+    // The folder item of a mirror in `direction`, both folders checked (the
+    // local one must exist); false with the reason otherwise.
+    bool MirrorFolder(TTransferDirection direction, const std::string& remoteFolder, const std::string& localFolder,
+                      TTransferItem& item, std::string* why);
     bool AddLocalTree(const std::string& localDir, const std::string& remoteDir, const TTransferItem& proto,
                       TTransferId parent, int depth, int maxDepth, std::string* why);
 

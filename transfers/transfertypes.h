@@ -112,8 +112,10 @@ struct TTransferSite {
 struct TTransferSettings {
     static constexpr int MinConnections = 1;
     static constexpr int MaxConnections = 10;
+    static constexpr int MinRetries = 0;
+    static constexpr int MostRetries = 10;
     int Connections = 2;   // worker sessions per site, 1..10
-    int MaxRetries = 3;    // retries of a failed item after its first attempt
+    int MaxRetries = 3;    // retries of a failed item after its first attempt, 0..10
     int BackoffMs = 500;   // wait before reconnecting, times the attempt number
     int StallSeconds = 60; // a session silent this long is dropped and retried
     int MaxDepth = 64;     // folder levels followed below the chosen folder
@@ -122,6 +124,10 @@ struct TTransferSettings {
     {
         return Connections < MinConnections ? MinConnections
                                             : (Connections > MaxConnections ? MaxConnections : Connections);
+    }
+    int ClampedRetries() const
+    {
+        return MaxRetries < MinRetries ? MinRetries : (MaxRetries > MostRetries ? MostRetries : MaxRetries);
     }
 };
 

@@ -83,6 +83,7 @@ const std::set<QString> kAlwaysEnabled = {
     QStringLiteral("TBSmIcons"),
     QStringLiteral("TBDetails"),
     QStringLiteral("KeepTimes1"),
+    QStringLiteral("QueueSettings1"),
 };
 
 std::set<QString> With(std::set<QString> base, std::initializer_list<const char*> more)

@@ -5,6 +5,7 @@
 #include "sessionfixture.h"
 
 #include "app/queuepane.h"
+#include "app/queuesettingsform.h"
 #include "support/eventwait.h"
 #include "transfers/transferqueue.h"
 #include "transfertestutil.h"
@@ -17,7 +18,10 @@
 #include <QLabel>
 #include <QMenu>
 #include <QRegularExpression>
+#include <QPushButton>
 #include <QSettings>
+#include <QSpinBox>
+#include <QTimer>
 #include <QTabWidget>
 #include <QTest>
 #include <QTreeView>
@@ -25,6 +29,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <fstream>
+#include <sstream>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -82,6 +89,34 @@ void ClickMenuItem(QMenu* menu, QAction* action)
 }
 
 QString Std(const std::string& s) { return QString::fromStdString(s); }
+
+// Established TCP connections whose local end is `port` on 127.0.0.1: the
+// control sessions a server on that port holds right now.
+int ServerSessions(const std::string& port)
+{
+    char wanted[16];
+    std::snprintf(wanted, sizeof wanted, "0100007F:%04X", unsigned(std::stoul(port)));
+    std::ifstream table("/proc/net/tcp");
+    std::string line;
+    std::getline(table, line); // the heading
+    int count = 0;
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state;
+        fields >> slot >> local >> remote >> state;
+        count += local == wanted && state == "01" ? 1 : 0;
+    }
+    return count;
+}
+
+// Types `text` over the whole value of a spin box, as a user does.
+void Retype(QSpinBox* box, const QString& text)
+{
+    box->setFocus();
+    QTest::keyClick(box, Qt::Key_A, Qt::ControlModifier);
+    QTest::keyClick(box, Qt::Key_Backspace);
+    QTest::keyClicks(box, text);
+}
 
 // A large file quickly: one pseudo-random mebibyte, each copy marked with
 // its number so no two blocks are alike.
@@ -162,6 +197,35 @@ protected:
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
         RightClick(list->viewport(), rect.center());
         ClickMenuItem(Pane()->PopQueue, action);
+    }
+
+    // Opens Options > "Transfer Queue Settings..." and lets `drive` work
+    // the dialog while it is open; the dialog is closed afterwards if
+    // `drive` left it open. Returns what exec() returned.
+    int WithQueueSettings(const std::function<void(TFormQueueSettings*)>& drive)
+    {
+        int shown = 0;
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<TFormQueueSettings*>(QApplication::activeModalWidget());
+            EXPECT_TRUE(dialog);
+            if (!dialog)
+                return;
+            ++shown;
+            drive(dialog);
+            if (dialog->isVisible())
+                dialog->reject();
+        });
+        QAction* const item = form->QueueSettings1;
+        EXPECT_TRUE(form->Options1->actions().contains(item));
+        item->trigger();
+        EXPECT_EQ(shown, 1);
+        return shown;
+    }
+
+    static QVariant Stored(const char* key)
+    {
+        return QSettings(QStringLiteral("Veltrane"), QStringLiteral("Tarvik"))
+            .value(QStringLiteral("Settings/") + QLatin1String(key));
     }
 
     // Names shown in a tab's first column.
@@ -385,6 +449,93 @@ TEST_F(QueueWindowTest, MoveToTopAndRemoveReorderTheWaitingItems)
     EXPECT_TRUE(QFileInfo::exists(local.filePath(QStringLiteral("c/f.bin"))));
     EXPECT_TRUE(QFileInfo::exists(local.filePath(QStringLiteral("b/f.bin"))));
     EXPECT_FALSE(QFileInfo::exists(local.filePath(QStringLiteral("a"))));
+}
+
+TEST_F(QueueWindowTest, TheSettingsDialogSetsTheSessionsAndRetriesOfTheNextRun)
+{
+    // Slow files keep every session busy at once, so the number of
+    // sessions shows on the server; a "close-" file breaks off once.
+    StartServer(testsupport::FtpTestServer::Kind::FaultyPyftpdlib);
+    ASSERT_TRUE(QDir().mkpath(Remote(QStringLiteral("slow"))));
+    for (int i = 0; i < 5; ++i)
+        MakeLargeFile(server->Root() + "/slow/slow-" + std::to_string(i) + ".bin", 1024 * 1024, i);
+    ASSERT_TRUE(QDir().mkpath(Remote(QStringLiteral("broken"))));
+    transfertest::MakeFile(server->Root() + "/broken/close-a.bin", 400 * 1024, 7);
+    ASSERT_TRUE(QDir().mkpath(Remote(QStringLiteral("again"))));
+    transfertest::MakeFile(server->Root() + "/again/close-b.bin", 400 * 1024, 8);
+    QuickConnect(true);
+
+    // Out of range: said so with the range, OK does nothing; then mended.
+    WithQueueSettings([](TFormQueueSettings* dialog) {
+        EXPECT_EQ(dialog->Connections1->value(), 2);
+        EXPECT_EQ(dialog->Retries1->value(), 3);
+        Retype(dialog->Connections1, QStringLiteral("15"));
+        EXPECT_FALSE(dialog->Problem1->text().isEmpty());
+        EXPECT_TRUE(dialog->Problem1->text().contains(QStringLiteral("from 1 to 10")))
+            << dialog->Problem1->text().toStdString();
+        EXPECT_FALSE(dialog->OKBtn->isEnabled());
+        QTest::mouseClick(dialog->OKBtn, Qt::LeftButton);
+        EXPECT_TRUE(dialog->isVisible());
+        Retype(dialog->Connections1, QStringLiteral("0"));
+        EXPECT_FALSE(dialog->OKBtn->isEnabled());
+        Retype(dialog->Connections1, QStringLiteral("3"));
+        EXPECT_TRUE(dialog->Problem1->text().isEmpty());
+        Retype(dialog->Retries1, QStringLiteral("11"));
+        EXPECT_TRUE(dialog->Problem1->text().contains(QStringLiteral("from 0 to 10")))
+            << dialog->Problem1->text().toStdString();
+        Retype(dialog->Retries1, QStringLiteral("0"));
+        ASSERT_TRUE(dialog->OKBtn->isEnabled());
+        QTest::mouseClick(dialog->OKBtn, Qt::LeftButton);
+        EXPECT_FALSE(dialog->isVisible());
+    });
+    EXPECT_EQ(Stored("QueueConnections").toInt(), 3);
+    EXPECT_EQ(Stored("QueueRetries").toInt(), 0);
+
+    // Three sessions at once, never more: on the server (besides the
+    // browsing session) and in the queue.
+    DownloadRemoteFolder(QStringLiteral("slow"));
+    int mostActive = 0;
+    int mostSessions = 0;
+    const bool done = testsupport::WaitFor(
+        [&] {
+            mostActive = std::max(mostActive, form->TransferQueue().Totals().Active);
+            mostSessions = std::max(mostSessions, ServerSessions(server->PortText()));
+            return !form->TransferQueue().HasUnfinished() && !Pane()->QueueStop1->isEnabled();
+        },
+        120000);
+    ASSERT_TRUE(done) << transfertest::Unfinished(form->TransferQueue());
+    EXPECT_EQ(mostActive, 3);
+    EXPECT_EQ(mostSessions, 1 + 3);
+    EXPECT_EQ(transfertest::CompareTrees(server->Root() + "/slow", local.filePath("slow").toStdString()), "");
+
+    // No retries: the file that breaks off once fails, with the reason.
+    DownloadRemoteFolder(QStringLiteral("broken"));
+    ASSERT_TRUE(WaitQueueDone()) << transfertest::Unfinished(form->TransferQueue());
+    ASSERT_EQ(Names(TQueuePane::FailedTab).size(), 1) << Names(TQueuePane::FailedTab).join('\n').toStdString();
+    EXPECT_TRUE(Names(TQueuePane::FailedTab).front().endsWith(QStringLiteral("/broken/close-a.bin")));
+
+    // Cancel stores nothing; the dialog shows what is stored.
+    WithQueueSettings([](TFormQueueSettings* dialog) {
+        EXPECT_EQ(dialog->Connections1->value(), 3);
+        EXPECT_EQ(dialog->Retries1->value(), 0);
+        Retype(dialog->Connections1, QStringLiteral("7"));
+        QTest::mouseClick(dialog->CancelBtn, Qt::LeftButton);
+    });
+    EXPECT_EQ(Stored("QueueConnections").toInt(), 3);
+
+    // Retries back on (Return takes the default button): the next file that
+    // breaks off is resumed and arrives whole.
+    WithQueueSettings([](TFormQueueSettings* dialog) {
+        Retype(dialog->Retries1, QStringLiteral("2"));
+        QTest::keyClick(dialog->Retries1, Qt::Key_Return);
+        EXPECT_FALSE(dialog->isVisible());
+    });
+    EXPECT_EQ(Stored("QueueRetries").toInt(), 2);
+    DownloadRemoteFolder(QStringLiteral("again"));
+    ASSERT_TRUE(WaitQueueDone()) << transfertest::Unfinished(form->TransferQueue());
+    EXPECT_EQ(Names(TQueuePane::FailedTab).size(), 1) << Names(TQueuePane::FailedTab).join('\n').toStdString();
+    EXPECT_EQ(ReadAll(local.filePath(QStringLiteral("again/close-b.bin"))),
+              ReadAll(Remote(QStringLiteral("again/close-b.bin"))));
 }
 
 } // namespace

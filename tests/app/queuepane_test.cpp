@@ -8,6 +8,9 @@
 #include <QTreeWidget>
 #include <gtest/gtest.h>
 
+#include <string>
+#include <vector>
+
 namespace {
 
 TTransferItem File(const std::string& remote, std::int64_t size)
@@ -77,6 +80,52 @@ TEST(QueuePane, ItemsMoveBetweenTheTabsWithTheirStateAndShowTheirFigures)
     ASSERT_TRUE(queue.MoveToTop(b));
     pane.Flush();
     EXPECT_EQ(Names(pane, TQueuePane::QueuedTab), (QStringList{"/b.bin", "/a.bin"}));
+    pane.SetQueue(nullptr);
+}
+
+TEST(QueuePane, ManyRowsChangingTabsInOneRedrawKeepTheirOrderAndTheirFigures)
+{
+    TTransferQueue queue;
+    TQueuePane pane;
+    pane.SetQueue(&queue);
+    std::vector<TTransferId> ids;
+    for (int i = 0; i < 600; ++i)
+        ids.push_back(queue.AddItem(File("/f" + std::to_string(1000 + i) + ".bin", 100)));
+    pane.Flush();
+    ASSERT_EQ(pane.Lists[TQueuePane::QueuedTab]->topLevelItemCount(), 600);
+
+    // Out of listing order: every third row succeeds, every seventh fails,
+    // one runs; all in one redraw.
+    QStringList done, failed, queued;
+    for (int i = 599; i >= 0; --i) {
+        if (i % 3 == 0)
+            queue.SetState(ids[std::size_t(i)], TTransferState::Done);
+        else if (i % 7 == 0)
+            queue.SetState(ids[std::size_t(i)], TTransferState::Failed, "426 Broken.");
+    }
+    queue.SetState(ids[1], TTransferState::Active);
+    queue.SetProgress(ids[1], 40);
+    for (int i = 0; i < 600; ++i) {
+        const QString name = QStringLiteral("/f%1.bin").arg(1000 + i);
+        (i % 3 == 0 ? done : i % 7 == 0 ? failed : queued) << name;
+    }
+    pane.Flush();
+    EXPECT_EQ(Names(pane, TQueuePane::DoneTab), done);
+    EXPECT_EQ(Names(pane, TQueuePane::FailedTab), failed);
+    EXPECT_EQ(Names(pane, TQueuePane::QueuedTab), queued);
+    EXPECT_EQ(pane.RowOf(ids[1])->text(TQueuePane::ProgressColumn), QStringLiteral("40%"));
+    EXPECT_EQ(pane.RowOf(ids[7])->text(TQueuePane::StatusColumn), QStringLiteral("426 Broken."));
+    EXPECT_EQ(pane.RowOf(ids[3])->text(TQueuePane::ProgressColumn), QStringLiteral("100%"));
+    EXPECT_EQ(pane.RowOf(ids[3])->text(TQueuePane::StatusColumn), QStringLiteral("Done"));
+
+    // Retried failures go back to the end of the queued tab with fresh
+    // texts.
+    queue.Retry(ids[7]);
+    queue.Retry(ids[14]);
+    pane.Flush();
+    EXPECT_EQ(Names(pane, TQueuePane::QueuedTab).mid(queued.size()), (QStringList{"/f1007.bin", "/f1014.bin"}));
+    EXPECT_EQ(pane.RowOf(ids[7])->text(TQueuePane::StatusColumn), QStringLiteral("Queued"));
+    EXPECT_EQ(Names(pane, TQueuePane::FailedTab).size(), failed.size() - 2);
     pane.SetQueue(nullptr);
 }
 

@@ -97,7 +97,7 @@ TEST_F(SessionTest, ProgressWithoutADialogAndCancel)
     EXPECT_FALSE(abort);
     EXPECT_FALSE(form->ProgressDialog->IsOpen());
 
-    auto dialog = form->ProgressDialog->Open(TTransferDirection::Receiving, QStringLiteral("f"), QStringLiteral("/f"),
+    auto dialog = form->ProgressDialog->Open(TProgressDirection::Receiving, QStringLiteral("f"), QStringLiteral("/f"),
                                              local.filePath(QStringLiteral("f")), 1000, 0);
     form->FTPC1Progress(form->FTPC1.get(), 500, abort);
     EXPECT_EQ(dialog.Form()->BytesDone(), 500);

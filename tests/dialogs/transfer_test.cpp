@@ -82,7 +82,7 @@ TEST(SendForm, ValueLabelsAreEmptyBeforeTheFirstProgressEvent)
 {
     bool cancel = false;
     TSendForm form(cancel);
-    form.Prepare(TTransferDirection::Sending, QStringLiteral("a.bin"), QStringLiteral("/pub/a.bin"),
+    form.Prepare(TProgressDirection::Sending, QStringLiteral("a.bin"), QStringLiteral("/pub/a.bin"),
                  QStringLiteral("/home/u/a.bin"), 100);
     for (const char* name : {"ProgLb", "TranLabel", "TimeLabel", "Label1"})
         EXPECT_TRUE(Text(form, name).isEmpty()) << name;
@@ -98,7 +98,7 @@ TEST(SendForm, LongPathsAreShortenedInTheMiddleAndKeptWhole)
     bool cancel = false;
     TSendForm form(cancel);
     const QString remote = QStringLiteral("/pub/") + QString(200, QLatin1Char('d')) + QStringLiteral("/file.iso");
-    form.Prepare(TTransferDirection::Receiving, QStringLiteral("file.iso"), remote, QStringLiteral("/tmp/file.iso"), 1);
+    form.Prepare(TProgressDirection::Receiving, QStringLiteral("file.iso"), remote, QStringLiteral("/tmp/file.iso"), 1);
     const auto* label = form.findChild<QLabel*>(QStringLiteral("RemLabel"));
     EXPECT_EQ(label->toolTip(), remote);
     EXPECT_TRUE(label->text().startsWith(QStringLiteral("/pub/")));
@@ -239,7 +239,7 @@ TEST(SendForm, BurstOfProgressDrawsLittleAndEndsOnTheFinalState)
 {
     bool cancel = false;
     TSendForm form(cancel);
-    form.Prepare(TTransferDirection::Receiving, QStringLiteral("big"), QStringLiteral("/big"),
+    form.Prepare(TProgressDirection::Receiving, QStringLiteral("big"), QStringLiteral("/big"),
                  QStringLiteral("/tmp/big"), 100000);
     form.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&form));

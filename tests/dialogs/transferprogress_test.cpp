@@ -20,7 +20,7 @@ TEST(TransferProgress, OpensFilledModelessDialogAndFeedsIt)
     QWidget mainWindow;
     TTransferProgress progress(cancel, &mainWindow);
     EXPECT_FALSE(progress.IsOpen());
-    auto dialog = progress.Open(TTransferDirection::Receiving, QStringLiteral("data.bin"),
+    auto dialog = progress.Open(TProgressDirection::Receiving, QStringLiteral("data.bin"),
                                 QStringLiteral("/pub/data.bin"), QStringLiteral("/tmp/data.bin"), 2000, 500);
     TSendForm* form = dialog.Form();
     ASSERT_NE(form, nullptr);
@@ -42,7 +42,7 @@ TEST(TransferProgress, ProgressAfterTheDialogIsGoneTouchesNothing)
     TTransferProgress progress(cancel);
     progress.Update(10); // never opened
     {
-        auto dialog = progress.Open(TTransferDirection::Sending, QStringLiteral("a"), QStringLiteral("/a"),
+        auto dialog = progress.Open(TProgressDirection::Sending, QStringLiteral("a"), QStringLiteral("/a"),
                                     QStringLiteral("/tmp/a"), 100);
         progress.Update(50);
     }
@@ -59,7 +59,7 @@ TEST(TransferProgress, DialogDestroyedBehindItsBackIsNoticed)
     bool cancel = false;
     auto mainWindow = std::make_unique<QWidget>();
     TTransferProgress progress(cancel, mainWindow.get());
-    auto dialog = progress.Open(TTransferDirection::Sending, QStringLiteral("a"), QStringLiteral("/a"),
+    auto dialog = progress.Open(TProgressDirection::Sending, QStringLiteral("a"), QStringLiteral("/a"),
                                 QStringLiteral("/tmp/a"), 100);
     ASSERT_TRUE(progress.IsOpen());
     mainWindow.reset(); // takes its child windows with it
@@ -69,7 +69,7 @@ TEST(TransferProgress, DialogDestroyedBehindItsBackIsNoticed)
     dialog.Close();
     progress.Close();
 
-    auto again = progress.Open(TTransferDirection::Sending, QStringLiteral("b"), QStringLiteral("/b"),
+    auto again = progress.Open(TProgressDirection::Sending, QStringLiteral("b"), QStringLiteral("/b"),
                                QStringLiteral("/tmp/b"), 100);
     delete again.Form();
     progress.Update(70);
@@ -81,7 +81,7 @@ TEST(TransferProgress, LeavingTheTransferByAnExceptionClosesTheDialog)
     bool cancel = false;
     TTransferProgress progress(cancel);
     try {
-        auto dialog = progress.Open(TTransferDirection::Sending, QStringLiteral("a"), QStringLiteral("/a"),
+        auto dialog = progress.Open(TProgressDirection::Sending, QStringLiteral("a"), QStringLiteral("/a"),
                                     QStringLiteral("/tmp/a"), 100);
         throw std::runtime_error("transfer failed");
     } catch (const std::runtime_error&) {
@@ -94,9 +94,9 @@ TEST(TransferProgress, NextFileReplacesTheDialogAndTheOldScopeLeavesItAlone)
 {
     bool cancel = false;
     TTransferProgress progress(cancel);
-    auto first = progress.Open(TTransferDirection::Sending, QStringLiteral("a"), QStringLiteral("/a"),
+    auto first = progress.Open(TProgressDirection::Sending, QStringLiteral("a"), QStringLiteral("/a"),
                                QStringLiteral("/tmp/a"), 100);
-    auto second = progress.Open(TTransferDirection::Sending, QStringLiteral("b"), QStringLiteral("/b"),
+    auto second = progress.Open(TProgressDirection::Sending, QStringLiteral("b"), QStringLiteral("/b"),
                                 QStringLiteral("/tmp/b"), 100);
     EXPECT_EQ(first.Form(), nullptr);
     ASSERT_NE(second.Form(), nullptr);
@@ -116,7 +116,7 @@ TEST(TransferProgress, CancelReachesTheOwnersFlag)
 {
     bool cancel = false;
     TTransferProgress progress(cancel);
-    auto dialog = progress.Open(TTransferDirection::Sending, QStringLiteral("a"), QStringLiteral("/a"),
+    auto dialog = progress.Open(TProgressDirection::Sending, QStringLiteral("a"), QStringLiteral("/a"),
                                 QStringLiteral("/tmp/a"), 100);
     QTest::mouseClick(dialog.Form()->findChild<QPushButton*>(QStringLiteral("Button1")), Qt::LeftButton);
     EXPECT_TRUE(cancel);
@@ -130,7 +130,7 @@ TEST(TransferProgress, OwnerGoingFirstTakesTheDialogAlong)
     QPointer<TSendForm> form;
     {
         auto progress = std::make_unique<TTransferProgress>(cancel);
-        auto dialog = progress->Open(TTransferDirection::Sending, QStringLiteral("a"), QStringLiteral("/a"),
+        auto dialog = progress->Open(TProgressDirection::Sending, QStringLiteral("a"), QStringLiteral("/a"),
                                      QStringLiteral("/tmp/a"), 100);
         form = dialog.Form();
         progress.reset();
