@@ -20,26 +20,18 @@ Modes (each for RETR and STOR alike):
              TLS record and is closed; the server answers 226 all the same
 """
 
-import os
 import socket
 import ssl
 import sys
-import threading
 import time
 
 import ftpsfake
-from ftpsfake import BREAK_AT, report
+from ftpsfake import BREAK_AT, PATTERN_BLOCK
+from tlspeer_common import pattern, report, send_broken_record, server_context, serve_forever
+
 
 # TLS 1.2 record: alert, fatal handshake_failure.
 HANDSHAKE_ALERT = b"\x15\x03\x03\x00\x02\x02\x28"
-BROKEN_RECORD = b"\x17\x03\x03\x00\x10" + b"\x00" * 16
-
-
-def server_context(cert, key):
-    ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
-    ctx.load_cert_chain(cert, key)
-    ctx.minimum_version = ssl.TLSVersion.TLSv1_2
-    return ctx
 
 
 class DataSession(ftpsfake.Session):
@@ -49,7 +41,7 @@ class DataSession(ftpsfake.Session):
 
     def command(self, word, line):
         if word == "RETR":
-            self.transfer(ftpsfake.pattern(ftpsfake.FILE_SIZE), True)
+            self.transfer(pattern(ftpsfake.FILE_SIZE, PATTERN_BLOCK), True)
             return True
         if word in ("STOR", "APPE"):
             self.transfer(None, False)
@@ -114,7 +106,7 @@ class DataSession(ftpsfake.Session):
     def send_file(self, conn, data):
         if self.mode == "break":
             conn.sendall(data[:BREAK_AT])
-            os.write(conn.fileno(), BROKEN_RECORD)
+            send_broken_record(conn)
             conn.shutdown(socket.SHUT_RDWR)
             conn.close()
             return
@@ -130,7 +122,7 @@ class DataSession(ftpsfake.Session):
                 break
             got += len(chunk)
             if self.mode == "break" and got >= BREAK_AT:
-                os.write(conn.fileno(), BROKEN_RECORD)
+                send_broken_record(conn)
                 conn.shutdown(socket.SHUT_RDWR)
                 conn.close()
                 report("DATA received %d" % got)
@@ -146,15 +138,7 @@ def main():
     # Another context has other ticket keys and no session cache in common:
     # a session from the control connection cannot be resumed with it.
     data_ctx = server_context(data_cert, data_key)
-    listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-    listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    listener.bind(("127.0.0.1", 0))
-    listener.listen(8)
-    report(str(listener.getsockname()[1]))
-    while True:
-        raw, _ = listener.accept()
-        session = DataSession(raw, mode, ctx, data_ctx)
-        threading.Thread(target=lambda: ftpsfake.safe_run(session), daemon=True).start()
+    serve_forever(lambda raw: ftpsfake.safe_run(DataSession(raw, mode, ctx, data_ctx)), 8)
 
 
 if __name__ == "__main__":
