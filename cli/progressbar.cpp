@@ -4,9 +4,7 @@
 
 #include <string>
 
-namespace {
-
-std::string HumanBytes(double bytes)
+std::string HumanSize(double bytes)
 {
     const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
     int u = 0;
@@ -18,8 +16,6 @@ std::string HumanBytes(double bytes)
     std::snprintf(buf, sizeof(buf), u == 0 ? "%.0f %s" : "%.1f %s", bytes, units[u]);
     return buf;
 }
-
-} // namespace
 
 TProgressBar::TProgressBar(std::FILE* out, std::int64_t total, std::int64_t start)
     : out_(out), total_(total), start_(start), startMs_(GetTickCount64())
@@ -48,8 +44,8 @@ void TProgressBar::Update(std::int64_t position, bool force)
     } else {
         bar = std::string(width, ' ');
     }
-    std::fprintf(out_, "\r[%s] %s %12s %12s/s ", bar.c_str(), percent.c_str(), HumanBytes(double(position)).c_str(),
-                 HumanBytes(rate).c_str());
+    std::fprintf(out_, "\r[%s] %s %12s %12s/s ", bar.c_str(), percent.c_str(), HumanSize(double(position)).c_str(),
+                 HumanSize(rate).c_str());
     std::fflush(out_);
 }
 

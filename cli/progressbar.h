@@ -5,6 +5,10 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
+
+// "3.4 MiB" style.
+std::string HumanSize(double bytes);
 
 class TProgressBar {
 public:

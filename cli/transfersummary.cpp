@@ -1,19 +1,8 @@
 #include "cli/transfersummary.h"
 
-#include <cstdio>
+#include "cli/progressbar.h"
 
-std::string HumanSize(double bytes)
-{
-    const char* units[] = {"B", "KiB", "MiB", "GiB", "TiB"};
-    int u = 0;
-    while (bytes >= 1024.0 && u < 4) {
-        bytes /= 1024.0;
-        ++u;
-    }
-    char buf[32];
-    std::snprintf(buf, sizeof(buf), u == 0 ? "%.0f %s" : "%.1f %s", bytes, units[u]);
-    return buf;
-}
+#include <cstdio>
 
 std::string TTransferSummary::Line() const
 {

@@ -19,6 +19,3 @@ struct TTransferSummary {
     // plus the counts of what was left alone or removed when there is any.
     std::string Line() const;
 };
-
-// "3.4 MiB" style.
-std::string HumanSize(double bytes);
