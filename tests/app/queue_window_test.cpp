@@ -40,15 +40,6 @@ using namespace sessiontest;
 
 namespace {
 
-QModelIndex RowIndex(const TListView* list, const QString& caption)
-{
-    const TListModel* items = list->Items();
-    for (int row = 0; row < items->Count(); ++row)
-        if (items->Item(row).Caption == caption)
-            return items->index(row, 0);
-    return {};
-}
-
 QPoint RowCentre(TListView* list, const QString& caption)
 {
     const QModelIndex index = RowIndex(list, caption);

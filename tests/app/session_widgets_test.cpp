@@ -29,15 +29,6 @@ using namespace sessiontest;
 
 namespace {
 
-QModelIndex RowIndex(const TListView* list, const QString& caption)
-{
-    const TListModel* items = list->Items();
-    for (int row = 0; row < items->Count(); ++row)
-        if (items->Item(row).Caption == caption)
-            return items->index(row, 0);
-    return {};
-}
-
 // A click (with modifiers) on the row of the report view, where a user
 // would click.
 void ClickRow(TListView* list, const QString& caption, Qt::KeyboardModifiers modifiers = {})

@@ -42,6 +42,15 @@ QStringList Captions(const TListView* list)
     return captions;
 }
 
+QModelIndex RowIndex(const TListView* list, const QString& caption)
+{
+    const TListModel* items = list->Items();
+    for (int row = 0; row < items->Count(); ++row)
+        if (items->Item(row).Caption == caption)
+            return items->index(row, 0);
+    return {};
+}
+
 void Select(TListView* list, const QStringList& captions)
 {
     list->ClearSelection();

@@ -27,6 +27,8 @@ QByteArray ReadAll(const QString& path);
 void WriteFile(const QString& path, const QByteArray& bytes);
 QByteArray Pattern(qint64 size, int seed);
 QStringList Captions(const TListView* list);
+// The model index of the row with this caption; invalid when there is none.
+QModelIndex RowIndex(const TListView* list, const QString& caption);
 // Selects exactly the rows whose captions are named.
 void Select(TListView* list, const QStringList& captions);
 QString LogText(const TFormMain& form);
