@@ -1,6 +1,6 @@
 // Name lookups: the blocking Winsock calls and their asynchronous forms.
 //
-// An asynchronous lookup runs getaddrinfo/getnameinfo on a pool thread. The
+// An asynchronous lookup runs getaddrinfo/getnameinfo on a lookup thread. The
 // worker keeps its answer to itself; the answer is copied into the caller's
 // buffer on the caller's thread, immediately before the completion message
 // is handled (a prelude of the posted message). A request that was cancelled
@@ -9,8 +9,7 @@
 
 #include "platform/winsock.h"
 #include "platform/winsock_p.h"
-
-#include <QThreadPool>
+#include "platform/lookupthreads.h"
 
 #include <atomic>
 #include <cstring>
@@ -292,7 +291,7 @@ ASYNC_HANDLE StartLookup(HWND window, unsigned msg, char* buf, int buflen, Work 
             table.next = 1;
         table.pending.emplace(handle, PendingLookup{window, msg, buf, buflen});
     }
-    QThreadPool::globalInstance()->start([handle, work]() { Complete(handle, work()); });
+    TLookupThreads::Instance().Start([handle, work]() { Complete(handle, work()); });
     return handle;
 }
 
