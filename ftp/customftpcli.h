@@ -333,6 +333,9 @@ protected:
     void DataSocketPutDataSent(std::uint16_t error);
     void WMFtpSendData();
     void SendUploadBlock(std::int64_t len);
+    // Hands the next part of the file to the socket straight from the file;
+    // false when this transfer has to read blocks instead.
+    bool TransmitFromFile();
     void FinishUpload();
     void EndDrainedUpload();
     void SampleUpload();

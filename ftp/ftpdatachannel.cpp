@@ -47,6 +47,7 @@ void TFtpDataChannel::Begin(TDirection direction)
     ReplySeen = false;
     DataOpen = false;
     AbortRequested = false;
+    CopyThroughBlocks = false;
     LocalOpened = false;
     CloseError = 0;
     ServerFailCode = 0;

@@ -111,6 +111,9 @@ public:
     bool ReplySeen = false;
     bool DataOpen = false;
     bool AbortRequested = false;
+    // The upload sends the file through the read-and-send path: the socket
+    // cannot take it straight from the file (TLS, or the kernel refused).
+    bool CopyThroughBlocks = false;
     // A download's local file was opened (it is never opened twice: the
     // second open would empty it again).
     bool LocalOpened = false;

@@ -28,6 +28,10 @@ public:
     // Writes the whole block or raises.
     void Write(const void* buffer, std::int64_t size);
 
+    // The open descriptor, for a socket that sends straight from the file;
+    // the file position moves with what it sends.
+    int Descriptor() const { return fd_; }
+
     // Size of a file, or -1 when it does not exist or cannot be examined.
     static std::int64_t FileSize(const std::string& fileName);
     // The name made absolute against the current directory.

@@ -1,9 +1,6 @@
 #include "platform/lookupthreads.h"
 
-TLookupThreads::TLookupThreads(std::size_t maxThreads)
-    : FMaxThreads(maxThreads > 0 ? maxThreads : 1)
-{
-}
+TLookupThreads::TLookupThreads(std::size_t maxThreads) : FMaxThreads(maxThreads > 0 ? maxThreads : 1) {}
 
 TLookupThreads::~TLookupThreads()
 {

@@ -9,6 +9,9 @@
 #include <linux/sockios.h>
 #include <map>
 #include <mutex>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/sendfile.h>
 #include <unistd.h>
 
 namespace {
@@ -323,6 +326,55 @@ int ws_send(SOCKET s, const void* buf, int len, int flags)
     if (!rec)
         return SOCKET_ERROR;
     const ssize_t n = ::send(rec->fd, buf, size_t(len < 0 ? 0 : len), flags | MSG_NOSIGNAL);
+    if (n < 0) {
+        SetWinsockErrorFromErrno();
+        if (lastWinsockError == WSAEWOULDBLOCK)
+            SelectWouldBlockOnSend(s, *rec);
+        return SOCKET_ERROR;
+    }
+    return int(n);
+}
+
+namespace {
+
+// sendfile() has no MSG_NOSIGNAL: writing to a connection the peer has
+// reset raises SIGPIPE, which would end the process. The signal is blocked
+// on this thread for the call, and one the call raised is taken off the
+// thread's pending set before the old mask returns, unless one was already
+// pending (the caller's, to be delivered as before).
+ssize_t SendFileWithoutSigpipe(int socketFd, int fileFd, std::size_t count)
+{
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    sigset_t old;
+    pthread_sigmask(SIG_BLOCK, &pipe, &old);
+    bool pendingBefore = false;
+    if (sigismember(&old, SIGPIPE) == 1) {
+        sigset_t pending;
+        sigpending(&pending);
+        pendingBefore = sigismember(&pending, SIGPIPE) == 1;
+    }
+    const ssize_t n = ::sendfile(socketFd, fileFd, nullptr, count);
+    const int error = errno;
+    if (n < 0 && error == EPIPE && !pendingBefore) {
+        const timespec noWait{};
+        while (sigtimedwait(&pipe, nullptr, &noWait) < 0 && errno == EINTR) {
+        }
+    }
+    pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    errno = error;
+    return n;
+}
+
+} // namespace
+
+int ws_TransmitFile(SOCKET s, int fileDescriptor, int count)
+{
+    SocketRecord* rec = FindSocket(s);
+    if (!rec)
+        return SOCKET_ERROR;
+    const ssize_t n = SendFileWithoutSigpipe(rec->fd, fileDescriptor, size_t(count < 0 ? 0 : count));
     if (n < 0) {
         SetWinsockErrorFromErrno();
         if (lastWinsockError == WSAEWOULDBLOCK)

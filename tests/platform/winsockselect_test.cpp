@@ -6,6 +6,8 @@
 
 #include <fcntl.h>
 #include <netinet/tcp.h>
+#include <signal.h>
+#include <stdlib.h>
 #include <unistd.h>
 
 #include <string>
@@ -266,4 +268,108 @@ TEST(WinsockSelect, DatagramSocketsPostReads)
     EXPECT_EQ(from.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
     ::close(sender);
     ws_closesocket(s);
+}
+
+namespace {
+
+// A file of `size` bytes in a pattern that shows any lost or moved byte.
+struct PatternFile {
+    explicit PatternFile(std::size_t size)
+    {
+        char name[] = "/tmp/tarvik-transmit-XXXXXX";
+        fd = ::mkstemp(name);
+        ::unlink(name);
+        bytes.resize(size);
+        for (std::size_t i = 0; i < size; ++i)
+            bytes[i] = char((i * 7) % 251);
+        EXPECT_EQ(::write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
+        ::lseek(fd, 0, SEEK_SET);
+    }
+    ~PatternFile() { ::close(fd); }
+    int fd = -1;
+    std::vector<char> bytes;
+};
+
+} // namespace
+
+TEST(WinsockSelect, TransmitFileSendsTheWholeFileAndWaitsForWriteWhenTheSocketIsFull)
+{
+    Listener server;
+    Recorder rec;
+    const SOCKET s = ConnectAsync(rec, server.address, AllEvents);
+    const int peer = server.Accept();
+    ASSERT_TRUE(testsupport::WaitFor([&] { return rec.Count(FD_WRITE) == 1; }));
+
+    const PatternFile file(16 << 20);
+    std::vector<char> received;
+    std::vector<char> sink(1 << 20);
+    bool blockedOnce = false;
+    for (;;) {
+        const int n = ws_TransmitFile(s, file.fd, 1 << 20);
+        if (n == 0)
+            break;
+        if (n > 0)
+            continue;
+        ASSERT_EQ(ws_WSAGetLastError(), WSAEWOULDBLOCK);
+        if (!blockedOnce) {
+            blockedOnce = true;
+            testsupport::RunFor(30);
+            EXPECT_EQ(rec.Count(FD_WRITE), 1) << "the peer has not read yet";
+        }
+        const int writes = rec.Count(FD_WRITE);
+        // The peer reads; the socket becomes writable and says so once.
+        while (true) {
+            const ssize_t got = ::recv(peer, sink.data(), sink.size(), MSG_DONTWAIT);
+            if (got <= 0)
+                break;
+            received.insert(received.end(), sink.data(), sink.data() + got);
+        }
+        ASSERT_TRUE(testsupport::WaitFor([&] { return rec.Count(FD_WRITE) == writes + 1; }));
+    }
+    EXPECT_TRUE(blockedOnce) << "16 MiB should fill a loopback socket's buffer";
+    ws_shutdown(s, 1);
+    for (;;) {
+        const ssize_t got = ::recv(peer, sink.data(), sink.size(), 0);
+        if (got <= 0)
+            break;
+        received.insert(received.end(), sink.data(), sink.data() + got);
+    }
+    EXPECT_TRUE(received == file.bytes) << "received " << received.size() << " of " << file.bytes.size();
+    ::close(peer);
+    ws_closesocket(s);
+}
+
+TEST(WinsockSelect, TransmitFileToAResetPeerFailsWithoutEndingTheProcess)
+{
+    // With SIGPIPE at its default, a raised signal would end this test run.
+    struct sigaction previous {};
+    struct sigaction standard {};
+    standard.sa_handler = SIG_DFL;
+    ::sigaction(SIGPIPE, &standard, &previous);
+
+    Listener server;
+    Recorder rec;
+    const SOCKET s = ConnectAsync(rec, server.address, AllEvents);
+    const int peer = server.Accept();
+    ASSERT_TRUE(testsupport::WaitFor([&] { return rec.Count(FD_WRITE) == 1; }));
+    linger hard{1, 0};
+    ::setsockopt(peer, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    ::close(peer);
+    ASSERT_TRUE(testsupport::WaitFor([&] { return rec.Count(FD_CLOSE) == 1; }));
+
+    const PatternFile file(1 << 20);
+    // The first call reports the reset; later ones write to a connection
+    // that is gone, which is where the kernel raises the signal.
+    std::vector<int> errors;
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(ws_TransmitFile(s, file.fd, 1 << 20), SOCKET_ERROR);
+        errors.push_back(ws_WSAGetLastError());
+    }
+    for (const int error : errors)
+        EXPECT_NE(error, WSAEWOULDBLOCK);
+    sigset_t pending;
+    sigpending(&pending);
+    EXPECT_EQ(sigismember(&pending, SIGPIPE), 0) << "a raised signal was left pending";
+    ws_closesocket(s);
+    ::sigaction(SIGPIPE, &previous, nullptr);
 }
