@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <strings.h>
 
 namespace {
 
@@ -128,6 +129,13 @@ int WSocketResolveProto(const std::string& sProto)
     const std::string proto = TrimBlanks(sProto);
     if (!proto.empty() && IsDigit(proto[0]))
         return int(ParseDecimal(proto));
+    // The two every connection names are fixed by IANA; /etc/protocols only
+    // repeats them, and reading it for every data connection costs more
+    // than a small transfer's own work.
+    if (strcasecmp(proto.c_str(), "tcp") == 0)
+        return IPPROTO_TCP;
+    if (strcasecmp(proto.c_str(), "udp") == 0)
+        return IPPROTO_UDP;
     protoent* entry = WSocket_getprotobyname(proto.c_str());
     if (entry == nullptr)
         throw ESocketException(Formatted("WSocketResolveProto: Cannot convert protocol '%s'", sProto));

@@ -291,6 +291,29 @@ const TTransferItem* TTransferQueue::Find(TTransferId id) const
 
 TTransferItem* TTransferQueue::FindMutable(TTransferId id) { return const_cast<TTransferItem*>(Find(id)); }
 
+std::size_t TTransferQueue::FirstUnfinished() const
+{
+    while (finishedPrefix_ < items_.size() && items_[finishedPrefix_].Finished())
+        ++finishedPrefix_;
+    return finishedPrefix_;
+}
+
+void TTransferQueue::Reordered()
+{
+    indexStale_ = true;
+    finishedPrefix_ = 0;
+}
+
+void TTransferQueue::Reopened(const TTransferItem& item)
+{
+    if (item.Finished())
+        return;
+    // Find() has just brought the index up to date for this item.
+    const auto found = index_.find(item.Id);
+    const std::size_t at = found == index_.end() || indexStale_ ? 0 : found->second;
+    finishedPrefix_ = std::min(finishedPrefix_, at);
+}
+
 void TTransferQueue::Notify(const TTransferItem& item)
 {
     if (OnItemChanged)
@@ -350,6 +373,7 @@ bool TTransferQueue::Update(TTransferId id, const std::function<void(TTransferIt
     if (!item)
         return false;
     change(*item);
+    Reopened(*item);
     Notify(*item);
     return true;
 }
@@ -387,7 +411,7 @@ bool TTransferQueue::MoveToTop(TTransferId id)
     TTransferItem item = std::move(*it);
     items_.erase(it);
     items_.push_front(std::move(item));
-    indexStale_ = true;
+    Reordered();
     if (OnReset)
         OnReset();
     return true;
@@ -417,7 +441,7 @@ bool TTransferQueue::Remove(TTransferId id)
         }
         const TTransferId gone = it->Id;
         it = items_.erase(it);
-        indexStale_ = true;
+        Reordered();
         if (OnItemRemoved)
             OnItemRemoved(gone);
     }
@@ -432,6 +456,7 @@ bool TTransferQueue::Retry(TTransferId id)
     item->State = TTransferState::Queued;
     item->Attempts = 0;
     item->ErrorText.clear();
+    Reopened(*item);
     Notify(*item);
     return true;
 }
@@ -445,7 +470,7 @@ void TTransferQueue::RemoveFinished(TTransferState state)
         }
         const TTransferId gone = it->Id;
         it = items_.erase(it);
-        indexStale_ = true;
+        Reordered();
         if (OnItemRemoved)
             OnItemRemoved(gone);
     }
@@ -454,7 +479,7 @@ void TTransferQueue::RemoveFinished(TTransferState state)
 void TTransferQueue::Clear()
 {
     items_.clear();
-    indexStale_ = true;
+    Reordered();
     samples_.clear();
     if (OnReset)
         OnReset();

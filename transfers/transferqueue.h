@@ -69,6 +69,10 @@ public:
     // --- reading ----------------------------------------------------------------
     const std::deque<TTransferItem>& Items() const { return items_; }
     const TTransferItem* Find(TTransferId id) const;
+    // Position of the first item not yet finished (Items().size() when all
+    // are): everything before it is done, failed or skipped, so the
+    // scheduler's scans start there instead of at the top of a long queue.
+    std::size_t FirstUnfinished() const;
     TTransferTotals Totals() const;
     bool HasUnfinished() const;
     // Bytes per second over the last few seconds.
@@ -100,6 +104,10 @@ public:
 private:
     TTransferItem* FindMutable(TTransferId id);
     void Notify(const TTransferItem& item);
+    // Items moved or went away: positions are recomputed on next use.
+    void Reordered();
+    // `item` may have become unfinished again.
+    void Reopened(const TTransferItem& item);
     // The folder item of a mirror in `direction`, both folders checked (the
     // local one must exist); false with the reason otherwise.
     bool MirrorFolder(TTransferDirection direction, const std::string& remoteFolder, const std::string& localFolder,
@@ -111,6 +119,8 @@ private:
     // Id -> position in items_, rebuilt after an item moved or went away.
     mutable std::unordered_map<TTransferId, std::size_t> index_;
     mutable bool indexStale_ = false;
+    // Every item before this position is finished (see FirstUnfinished).
+    mutable std::size_t finishedPrefix_ = 0;
     TTransferId nextId_ = 1;
     TTransferId nextBatch_ = 1;
     // (milliseconds, bytes moved so far) samples for the rate.

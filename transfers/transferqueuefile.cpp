@@ -231,7 +231,7 @@ bool TTransferQueue::Load(const std::string& path, std::string& error)
         loaded.push_back(std::move(item));
     }
     items_ = std::move(loaded);
-    indexStale_ = true;
+    Reordered();
     nextId_ = maxId + 1;
     nextBatch_ = maxBatch + 1;
     samples_.clear();

@@ -143,7 +143,9 @@ void TTransferRunner::Pump()
         std::vector<TTransferId> ids;
         TTransferId lastParent = 0;
         TTransferState lastParentState = TTransferState::Queued;
-        for (const TTransferItem& item : queue_.Items()) {
+        const std::deque<TTransferItem>& items = queue_.Items();
+        for (std::size_t i = queue_.FirstUnfinished(); i < items.size(); ++i) {
+            const TTransferItem& item = items[i];
             if (item.State != TTransferState::Queued)
                 continue;
             if (item.Kind != TTransferKind::Link && item.Parent != 0) {
@@ -186,10 +188,10 @@ void TTransferRunner::Pump()
         // Counted only as far as it can matter: no more sessions than the
         // setting are ever started.
         int waiting = 0;
-        for (const TTransferItem& item : queue_.Items()) {
+        for (std::size_t i = queue_.FirstUnfinished(); i < items.size(); ++i) {
             if (waiting > settings_.Connections)
                 break;
-            waiting += Startable(item) ? 1 : 0;
+            waiting += Startable(items[i]) ? 1 : 0;
         }
         int starting = 0;
         for (const auto& worker : workers_) {
@@ -217,9 +219,10 @@ bool TTransferRunner::Assign(TTransferWorker* worker)
 {
     while (running_) {
         TTransferId next = 0;
-        for (const TTransferItem& item : queue_.Items()) {
-            if (Startable(item)) {
-                next = item.Id;
+        const std::deque<TTransferItem>& items = queue_.Items();
+        for (std::size_t i = queue_.FirstUnfinished(); i < items.size(); ++i) {
+            if (Startable(items[i])) {
+                next = items[i].Id;
                 break;
             }
         }
@@ -237,10 +240,8 @@ void TTransferRunner::CheckFinished()
 {
     if (!running_ || !busy_.empty())
         return;
-    for (const TTransferItem& item : queue_.Items()) {
-        if (!item.Finished())
-            return;
-    }
+    if (queue_.FirstUnfinished() < queue_.Items().size())
+        return;
     running_ = false;
     for (const auto& worker : workers_)
         worker->Close();

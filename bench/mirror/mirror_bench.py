@@ -10,9 +10,15 @@ wall seconds and CPU seconds (user + system of the client process) of each
 client, the speed ratio lftp/tarvik (above 1: tarvik is faster) and the CPU
 ratio.
 
+The trees live on a tmpfs (/dev/shm) when there is one with room, or in
+--scratch. On ext4, files created just after thousands were deleted are
+slow to create: the inode allocator steps over recently freed inodes, and
+whichever client runs after a deletion pays more for that than for its own
+work. A tmpfs measures the clients.
+
 vsftpd needs root; without root the script stops with a note.
 
-Usage: mirror_bench.py [--tarvik PATH] [--parallel N] [--runs N]
+Usage: mirror_bench.py [--tarvik PATH] [--parallel N] [--runs N] [--scratch DIR]
                        [--small N] [--small-kib N] [--large N] [--large-mib N]
 """
 
@@ -56,6 +62,16 @@ def same_tree(a, b):
     return all(same_tree(os.path.join(a, d), os.path.join(b, d)) for d in compare.common_dirs)
 
 
+def scratch_folder(needed_mib):
+    shm = "/dev/shm"
+    try:
+        stat = os.statvfs(shm)
+    except OSError:
+        return None
+    free_mib = stat.f_bavail * stat.f_frsize / (1024 * 1024)
+    return shm if free_mib > needed_mib * 1.5 else None
+
+
 def share(path, server):
     user = servers.pwd.getpwnam(server.user)
     for folder, dirs, files in os.walk(path):
@@ -85,7 +101,11 @@ def main():
     parser.add_argument("--small-kib", type=int, default=8)
     parser.add_argument("--large", type=int, default=20)
     parser.add_argument("--large-mib", type=int, default=20)
+    parser.add_argument("--scratch", default=None, help="folder for the trees (default: /dev/shm when it has room)")
     args = parser.parse_args()
+    tree_mib = args.small * args.small_kib / 1024 + args.large * args.large_mib
+    # The source, its local copy and one download and one upload at a time.
+    tempfile.tempdir = args.scratch or scratch_folder(4 * tree_mib)
     if not shutil.which("lftp"):
         sys.exit("mirror_bench: lftp is not installed")
     server = servers.start_vsftpd()
@@ -128,7 +148,8 @@ def main():
         shutil.rmtree(work, ignore_errors=True)
 
     total_mib = (args.small * args.small_kib / 1024) + args.large * args.large_mib
-    print(f"\nvsftpd on 127.0.0.1, {args.small} files of {args.small_kib} KiB + {args.large} files of "
+    print(f"\nTrees in {tempfile.gettempdir()}")
+    print(f"vsftpd on 127.0.0.1, {args.small} files of {args.small_kib} KiB + {args.large} files of "
           f"{args.large_mib} MiB ({total_mib:.0f} MiB), --parallel {args.parallel}, {args.runs} run(s), medians\n")
     print("| direction | lftp s | tarvik s | speed lftp/tarvik | lftp CPU s | tarvik CPU s | CPU tarvik/lftp |")
     print("|---|---|---|---|---|---|---|")

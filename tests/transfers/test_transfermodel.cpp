@@ -164,6 +164,42 @@ TEST(TransferQueueModel, MoveRemoveRetryAndProgress)
     EXPECT_NE(queue.Find(other), nullptr);
 }
 
+TEST(TransferQueueModel, FirstUnfinishedFollowsRetriesMovesAndRemovals)
+{
+    // The scheduler starts its scans at FirstUnfinished: an item before it
+    // that is queued again would never run.
+    TempFolder base;
+    TTransferQueue queue;
+    std::vector<TTransferId> ids;
+    for (const char* name : {"/a", "/b", "/c", "/d"})
+        ids.push_back(queue.AddDownload(name, TTransferKind::File, 10, base.Path()));
+    EXPECT_EQ(queue.FirstUnfinished(), 0u);
+    queue.SetState(ids[0], TTransferState::Done);
+    queue.SetState(ids[1], TTransferState::Failed, "550 no");
+    queue.SetState(ids[2], TTransferState::Skipped);
+    EXPECT_EQ(queue.FirstUnfinished(), 3u);
+
+    EXPECT_TRUE(queue.Retry(ids[1]));
+    EXPECT_EQ(queue.FirstUnfinished(), 1u) << "a retried item is scanned again";
+    queue.SetState(ids[1], TTransferState::Done);
+    queue.SetState(ids[3], TTransferState::Done);
+    EXPECT_EQ(queue.FirstUnfinished(), 4u);
+
+    queue.Update(ids[0], [](TTransferItem& item) { item.State = TTransferState::Queued; });
+    EXPECT_EQ(queue.FirstUnfinished(), 0u) << "any change back to queued counts";
+    queue.SetState(ids[0], TTransferState::Done);
+
+    const TTransferId late = queue.AddDownload("/e", TTransferKind::File, 10, base.Path());
+    EXPECT_EQ(queue.FirstUnfinished(), 4u) << "an added item is unfinished";
+    EXPECT_TRUE(queue.MoveToTop(late));
+    EXPECT_EQ(queue.FirstUnfinished(), 0u);
+    queue.SetState(late, TTransferState::Done);
+    EXPECT_TRUE(queue.Retry(ids[2]));
+    EXPECT_TRUE(queue.Remove(ids[0]));
+    ASSERT_EQ(queue.FirstUnfinished(), 2u) << "positions after a removal";
+    EXPECT_EQ(queue.Items()[queue.FirstUnfinished()].Id, ids[2]);
+}
+
 TEST(TransferQueueFile, RoundTripKeepsOddBytesAndDamagedFilesChangeNothing)
 {
     TempFolder base;
