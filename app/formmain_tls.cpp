@@ -4,6 +4,7 @@
 
 #include "app/formmain.h"
 
+#include "ui/certificatetrust.h"
 #include "ui/prompts.h"
 #include "ftp/ftpclient.h"
 
@@ -40,16 +41,8 @@ TSslTrustAnswer TFormMain::FTPC1CertificateCheck(const TSslTrustQuestion& questi
         QGuiApplication::restoreOverrideCursor();
         ++hourglasses;
     }
-    const TCertificateAnswer answer = Prompts().Certificate(this, prompt);
+    const TSslTrustAnswer answer = AskCertificateTrust(this, prompt);
     for (int i = 0; i < hourglasses; ++i)
         QGuiApplication::setOverrideCursor(QCursor(Qt::WaitCursor));
-    switch (answer) {
-    case TCertificateAnswer::TrustOnce:
-        return sslTrustOnce;
-    case TCertificateAnswer::TrustAlways:
-        return sslTrustAlways;
-    case TCertificateAnswer::Cancel:
-        break;
-    }
-    return sslTrustCancel;
+    return answer;
 }

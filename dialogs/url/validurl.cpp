@@ -1,6 +1,7 @@
 #include "dialogs/url/validurl.h"
 
 #include "ui/helpfile.h"
+#include "ui/certificatetrust.h"
 #include "ui/prompts.h"
 
 #include <QCloseEvent>
@@ -274,18 +275,10 @@ TSslTrustAnswer TFormHttp::Http1CertificateCheck(const TSslTrustQuestion& Questi
     // The hourglass would sit over the dialog while the user reads it.
     if (cursorShown_)
         QGuiApplication::restoreOverrideCursor();
-    const TCertificateAnswer answer = Prompts().Certificate(this, prompt);
+    const TSslTrustAnswer answer = AskCertificateTrust(this, prompt);
     if (cursorShown_)
         QGuiApplication::setOverrideCursor(Qt::WaitCursor);
-    switch (answer) {
-    case TCertificateAnswer::TrustOnce:
-        return sslTrustOnce;
-    case TCertificateAnswer::TrustAlways:
-        return sslTrustAlways;
-    case TCertificateAnswer::Cancel:
-        break;
-    }
-    return sslTrustCancel;
+    return answer;
 }
 
 // --- Buttons --------------------------------------------------------------------
