@@ -16,6 +16,8 @@
 // Prints one line per direction:
 //   queue_gui direction=download files=F bytes=B runner_s=R window_s=W ratio=R/W runner_cpu_s=.. window_cpu_s=..
 // ratio is the window's speed relative to the runner's (1.0: the same).
+// Run it with TMPDIR=/dev/shm: the trees and the server's folder then live on
+// a tmpfs, where creating files does not depend on what was deleted before.
 
 #include "benchwindow.h"
 
