@@ -320,22 +320,19 @@ int ws_getsockopt(SOCKET s, int level, int optname, char* optval, int* optlen)
     return 0;
 }
 
-int ws_send(SOCKET s, const void* buf, int len, int flags)
-{
-    SocketRecord* rec = FindSocket(s);
-    if (!rec)
-        return SOCKET_ERROR;
-    const ssize_t n = ::send(rec->fd, buf, size_t(len < 0 ? 0 : len), flags | MSG_NOSIGNAL);
-    if (n < 0) {
-        SetWinsockErrorFromErrno();
-        if (lastWinsockError == WSAEWOULDBLOCK)
-            SelectWouldBlockOnSend(s, *rec);
-        return SOCKET_ERROR;
-    }
-    return int(n);
-}
-
 namespace {
+
+// A send's result as Winsock gives it: the bytes sent, or SOCKET_ERROR with
+// the error set; "would block" arms FD_WRITE for when the socket has room.
+int SendResult(SOCKET s, SocketRecord& rec, ssize_t n)
+{
+    if (n >= 0)
+        return int(n);
+    SetWinsockErrorFromErrno();
+    if (lastWinsockError == WSAEWOULDBLOCK)
+        SelectWouldBlockOnSend(s, rec);
+    return SOCKET_ERROR;
+}
 
 // sendfile() has no MSG_NOSIGNAL: writing to a connection the peer has
 // reset raises SIGPIPE, which would end the process. The signal is blocked
@@ -369,19 +366,22 @@ ssize_t SendFileWithoutSigpipe(int socketFd, int fileFd, std::size_t count)
 
 } // namespace
 
+int ws_send(SOCKET s, const void* buf, int len, int flags)
+{
+    SocketRecord* rec = FindSocket(s);
+    if (!rec)
+        return SOCKET_ERROR;
+    const ssize_t n = ::send(rec->fd, buf, size_t(len < 0 ? 0 : len), flags | MSG_NOSIGNAL);
+    return SendResult(s, *rec, n);
+}
+
 int ws_TransmitFile(SOCKET s, int fileDescriptor, int count)
 {
     SocketRecord* rec = FindSocket(s);
     if (!rec)
         return SOCKET_ERROR;
     const ssize_t n = SendFileWithoutSigpipe(rec->fd, fileDescriptor, size_t(count < 0 ? 0 : count));
-    if (n < 0) {
-        SetWinsockErrorFromErrno();
-        if (lastWinsockError == WSAEWOULDBLOCK)
-            SelectWouldBlockOnSend(s, *rec);
-        return SOCKET_ERROR;
-    }
-    return int(n);
+    return SendResult(s, *rec, n);
 }
 
 int ws_sendto(SOCKET s, const void* buf, int len, int flags, const sockaddr* to, int tolen)
@@ -390,13 +390,7 @@ int ws_sendto(SOCKET s, const void* buf, int len, int flags, const sockaddr* to,
     if (!rec)
         return SOCKET_ERROR;
     const ssize_t n = ::sendto(rec->fd, buf, size_t(len < 0 ? 0 : len), flags | MSG_NOSIGNAL, to, socklen_t(tolen));
-    if (n < 0) {
-        SetWinsockErrorFromErrno();
-        if (lastWinsockError == WSAEWOULDBLOCK)
-            SelectWouldBlockOnSend(s, *rec);
-        return SOCKET_ERROR;
-    }
-    return int(n);
+    return SendResult(s, *rec, n);
 }
 
 int ws_recv(SOCKET s, void* buf, int len, int flags)

@@ -81,7 +81,34 @@ SOCKET ConnectAsync(const Recorder& rec, const sockaddr_in& to, long events)
 
 constexpr long AllEvents = FD_READ | FD_WRITE | FD_ACCEPT | FD_CONNECT | FD_CLOSE;
 
+// The peer closes with a reset (SO_LINGER of 0); true once the socket has
+// reported the close.
+bool ResetByPeer(int peer, const Recorder& rec)
+{
+    linger hard{1, 0};
+    ::setsockopt(peer, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    ::close(peer);
+    return testsupport::WaitFor([&] { return rec.Count(FD_CLOSE) == 1; });
+}
+
 } // namespace
+
+// Tests that start from a socket selected for every event, connected to a
+// loopback listener; `peer` is the listener's side of the connection.
+class WinsockSelectConnected : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        s = ConnectAsync(rec, server.address, AllEvents);
+        peer = server.Accept();
+        ASSERT_TRUE(testsupport::WaitFor([&] { return rec.Count(FD_WRITE) == 1; }));
+    }
+
+    Listener server;
+    Recorder rec;
+    SOCKET s = INVALID_SOCKET;
+    int peer = -1;
+};
 
 TEST(WinsockSelect, ConnectPostsConnectThenWriteAndNeverInsideTheCall)
 {
@@ -114,13 +141,8 @@ TEST(WinsockSelect, RefusedConnectIsReportedThroughFdConnect)
     ws_closesocket(s);
 }
 
-TEST(WinsockSelect, ReadIsPostedOnceAndReArmedByRecvThenCloseAfterTheData)
+TEST_F(WinsockSelectConnected, ReadIsPostedOnceAndReArmedByRecvThenCloseAfterTheData)
 {
-    Listener server;
-    Recorder rec;
-    const SOCKET s = ConnectAsync(rec, server.address, AllEvents);
-    const int peer = server.Accept();
-    ASSERT_TRUE(testsupport::WaitFor([&] { return rec.Count(FD_WRITE) == 1; }));
 
     ASSERT_EQ(::send(peer, "hello world", 11, 0), 11);
     ASSERT_TRUE(testsupport::WaitFor([&] { return rec.Count(FD_READ) == 1; }));
@@ -141,28 +163,15 @@ TEST(WinsockSelect, ReadIsPostedOnceAndReArmedByRecvThenCloseAfterTheData)
     ws_closesocket(s);
 }
 
-TEST(WinsockSelect, ResetIsReportedAsConnReset)
+TEST_F(WinsockSelectConnected, ResetIsReportedAsConnReset)
 {
-    Listener server;
-    Recorder rec;
-    const SOCKET s = ConnectAsync(rec, server.address, AllEvents);
-    const int peer = server.Accept();
-    ASSERT_TRUE(testsupport::WaitFor([&] { return rec.Count(FD_WRITE) == 1; }));
-    linger hard{1, 0};
-    ::setsockopt(peer, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    ::close(peer);
-    ASSERT_TRUE(testsupport::WaitFor([&] { return rec.Count(FD_CLOSE) == 1; }));
+    ASSERT_TRUE(ResetByPeer(peer, rec));
     EXPECT_EQ(rec.notes.back().error, WSAECONNRESET);
     ws_closesocket(s);
 }
 
-TEST(WinsockSelect, WriteIsPostedAgainOnlyAfterWouldBlock)
+TEST_F(WinsockSelectConnected, WriteIsPostedAgainOnlyAfterWouldBlock)
 {
-    Listener server;
-    Recorder rec;
-    const SOCKET s = ConnectAsync(rec, server.address, AllEvents);
-    const int peer = server.Accept();
-    ASSERT_TRUE(testsupport::WaitFor([&] { return rec.Count(FD_WRITE) == 1; }));
 
     std::string block(65536, 'x');
     int sent = 0;
@@ -226,13 +235,8 @@ TEST(WinsockSelect, AcceptIsPostedAndReArmedByAccept)
     ::close(c2);
 }
 
-TEST(WinsockSelect, ClosedHandlesGetNoMoreNotificationsAndAreNotReused)
+TEST_F(WinsockSelectConnected, ClosedHandlesGetNoMoreNotificationsAndAreNotReused)
 {
-    Listener server;
-    Recorder rec;
-    const SOCKET s = ConnectAsync(rec, server.address, AllEvents);
-    const int peer = server.Accept();
-    ASSERT_TRUE(testsupport::WaitFor([&] { return rec.Count(FD_WRITE) == 1; }));
     const int open = WinsockOpenSocketCount();
     ASSERT_EQ(ws_closesocket(s), 0);
     EXPECT_EQ(WinsockOpenSocketCount(), open - 1);
@@ -292,13 +296,8 @@ struct PatternFile {
 
 } // namespace
 
-TEST(WinsockSelect, TransmitFileSendsTheWholeFileAndWaitsForWriteWhenTheSocketIsFull)
+TEST_F(WinsockSelectConnected, TransmitFileSendsTheWholeFileAndWaitsForWriteWhenTheSocketIsFull)
 {
-    Listener server;
-    Recorder rec;
-    const SOCKET s = ConnectAsync(rec, server.address, AllEvents);
-    const int peer = server.Accept();
-    ASSERT_TRUE(testsupport::WaitFor([&] { return rec.Count(FD_WRITE) == 1; }));
 
     const PatternFile file(16 << 20);
     std::vector<char> received;
@@ -339,7 +338,7 @@ TEST(WinsockSelect, TransmitFileSendsTheWholeFileAndWaitsForWriteWhenTheSocketIs
     ws_closesocket(s);
 }
 
-TEST(WinsockSelect, TransmitFileToAResetPeerFailsWithoutEndingTheProcess)
+TEST_F(WinsockSelectConnected, TransmitFileToAResetPeerFailsWithoutEndingTheProcess)
 {
     // With SIGPIPE at its default, a raised signal would end this test run.
     struct sigaction previous {};
@@ -347,15 +346,7 @@ TEST(WinsockSelect, TransmitFileToAResetPeerFailsWithoutEndingTheProcess)
     standard.sa_handler = SIG_DFL;
     ::sigaction(SIGPIPE, &standard, &previous);
 
-    Listener server;
-    Recorder rec;
-    const SOCKET s = ConnectAsync(rec, server.address, AllEvents);
-    const int peer = server.Accept();
-    ASSERT_TRUE(testsupport::WaitFor([&] { return rec.Count(FD_WRITE) == 1; }));
-    linger hard{1, 0};
-    ::setsockopt(peer, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    ::close(peer);
-    ASSERT_TRUE(testsupport::WaitFor([&] { return rec.Count(FD_CLOSE) == 1; }));
+    ASSERT_TRUE(ResetByPeer(peer, rec));
 
     const PatternFile file(1 << 20);
     // The first call reports the reset; later ones write to a connection
