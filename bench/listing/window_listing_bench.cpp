@@ -195,11 +195,8 @@ int RunServer(testsupport::FtpTestServer::Kind kind, const TOptions& o)
 
 int Usage(const char* why)
 {
-    std::fprintf(stderr,
-                 "tarvik_bench_window_listing: %s\nusage: tarvik_bench_window_listing [--entries N] [--rounds N] "
-                 "[--server vsftpd|pyftpdlib|both]\n",
-                 why);
-    return 2;
+    return benchsupport::Usage("tarvik_bench_window_listing", why,
+                               "[--entries N] [--rounds N] [--server vsftpd|pyftpdlib|both]");
 }
 
 } // namespace

@@ -168,11 +168,9 @@ bool WindowDone(TFormMain& form)
 
 int Usage(const char* why)
 {
-    std::fprintf(stderr,
-                 "tarvik_bench_queue_gui: %s\nusage: tarvik_bench_queue_gui [--connections N] [--small N] "
-                 "[--small-size BYTES] [--big N] [--big-size BYTES] [--rounds N] [--server vsftpd|pyftpdlib]\n",
-                 why);
-    return 2;
+    return benchsupport::Usage("tarvik_bench_queue_gui", why,
+                               "[--connections N] [--small N] [--small-size BYTES] [--big N] [--big-size BYTES] "
+                               "[--rounds N] [--server vsftpd|pyftpdlib]");
 }
 
 } // namespace

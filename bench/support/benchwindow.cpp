@@ -15,6 +15,12 @@
 
 namespace benchsupport {
 
+int Usage(const char* program, const char* why, const char* options)
+{
+    std::fprintf(stderr, "%s: %s\nusage: %s %s\n", program, why, program, options);
+    return 2;
+}
+
 const char* ReadOptions(int argc, char** argv, int first, const std::vector<std::string>& flags,
                         const std::function<bool(const std::string& name, const std::string& value)>& take)
 {

@@ -25,6 +25,10 @@ namespace benchsupport {
 const char* ReadOptions(int argc, char** argv, int first, const std::vector<std::string>& flags,
                         const std::function<bool(const std::string& name, const std::string& value)>& take);
 
+// Prints "<program>: <why>" and the usage line (the program and its
+// `options`) to stderr; returns the exit status of a wrong command line, 2.
+int Usage(const char* program, const char* why, const char* options);
+
 // A temporary folder for the window's settings (XDG_CONFIG_HOME) and its
 // files (TARVIK_HOME), so a run neither reads nor changes the user's; also
 // picks the offscreen platform when none is set. Made before the
