@@ -171,7 +171,7 @@ void TCustomFtpCli::DataSocketPutDataSent(std::uint16_t error)
 bool TCustomFtpCli::TransmitFromFile()
 {
     // The kernel copies from the file's pages into the connection: no pass
-    // through a block here, which halves the work per byte of an upload.
+    // through a block here, which saves a copy of every byte uploaded.
     TWSocket* const data = DataSocket();
     if (!CanBypassQueue(data)) {
         // TLS encrypts in the socket, and bytes already queued go first:
